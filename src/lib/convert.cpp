@@ -1,0 +1,51 @@
+#include "lib/convert.hpp"
+
+namespace vardelin::lib {
+
+namespace {
+
+[[noreturn]] void raise_prefixed_type_error(const char* name) {
+    // Re-raise the pending TypeError with the argument's name in front, as argument
+    // conversion failures read everywhere else.
+    nb::python_error err;
+    if (err.matches(PyExc_TypeError)) {
+        throw nb::type_error((std::string("argument '") + name + "': " + nb::str(err.value()).c_str()).c_str());
+    }
+    throw err;
+}
+
+}  // namespace
+
+u64 to_u64(nb::handle value, const char* name) {
+    PyObject* index = PyNumber_Index(value.ptr());
+    if (!index) raise_prefixed_type_error(name);
+    const unsigned long long v = PyLong_AsUnsignedLongLong(index);
+    Py_DECREF(index);
+    if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) throw nb::python_error();
+    return static_cast<u64>(v);
+}
+
+std::vector<double> to_float_list(nb::handle value, const char* name) {
+    if (PyUnicode_Check(value.ptr())) {
+        throw nb::type_error((std::string("argument '") + name + "': Can't extract `str` to `Vec`").c_str());
+    }
+    if (!PySequence_Check(value.ptr())) {
+        throw nb::type_error((std::string("argument '") + name + "': '" +
+                              nb::type_name(value.type()).c_str() + "' object cannot be converted to 'Sequence'")
+                                 .c_str());
+    }
+    const Py_ssize_t n = PySequence_Size(value.ptr());
+    if (n < 0) throw nb::python_error();
+    std::vector<double> out;
+    out.reserve(static_cast<std::size_t>(n));
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        nb::object item = nb::steal(PySequence_GetItem(value.ptr(), i));
+        if (!item.is_valid()) throw nb::python_error();
+        const double v = PyFloat_AsDouble(item.ptr());
+        if (v == -1.0 && PyErr_Occurred()) raise_prefixed_type_error(name);
+        out.push_back(v);
+    }
+    return out;
+}
+
+}  // namespace vardelin::lib

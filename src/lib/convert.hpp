@@ -1,0 +1,55 @@
+#pragma once
+#include <span>
+#include <string>
+#include <vector>
+
+#include <nanobind/nanobind.h>
+#include <nanobind/ndarray.h>
+
+#include "core/error.hpp"
+#include "core/numeric.hpp"
+
+namespace vardelin::lib {
+
+namespace nb = nanobind;
+
+// Read-only 1-D input arrays of exactly the stated dtype. Bind them with .noconvert(): nothing
+// is converted or copied, and strides are checked by `contiguous` with the system's message.
+template <class T>
+using InArray = nb::ndarray<const T, nb::ndim<1>, nb::device::cpu>;
+
+template <class T>
+using OutArray = nb::ndarray<nb::numpy, T, nb::ndim<1>>;
+
+// An array is contiguous when it has at most one element or a stride of one element.
+template <class T>
+std::span<const T> contiguous(const InArray<T>& a, const char* message) {
+    const std::size_t n = a.shape(0);
+    if (n > 1 && a.stride(0) != 1) throw Error(message);
+    return {a.data(), n};
+}
+
+inline void require_same_length(std::size_t a, std::size_t b, const char* message) {
+    if (a != b) throw Error(message);
+}
+
+// Hands an owning vector to NumPy without copying: the vector moves to the heap and a capsule
+// frees it with the array.
+template <class Vec>
+auto to_numpy(Vec&& values) {
+    using T = typename std::decay_t<Vec>::value_type;
+    auto* heap = new std::decay_t<Vec>(std::move(values));
+    nb::capsule owner(heap, [](void* p) noexcept { delete static_cast<std::decay_t<Vec>*>(p); });
+    const std::size_t shape[1] = {heap->size()};
+    return OutArray<T>(heap->data(), 1, shape, owner);
+}
+
+// Unsigned parameters go through __index__: a float is TypeError, a negative or too large
+// value the interpreter's OverflowError.
+u64 to_u64(nb::handle value, const char* name);
+
+// Any sequence but a str, each item through float(); failures are TypeError naming the
+// argument.
+std::vector<double> to_float_list(nb::handle value, const char* name);
+
+}  // namespace vardelin::lib

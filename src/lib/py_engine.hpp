@@ -1,0 +1,22 @@
+#pragma once
+#include <nanobind/nanobind.h>
+
+#include "engine/engine.hpp"
+#include "lib/borrow.hpp"
+
+namespace vardelin::lib {
+
+namespace nb = nanobind;
+
+using PyEngine = Borrowed<Engine>;
+using EngineClass = nb::class_<PyEngine>;
+
+// Moves a finished record into a new Python Engine object.
+nb::object wrap_engine(Engine&& engine);
+
+// Each group of Engine methods registers itself; module.cpp calls them in method-table order.
+void bind_engine_dataset(EngineClass& cls);
+void bind_engine_settings(EngineClass& cls);
+void bind_engine_metrics(EngineClass& cls);
+
+}  // namespace vardelin::lib

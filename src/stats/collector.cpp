@@ -1,0 +1,116 @@
+#include "stats/collector.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_reduce.h>
+
+#include "core/parallel.hpp"
+
+namespace vardelin {
+
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+Box fold_boxes(const Box& a, const Box& b) noexcept {
+    return {std::fmin(a.min_x, b.min_x), std::fmin(a.min_y, b.min_y), std::fmax(a.max_x, b.max_x),
+            std::fmax(a.max_y, b.max_y)};
+}
+
+}  // namespace
+
+Box compute_extent(std::span<const double> xs, std::span<const double> ys) {
+    const std::size_t n = std::min(xs.size(), ys.size());
+    const Box empty{kInf, kInf, -kInf, -kInf};
+    return tbb::parallel_reduce(
+        tbb::blocked_range<std::size_t>(0, n, 1 << 15), empty,
+        [&](const tbb::blocked_range<std::size_t>& r, Box acc) {
+            // fmin/fmax skip NaN on their own axis only: a NaN x still contributes its y.
+            for (std::size_t i = r.begin(); i != r.end(); ++i) {
+                acc.min_x = std::fmin(acc.min_x, xs[i]);
+                acc.max_x = std::fmax(acc.max_x, xs[i]);
+                acc.min_y = std::fmin(acc.min_y, ys[i]);
+                acc.max_y = std::fmax(acc.max_y, ys[i]);
+            }
+            return acc;
+        },
+        fold_boxes);
+}
+
+std::vector<u32> count_grid(std::span<const double> xs, std::span<const double> ys, const Box& extent) {
+    const std::size_t n = std::min(xs.size(), ys.size());
+    const double fw = histogram_cell_size(extent.max_x - extent.min_x, kFineSide);
+    const double fh = histogram_cell_size(extent.max_y - extent.min_y, kFineSide);
+    const std::size_t chunk = std::max<std::size_t>(n / worker_threads(), 16384);
+    // One private grid per chunk: workers never share a counter.
+    auto partial = map_chunks(n, chunk, [&](std::size_t, std::size_t b, std::size_t e) {
+        std::vector<u32> cells(kFineCells, 0);
+        for (std::size_t i = b; i < e; ++i) {
+            const int col = cell_of(xs[i], extent.min_x, fw, kFineSide);
+            const int row = cell_of(ys[i], extent.min_y, fh, kFineSide);
+            ++cells[static_cast<std::size_t>(row * kFineSide + col)];
+        }
+        return cells;
+    });
+    if (partial.empty()) return std::vector<u32>(kFineCells, 0);
+    std::vector<u32> total = std::move(partial.front());
+    for (std::size_t c = 1; c < partial.size(); ++c) {
+        for (std::size_t i = 0; i < total.size(); ++i) total[i] += partial[c][i];
+    }
+    return total;
+}
+
+DatasetStats collect_points(std::span<const double> xs, std::span<const double> ys) {
+    DatasetStats stats;
+    const std::size_t n = xs.size();
+    if (n == 0) return stats;  // Empty, Unknown, no extent
+    stats.n = n;
+    stats.kind = GeometryKind::Point;
+
+    const Box folded = compute_extent(xs, ys);
+    // Only the minimum x decides whether there is an extent at all.
+    if (!std::isfinite(folded.min_x)) return stats;
+    const Box extent{std::fmin(folded.min_x, folded.max_x), std::fmin(folded.min_y, folded.max_y),
+                     std::fmax(folded.min_x, folded.max_x), std::fmax(folded.min_y, folded.max_y)};
+    stats.extent = extent;
+
+    const double w = extent.max_x - extent.min_x;
+    const double h = extent.max_y - extent.min_y;
+    stats.density = (w * h > 0.0) ? static_cast<double>(n) / (w * h) : 0.0;
+
+    const std::vector<u32> fine = count_grid(xs, ys, extent);
+
+    if (n < 20) {
+        stats.distribution = Distribution::Unknown;
+    } else {
+        // Morisita index of dispersion over the fine cells.
+        double s = 0.0;
+        for (u32 c : fine) {
+            const double cf = static_cast<double>(c);
+            s += cf * (cf - 1.0);
+        }
+        const double nf = static_cast<double>(n);
+        const double index = (static_cast<double>(kFineCells) * s) / ((nf - 1.0) * nf);
+        stats.distribution = index > 1.5 ? Distribution::Clustered : Distribution::Uniform;
+    }
+
+    SpatialHistogram hist;
+    hist.min_x = extent.min_x;
+    hist.min_y = extent.min_y;
+    hist.cell_w = histogram_cell_size(w, kHistogramSide);
+    hist.cell_h = histogram_cell_size(h, kHistogramSide);
+    constexpr int fold = kFineSide / kHistogramSide;
+    for (int a = 0; a < kFineSide; ++a) {
+        for (int b = 0; b < kFineSide; ++b) {
+            hist.counts[static_cast<std::size_t>((a / fold) * kHistogramSide + b / fold)] +=
+                fine[static_cast<std::size_t>(a * kFineSide + b)];
+        }
+    }
+    stats.histogram = hist;
+    return stats;
+}
+
+}  // namespace vardelin

@@ -1,0 +1,28 @@
+#pragma once
+#include <array>
+#include <span>
+#include <vector>
+
+#include "stats/types.hpp"
+
+namespace vardelin {
+
+inline constexpr int kFineSide = 256;
+inline constexpr int kFineCells = kFineSide * kFineSide;
+
+// Per-axis NaN-skipping fold over the pairs below the shorter length; starts from
+// (+inf, +inf, -inf, -inf), so an empty input gives that.
+Box compute_extent(std::span<const double> xs, std::span<const double> ys);
+
+// The 256 x 256 count over the extent that the distribution class and the histogram come from.
+std::vector<u32> count_grid(std::span<const double> xs, std::span<const double> ys, const Box& extent);
+
+DatasetStats collect_points(std::span<const double> xs, std::span<const double> ys);
+
+// Side of a histogram cell for an extent side: degenerate and non-numeric sides still give a
+// usable grid.
+inline double histogram_cell_size(double side, int cells) noexcept {
+    return std::fmax(side, kEpsilon) / static_cast<double>(cells);
+}
+
+}  // namespace vardelin

@@ -1,0 +1,52 @@
+#pragma once
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <optional>
+
+#include "core/numeric.hpp"
+
+namespace vardelin {
+
+enum class GeometryKind : std::uint8_t { Point = 0, LineString = 1, Polygon = 2, Mixed = 3, Empty = 4 };
+enum class Distribution : std::uint8_t { Uniform = 0, Clustered = 1, Unknown = 2 };
+
+const char* name_of(GeometryKind kind) noexcept;
+const char* name_of(Distribution distribution) noexcept;
+
+struct Box {
+    double min_x = 0, min_y = 0, max_x = 0, max_y = 0;
+};
+
+// Maps v to one of k cells of size `size` from `origin`. Values beyond the grid land in the
+// border cells and a NaN quotient in cell 0, so every coordinate has a cell.
+inline int cell_of(double v, double origin, double size, int k) noexcept {
+    const double f = std::floor((v - origin) / size);
+    if (!(f >= 0.0)) return 0;
+    if (f > static_cast<double>(k - 1)) return k - 1;
+    return static_cast<int>(f);
+}
+
+inline constexpr int kHistogramSide = 32;
+inline constexpr int kHistogramCells = kHistogramSide * kHistogramSide;
+
+// Coarse occupancy over the extent: rows follow y, columns follow x.
+struct SpatialHistogram {
+    std::array<u32, kHistogramCells> counts{};
+    double min_x = 0, min_y = 0, cell_w = 0, cell_h = 0;
+
+    // The box must be normalised (min <= max on each axis). Conservative: clamping to the
+    // border cells means a box beyond the extent still looks at the nearest border cells.
+    bool has_any_in_bbox(const Box& box) const noexcept;
+};
+
+struct DatasetStats {
+    std::optional<Box> extent;
+    std::optional<SpatialHistogram> histogram;
+    u64 n = 0;
+    double density = 0.0;
+    Distribution distribution = Distribution::Unknown;
+    GeometryKind kind = GeometryKind::Empty;
+};
+
+}  // namespace vardelin
