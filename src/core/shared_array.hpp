@@ -1,9 +1,16 @@
 #pragma once
+#include <cstddef>
 #include <memory>
+#include <new>
 #include <span>
 #include <vector>
 
 namespace vardelin {
+
+// Large buffers go on transparent huge pages: filling 100 MB of fresh 4 KiB pages costs more
+// in page faults than the work done on the data.
+void* allocate_bytes(std::size_t bytes);
+void deallocate_bytes(void* p, std::size_t bytes) noexcept;
 
 // Leaves new elements uninitialised on resize: large buffers are filled in parallel right
 // after, and zeroing them first on one thread would cost as much as the fill itself.
@@ -14,6 +21,11 @@ struct DefaultInitAllocator : std::allocator<T> {
         using other = DefaultInitAllocator<U>;
     };
     using std::allocator<T>::allocator;
+    using value_type = T;
+
+    T* allocate(std::size_t n) { return static_cast<T*>(allocate_bytes(n * sizeof(T))); }
+    void deallocate(T* p, std::size_t n) noexcept { deallocate_bytes(p, n * sizeof(T)); }
+
     template <class U>
     void construct(U* p) noexcept {
         ::new (static_cast<void*>(p)) U;

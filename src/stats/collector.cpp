@@ -14,30 +14,52 @@ namespace vardelin {
 namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr Box kEmptyFold{kInf, kInf, -kInf, -kInf};
+
+// NaN is skipped on its own axis only: a NaN x still contributes its y. The accumulators are
+// never NaN, so these comparisons are fmin/fmax, written so that the loop vectorises.
+template <bool Copy>
+Box fold_range(const double* xs, const double* ys, std::size_t b, std::size_t e, Box acc, double* out_x,
+               double* out_y) {
+    double mnx = acc.min_x, mny = acc.min_y, mxx = acc.max_x, mxy = acc.max_y;
+    for (std::size_t i = b; i != e; ++i) {
+        const double x = xs[i], y = ys[i];
+        if constexpr (Copy) {
+            out_x[i] = x;
+            out_y[i] = y;
+        }
+        mnx = x < mnx ? x : mnx;
+        mxx = x > mxx ? x : mxx;
+        mny = y < mny ? y : mny;
+        mxy = y > mxy ? y : mxy;
+    }
+    return Box{mnx, mny, mxx, mxy};
+}
+
+template <bool Copy>
+Box parallel_fold(std::span<const double> xs, std::span<const double> ys, double* out_x, double* out_y) {
+    const std::size_t n = std::min(xs.size(), ys.size());
+    return tbb::parallel_reduce(
+        tbb::blocked_range<std::size_t>(0, n, 1 << 15), kEmptyFold,
+        [&](const tbb::blocked_range<std::size_t>& r, Box acc) {
+            return fold_range<Copy>(xs.data(), ys.data(), r.begin(), r.end(), acc, out_x, out_y);
+        },
+        fold_boxes);
+}
+
+}  // namespace
 
 Box fold_boxes(const Box& a, const Box& b) noexcept {
     return {std::fmin(a.min_x, b.min_x), std::fmin(a.min_y, b.min_y), std::fmax(a.max_x, b.max_x),
             std::fmax(a.max_y, b.max_y)};
 }
 
-}  // namespace
-
 Box compute_extent(std::span<const double> xs, std::span<const double> ys) {
-    const std::size_t n = std::min(xs.size(), ys.size());
-    const Box empty{kInf, kInf, -kInf, -kInf};
-    return tbb::parallel_reduce(
-        tbb::blocked_range<std::size_t>(0, n, 1 << 15), empty,
-        [&](const tbb::blocked_range<std::size_t>& r, Box acc) {
-            // fmin/fmax skip NaN on their own axis only: a NaN x still contributes its y.
-            for (std::size_t i = r.begin(); i != r.end(); ++i) {
-                acc.min_x = std::fmin(acc.min_x, xs[i]);
-                acc.max_x = std::fmax(acc.max_x, xs[i]);
-                acc.min_y = std::fmin(acc.min_y, ys[i]);
-                acc.max_y = std::fmax(acc.max_y, ys[i]);
-            }
-            return acc;
-        },
-        fold_boxes);
+    return parallel_fold<false>(xs, ys, nullptr, nullptr);
+}
+
+Box copy_and_fold(std::span<const double> xs, std::span<const double> ys, double* out_x, double* out_y) {
+    return parallel_fold<true>(xs, ys, out_x, out_y);
 }
 
 std::vector<u32> count_grid(std::span<const double> xs, std::span<const double> ys, const Box& extent) {
@@ -64,13 +86,17 @@ std::vector<u32> count_grid(std::span<const double> xs, std::span<const double> 
 }
 
 DatasetStats collect_points(std::span<const double> xs, std::span<const double> ys) {
+    if (xs.empty()) return DatasetStats{};  // Empty, Unknown, no extent
+    return collect_points(xs, ys, compute_extent(xs, ys));
+}
+
+DatasetStats collect_points(std::span<const double> xs, std::span<const double> ys, const Box& folded) {
     DatasetStats stats;
     const std::size_t n = xs.size();
-    if (n == 0) return stats;  // Empty, Unknown, no extent
+    if (n == 0) return stats;
     stats.n = n;
     stats.kind = GeometryKind::Point;
 
-    const Box folded = compute_extent(xs, ys);
     // Only the minimum x decides whether there is an extent at all.
     if (!std::isfinite(folded.min_x)) return stats;
     const Box extent{std::fmin(folded.min_x, folded.max_x), std::fmin(folded.min_y, folded.max_y),

@@ -19,6 +19,16 @@ std::vector<u32> count_grid(std::span<const double> xs, std::span<const double> 
 
 DatasetStats collect_points(std::span<const double> xs, std::span<const double> ys);
 
+// The same, for a caller that already folded the raw extent (while copying the input).
+DatasetStats collect_points(std::span<const double> xs, std::span<const double> ys, const Box& folded);
+
+// Merges two raw folds; the result does not depend on how the input was split.
+Box fold_boxes(const Box& a, const Box& b) noexcept;
+
+// Copies the pairs into `out_x`, `out_y` (already sized) and folds their raw extent in the
+// same pass, so construction reads its input once instead of twice.
+Box copy_and_fold(std::span<const double> xs, std::span<const double> ys, double* out_x, double* out_y);
+
 // Side of a histogram cell for an extent side: degenerate and non-numeric sides still give a
 // usable grid.
 inline double histogram_cell_size(double side, int cells) noexcept {
