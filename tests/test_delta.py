@@ -54,6 +54,13 @@ class TestMerge:
         assert e.xs().tolist() == [0.0, 1.0, 5.0, 7.0, 9.0]
         assert e.ys().tolist() == [0.0, 1.0, 6.0, 8.0, 10.0]
 
+    def test_appending_own_views_doubles_the_dataset(self, rng):
+        xs, ys = rng.uniform(size=300), rng.uniform(size=300)
+        e = Engine.from_points(xs, ys)
+        e.append_delta(e.xs(), e.ys())
+        assert e.delta_len() == 0
+        assert_same_dataset(e, np.concatenate([xs, xs]), np.concatenate([ys, ys]))
+
     def test_unmerged_points_are_not_described(self):
         e = engine_of(100)
         before = (e.n(), e.extent(), repr(e))
