@@ -1,6 +1,7 @@
 #include <nanobind/nanobind.h>
 
 #include "core/error.hpp"
+#include "lib/point_builder.hpp"
 #include "lib/py_engine.hpp"
 
 namespace nb = nanobind;
@@ -30,5 +31,9 @@ NB_MODULE(_core, m) {
     EngineClass engine(m, "Engine", nb::is_final());
     bind_engine_dataset(engine);
     bind_engine_settings(engine);
+    bind_engine_delta(engine);
     bind_engine_metrics(engine);
+    bind_engine_views(engine);
+
+    bind_point_builder(m);
 }

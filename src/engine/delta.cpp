@@ -1,0 +1,62 @@
+#include "engine/delta.hpp"
+
+#include <algorithm>
+
+#include "core/append.hpp"
+#include "core/error.hpp"
+#include "core/parallel_concat.hpp"
+#include "core/row_limit.hpp"
+#include "stats/collector.hpp"
+
+namespace vardelin {
+
+u64 delta_flush_threshold(u64 main_length) noexcept {
+    const u64 t = saturating_cast<u64>(static_cast<double>(main_length) * DELTA_FLUSH_FRACTION);
+    return std::max<u64>(t, 1);
+}
+
+void require_delta_support(const Engine& engine) {
+    if (engine.is_polygons()) throw Error("delta buffer is not supported for polygon datasets");
+}
+
+void append_delta(Engine& engine, std::span<const double> xs, std::span<const double> ys) {
+    require_delta_support(engine);
+    if (xs.size() != ys.size()) throw InternalError("append_delta: xs and ys differ in length");
+    const u64 main_length = engine.x().size();
+    ensure_u32_indexable(sat_add(sat_add(main_length, engine.delta_xs.size()), xs.size()),
+                         "point dataset after append");
+    append_pair(engine.delta_xs, engine.delta_ys, xs, ys);
+    if (engine.delta_xs.size() > delta_flush_threshold(main_length)) merge_delta(engine);
+}
+
+void merge_delta(Engine& engine) {
+    if (engine.delta_xs.empty()) return;
+    auto xs = make_shared_array(parallel_concat<double>(engine.x(), engine.delta_xs));
+    auto ys = make_shared_array(parallel_concat<double>(engine.y(), engine.delta_ys));
+    engine.stats = collect_points(view(xs), view(ys));
+    engine.xs = std::move(xs);
+    engine.ys = std::move(ys);
+    engine.delta_xs.clear();
+    engine.delta_ys.clear();
+    engine.delta_scan_work = 0;
+    engine.brute_force.reset();
+    engine.r_tree.reset();
+    engine.kd_tree.reset();
+    engine.grid.reset();
+}
+
+std::vector<u32> delta_range(const Engine& engine, double min_x, double min_y, double max_x, double max_y) {
+    std::vector<u32> hits;
+    const std::size_t main_length = engine.x().size();
+    const std::size_t n = std::min(engine.delta_xs.size(), engine.delta_ys.size());
+    for (std::size_t j = 0; j < n; ++j) {
+        const double x = engine.delta_xs[j], y = engine.delta_ys[j];
+        // Written as comparisons so that a NaN on either side fails them.
+        if (min_x <= x && x <= max_x && min_y <= y && y <= max_y) {
+            hits.push_back(static_cast<u32>(main_length + j));
+        }
+    }
+    return hits;
+}
+
+}  // namespace vardelin

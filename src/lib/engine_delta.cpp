@@ -1,0 +1,31 @@
+#include "engine/delta.hpp"
+#include "lib/convert.hpp"
+#include "lib/py_engine.hpp"
+
+namespace vardelin::lib {
+
+void bind_engine_delta(EngineClass& cls) {
+    cls.def(
+        "append_delta",
+        [](PyEngine& self, const InArray<double>& xs, const InArray<double>& ys) {
+            auto e = self.exclusive();
+            require_delta_support(*e);
+            const auto x = contiguous(xs, "xs must be a contiguous float64 array");
+            const auto y = contiguous(ys, "ys must be a contiguous float64 array");
+            require_same_length(x.size(), y.size(), "xs and ys must have the same length");
+            append_delta(*e, x, y);
+        },
+        nb::arg("xs").noconvert(), nb::arg("ys").noconvert(),
+        "Append new points to the delta buffer (point datasets only). Queries reflect them\n"
+        "immediately via the delta scan. Auto-flushed past DELTA_FLUSH_FRACTION of the main.");
+
+    cls.def(
+        "flush", [](PyEngine& self) { merge_delta(*self.exclusive()); },
+        "Force the delta buffer to be merged into the main index immediately");
+
+    cls.def(
+        "delta_len", [](PyEngine& self) { return self.shared()->delta_xs.size(); },
+        "Number of points in the delta buffer (not yet flushed into the main index)");
+}
+
+}  // namespace vardelin::lib
