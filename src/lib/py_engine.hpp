@@ -18,5 +18,7 @@ nb::object wrap_engine(Engine&& engine);
 void bind_engine_dataset(EngineClass& cls);
 void bind_engine_settings(EngineClass& cls);
 void bind_engine_metrics(EngineClass& cls);
+void bind_engine_hits(EngineClass& cls);
+void bind_engine_measures(EngineClass& cls);
 
 }  // namespace vardelin::lib
