@@ -31,7 +31,8 @@ Buffer<double> euclidean_distance(std::span<const double> xs1, std::span<const d
 Buffer<double> haversine_distance(std::span<const double> lons1, std::span<const double> lats1,
                                   std::span<const double> lons2, std::span<const double> lats2) {
     require_equal_spans({lons1.size(), lats1.size(), lons2.size(), lats2.size()});
-    return parallel_map<double>(lons1.size(), [&](std::size_t i) { return haversine_m(lons1[i], lats1[i], lons2[i], lats2[i]); });
+    return parallel_map<double>(lons1.size(),
+                                [&](std::size_t i) { return haversine_m(lons1[i], lats1[i], lons2[i], lats2[i]); });
 }
 
 Buffer<double> euclidean_distance_to(std::span<const double> xs, std::span<const double> ys, double cx, double cy) {
@@ -43,7 +44,8 @@ Buffer<double> haversine_distance_to(std::span<const double> lons, std::span<con
                                      double cy) {
     require_equal_spans({lons.size(), lats.size()});
     const double cos_cy = std::cos(cy * kDegToRad);
-    return parallel_map<double>(lons.size(), [&](std::size_t i) { return haversine_m_from(cx, cy, cos_cy, lons[i], lats[i]); });
+    return parallel_map<double>(lons.size(),
+                                [&](std::size_t i) { return haversine_m_from(cx, cy, cos_cy, lons[i], lats[i]); });
 }
 
 }  // namespace vardelin
