@@ -47,7 +47,7 @@ def assert_same_bits(ours, expected):
     assert np.array_equal(ours[~nan].view(np.uint64), expected[~nan].view(np.uint64))
 
 
-def with_specials(rng, a, fraction=0.01):
+def sprinkle_non_finite(rng, a, fraction=0.01):
     """A copy of `a` with NaN, +inf and -inf at random places."""
     a = a.copy()
     for v in (np.nan, np.inf, -np.inf):
@@ -58,7 +58,7 @@ def with_specials(rng, a, fraction=0.01):
 @pytest.fixture(scope="module")
 def planar():
     rng = np.random.default_rng(7)
-    x1, y1, x2, y2 = (with_specials(rng, rng.normal(0, 1e3, N)) for _ in range(4))
+    x1, y1, x2, y2 = (sprinkle_non_finite(rng, rng.normal(0, 1e3, N)) for _ in range(4))
     x1[:1000] = 1e200  # squares overflow to +inf, no rescaling
     y2[1000:2000] = y1[1000:2000]
     return x1, y1, x2, y2
@@ -73,7 +73,7 @@ def geographic():
     lon2[:1000], lat2[:1000] = lon1[:1000], lat1[:1000]
     lon2[1000:2000], lat2[1000:2000] = lon1[1000:2000] + 180.0, -lat1[1000:2000]
     lat1[2000:3000] = rng.uniform(90, 400, 1000)
-    return tuple(with_specials(rng, a, 0.002) for a in (lon1, lat1, lon2, lat2))
+    return tuple(sprinkle_non_finite(rng, a, 0.002) for a in (lon1, lat1, lon2, lat2))
 
 
 class TestAgainstNumpy:
