@@ -25,7 +25,7 @@ u64 to_u64(nb::handle value, const char* name) {
     return static_cast<u64>(v);
 }
 
-std::vector<double> to_float_list(nb::handle value, const char* name) {
+void require_sequence(nb::handle value, const char* name) {
     if (PyUnicode_Check(value.ptr())) {
         throw nb::type_error((std::string("argument '") + name + "': Can't extract `str` to `Vec`").c_str());
     }
@@ -34,6 +34,10 @@ std::vector<double> to_float_list(nb::handle value, const char* name) {
                               nb::type_name(value.type()).c_str() + "' object cannot be converted to 'Sequence'")
                                  .c_str());
     }
+}
+
+std::vector<double> to_float_list(nb::handle value, const char* name) {
+    require_sequence(value, name);
     const Py_ssize_t n = PySequence_Size(value.ptr());
     if (n < 0) throw nb::python_error();
     std::vector<double> out;
@@ -45,6 +49,31 @@ std::vector<double> to_float_list(nb::handle value, const char* name) {
         if (v == -1.0 && PyErr_Occurred()) raise_prefixed_type_error(name);
         out.push_back(v);
     }
+    return out;
+}
+
+std::vector<std::vector<u64>> to_u64_lists(nb::handle value, const char* name) {
+    require_sequence(value, name);
+    std::vector<std::vector<u64>> out;
+    // Like any sequence conversion: the length is only a capacity hint, iteration decides.
+    const Py_ssize_t hint = PySequence_Size(value.ptr());
+    if (hint < 0) PyErr_Clear();
+    else out.reserve(static_cast<std::size_t>(hint));
+    nb::object outer = nb::steal(PyObject_GetIter(value.ptr()));
+    if (!outer.is_valid()) raise_prefixed_type_error(name);
+    while (nb::object list = nb::steal(PyIter_Next(outer.ptr()))) {
+        require_sequence(list, name);
+        std::vector<u64> hits;
+        const Py_ssize_t len = PySequence_Size(list.ptr());
+        if (len < 0) PyErr_Clear();
+        else hits.reserve(static_cast<std::size_t>(len));
+        nb::object inner = nb::steal(PyObject_GetIter(list.ptr()));
+        if (!inner.is_valid()) raise_prefixed_type_error(name);
+        while (nb::object hit = nb::steal(PyIter_Next(inner.ptr()))) hits.push_back(to_u64(hit, name));
+        if (PyErr_Occurred()) raise_prefixed_type_error(name);
+        out.push_back(std::move(hits));
+    }
+    if (PyErr_Occurred()) raise_prefixed_type_error(name);
     return out;
 }
 

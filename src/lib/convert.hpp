@@ -48,8 +48,15 @@ auto to_numpy(Vec&& values) {
 // value the interpreter's OverflowError.
 u64 to_u64(nb::handle value, const char* name);
 
+// Sequence arguments accept any object that passes the interpreter's sequence check, except a
+// str; otherwise TypeError naming the argument.
+void require_sequence(nb::handle value, const char* name);
+
 // Any sequence but a str, each item through float(); failures are TypeError naming the
 // argument.
 std::vector<double> to_float_list(nb::handle value, const char* name);
+
+// Any sequence but a str of such sequences, each item through __index__ as by to_u64.
+std::vector<std::vector<u64>> to_u64_lists(nb::handle value, const char* name);
 
 }  // namespace vardelin::lib

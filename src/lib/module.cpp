@@ -34,6 +34,8 @@ NB_MODULE(_core, m) {
     bind_engine_delta(engine);
     bind_engine_metrics(engine);
     bind_engine_views(engine);
+    bind_engine_hits(engine);
+    bind_engine_measures(engine);
 
     bind_point_builder(m);
 }

@@ -20,5 +20,7 @@ void bind_engine_settings(EngineClass& cls);
 void bind_engine_delta(EngineClass& cls);
 void bind_engine_metrics(EngineClass& cls);
 void bind_engine_views(EngineClass& cls);
+void bind_engine_hits(EngineClass& cls);
+void bind_engine_measures(EngineClass& cls);
 
 }  // namespace vardelin::lib
