@@ -40,6 +40,26 @@ struct BandPlan {
     u64 entries;
 };
 
+// Band sizes for one plan as a difference array (band b holds the sum of steps 0..b), and the
+// plan's total entries: sizing a candidate costs one pass over the edges, however many entries
+// it would make.
+std::vector<i64> band_size_steps(std::span<const double> ys, const std::vector<u32>& edges, double y_min,
+                                 BandPlan& plan, u64 edge_count) {
+    std::vector<i64> steps(plan.nbands + 1, 0);
+    plan.entries = 0;
+    for (u64 e = 0; e < edge_count; ++e) {
+        const double yi = ys[edges[2 * e]];
+        const double yj = ys[edges[2 * e + 1]];
+        // fmin and fmax take the other operand when one is NaN.
+        const std::size_t b0 = band_index(std::fmin(yi, yj), y_min, plan.inv_h, plan.nbands);
+        const std::size_t b1 = band_index(std::fmax(yi, yj), y_min, plan.inv_h, plan.nbands);
+        ++steps[b0];
+        --steps[b1 + 1];
+        plan.entries += b1 - b0 + 1;
+    }
+    return steps;
+}
+
 }  // namespace
 
 std::size_t PartBands::band_of(double y) const noexcept { return band_index(y, y_min, inv_h, band_count()); }
@@ -73,7 +93,6 @@ PartBands build_part_bands(std::span<const double> ys, u64 coordinate_count, std
         for (u64 k = ring.begin; k < ring.end; ++k) {
             out.edges.push_back(static_cast<u32>(k));
             out.edges.push_back(static_cast<u32>(k == ring.begin ? ring.end - 1 : k - 1));
-            // fmin/fmax skip NaN.
             y_min = std::fmin(y_min, ys[k]);
             y_max = std::fmax(y_max, ys[k]);
         }
@@ -82,32 +101,20 @@ PartBands build_part_bands(std::span<const double> ys, u64 coordinate_count, std
     const std::size_t wanted =
         edge_count < kEdgesPerBand ? 1 : static_cast<std::size_t>(std::min(edge_count / kEdgesPerBand, kMaxBands));
     const double height = y_max - y_min;
-    // Infinite or NaN height: one band, as for a flat part.
-    const double base = std::isfinite(y_min) ? y_min : 0.0;
-    auto plan_for = [&](std::size_t nbands) {
+    // An infinite or NaN height gives 0 as well: every edge in band 0, as for a flat part.
+    auto inv_h_for = [height](std::size_t nbands) {
         return height > 0.0 ? static_cast<double>(nbands) / height : 0.0;
     };
+    // Replaced only after the height is taken from it.
+    const double base = std::isfinite(y_min) ? y_min : 0.0;
 
-    // Entry counts per band through a difference array, so that sizing a candidate band count
-    // costs one pass over the edges whatever the entries would be.
     const u64 budget = std::min<u64>(kU32Max, edge_count * kMaxBandEntriesPerEdge);
-    std::vector<i64> diff;
-    BandPlan plan{wanted, plan_for(wanted), 0};
-    for (;;) {
-        diff.assign(plan.nbands + 1, 0);
-        plan.entries = 0;
-        for (u64 e = 0; e < edge_count; ++e) {
-            const double yi = ys[out.edges[2 * e]];
-            const double yj = ys[out.edges[2 * e + 1]];
-            const std::size_t b0 = band_index(std::fmin(yi, yj), base, plan.inv_h, plan.nbands);
-            const std::size_t b1 = band_index(std::fmax(yi, yj), base, plan.inv_h, plan.nbands);
-            ++diff[b0];
-            --diff[b1 + 1];
-            plan.entries += b1 - b0 + 1;
-        }
-        if (plan.entries <= budget || plan.nbands == 1) break;
+    BandPlan plan{wanted, inv_h_for(wanted), 0};
+    std::vector<i64> diff = band_size_steps(ys, out.edges, base, plan, edge_count);
+    while (plan.entries > budget && plan.nbands > 1) {
         plan.nbands /= 2;
-        plan.inv_h = plan_for(plan.nbands);
+        plan.inv_h = inv_h_for(plan.nbands);
+        diff = band_size_steps(ys, out.edges, base, plan, edge_count);
     }
 
     out.y_min = base;
