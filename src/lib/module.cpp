@@ -30,6 +30,7 @@ NB_MODULE(_core, m) {
 
     EngineClass engine(m, "Engine", nb::is_final());
     bind_engine_dataset(engine);
+    bind_engine_planner(engine);
     bind_engine_settings(engine);
     bind_engine_delta(engine);
     bind_engine_metrics(engine);

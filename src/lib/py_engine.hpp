@@ -16,6 +16,7 @@ nb::object wrap_engine(Engine&& engine);
 
 // Each group of Engine methods registers itself; module.cpp calls them in method-table order.
 void bind_engine_dataset(EngineClass& cls);
+void bind_engine_planner(EngineClass& cls);
 void bind_engine_settings(EngineClass& cls);
 void bind_engine_delta(EngineClass& cls);
 void bind_engine_metrics(EngineClass& cls);

@@ -37,4 +37,8 @@ constexpr std::string_view name_of(const IndexMode& mode) noexcept {
     return "eager";
 }
 
+// The modes a caller may set; "explicit:brute_force" is only ever reported, never accepted.
+// Throws Error naming the text exactly as given.
+IndexMode parse_index_mode(std::string_view text);
+
 }  // namespace vardelin

@@ -1,0 +1,93 @@
+#include <cmath>
+#include <limits>
+#include <random>
+
+#include <gtest/gtest.h>
+
+#include "query/geodesy.hpp"
+
+using namespace vardelin;
+
+namespace {
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+bool in_box(const Box& b, double lon, double lat) {
+    return b.min_x <= lon && lon <= b.max_x && b.min_y <= lat && lat <= b.max_y;
+}
+
+// The point `angle` radians along the great circle from (lon, lat) in direction `bearing`.
+std::pair<double, double> destination(double lon, double lat, double bearing, double angle) {
+    const double p1 = lat * kDegToRad, l1 = lon * kDegToRad;
+    const double p2 = std::asin(std::sin(p1) * std::cos(angle) + std::cos(p1) * std::sin(angle) * std::cos(bearing));
+    const double l2 =
+        l1 + std::atan2(std::sin(bearing) * std::sin(angle) * std::cos(p1), std::cos(angle) - std::sin(p1) * std::sin(p2));
+    return {l2 / kDegToRad, p2 / kDegToRad};
+}
+}  // namespace
+
+TEST(Haversine, FixedValues) {
+    EXPECT_EQ(haversine_m(0, 0, 0, 1), std::asin(std::sin(0.5 * kDegToRad)) * 12742017.6);
+    EXPECT_EQ(haversine_m(12.5, -3.25, 12.5, -3.25), 0.0);
+    EXPECT_EQ(haversine_m(kNaN, 0, 1, 1), std::asin(1.0) * 12742017.6);
+    EXPECT_EQ(haversine_m(0, 0, 1, 0), std::asin(std::sin(0.5 * kDegToRad)) * 12742017.6);
+    EXPECT_EQ(haversine_m_cos1(3, 40, std::cos(40 * kDegToRad), -7, 41), haversine_m(3, 40, -7, 41));
+}
+
+TEST(GeographicBox, PolesAntimeridianAndLatitudeClamps) {
+    const Box polar = geographic_search_box(10, 89.95, 1.0);
+    EXPECT_EQ(polar.min_x, -180.0);
+    EXPECT_EQ(polar.max_x, 180.0);
+    EXPECT_LE(polar.max_y, 90.0);
+    const Box wrap = geographic_search_box(179.5, 0, 111320);
+    EXPECT_EQ(wrap.min_x, -180.0);
+    EXPECT_EQ(wrap.max_x, 180.0);
+    const Box around = geographic_search_box(0, 0, 111320);
+    EXPECT_NEAR(around.max_y, 1.0067466, 1e-7);
+    EXPECT_EQ(around.min_y, -around.max_y);
+    // The half-width is taken at the farthest latitude of the box, with the haversine sphere's
+    // metres per degree: wider than 1 / cos(1.0067466 deg) = 1.0001544 degrees.
+    EXPECT_NEAR(around.max_x, 111320 / (std::cos(around.max_y * kDegToRad) * 111195.0), 1e-12);
+    EXPECT_GT(around.max_x, 1.0011);
+    const Box south = geographic_search_box(0, -89.5, 1e6);
+    EXPECT_EQ(south.min_y, -90.0);
+    const Box nan = geographic_search_box(0, 0, kNaN);
+    EXPECT_EQ(nan.min_y, -90.0);
+    EXPECT_EQ(nan.max_y, 90.0);
+    EXPECT_EQ(nan.min_x, -180.0);
+    const Box negative = geographic_search_box(5, 5, -1000);
+    EXPECT_GT(negative.min_x, negative.max_x);
+    EXPECT_GT(negative.min_y, negative.max_y);
+}
+
+TEST(GeographicBox, HoldsTheWholeHaversineCircle) {
+    // One degree of longitude on the equator is 111195.08 m by the haversine sphere, just below
+    // 111196 m: the point must be in the box (a 111320 m degree would leave it out).
+    const Box b = geographic_search_box(0, 0, 111196);
+    ASSERT_LE(haversine_m(0, 0, 1, 0), 111196.0);
+    EXPECT_TRUE(in_box(b, 1, 0));
+    EXPECT_TRUE(in_box(b, -1, 0));
+
+    std::mt19937_64 rng(11);
+    std::uniform_real_distribution<double> lon(-170, 170), lat(-85, 85), unit(0, 1);
+    for (int i = 0; i < 20000; ++i) {
+        const double clon = lon(rng), clat = lat(rng);
+        const double d = std::pow(10.0, 1 + 5.5 * unit(rng));
+        const Box box = geographic_search_box(clon, clat, d);
+        const double bearing = 2 * 3.141592653589793 * unit(rng);
+        const auto [plon, plat] = destination(clon, clat, bearing, d / (12742017.6 / 2));
+        if (plon < -180 || plon > 180 || haversine_m(clon, clat, plon, plat) > d) continue;
+        ASSERT_TRUE(in_box(box, plon, plat)) << clon << "," << clat << " d=" << d << " -> " << plon << "," << plat;
+    }
+}
+
+TEST(GeographicBox, ConservativeBoxHasTheSameWidths) {
+    for (double lat : {0.0, 30.0, -60.0, 89.0, 89.95}) {
+        for (double d : {10.0, 1e5, 5e6, 3e7}) {
+            const Box c = conservative_degree_box(lat, d);
+            const Box g = geographic_search_box(0, lat, d);
+            EXPECT_EQ(c.min_y, g.min_y);
+            EXPECT_EQ(c.max_y, g.max_y);
+            EXPECT_EQ(c.max_x - c.min_x, g.max_x - g.min_x) << lat << " " << d;
+        }
+    }
+}
