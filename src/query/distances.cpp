@@ -5,7 +5,7 @@
 
 #include "core/error.hpp"
 #include "core/parallel_map.hpp"
-#include "query/haversine.hpp"
+#include "query/geodesy.hpp"
 
 namespace vardelin {
 
@@ -45,7 +45,7 @@ Buffer<double> haversine_distance_to(std::span<const double> lons, std::span<con
     require_equal_spans({lons.size(), lats.size()});
     const double cos_cy = std::cos(cy * kDegToRad);
     return parallel_map<double>(lons.size(),
-                                [&](std::size_t i) { return haversine_m_from(cx, cy, cos_cy, lons[i], lats[i]); });
+                                [&](std::size_t i) { return haversine_m_cos1(cx, cy, cos_cy, lons[i], lats[i]); });
 }
 
 }  // namespace vardelin
