@@ -31,4 +31,5 @@ NB_MODULE(_core, m) {
     bind_engine_dataset(engine);
     bind_engine_settings(engine);
     bind_engine_metrics(engine);
+    bind_engine_indexes(engine);
 }

@@ -18,5 +18,6 @@ nb::object wrap_engine(Engine&& engine);
 void bind_engine_dataset(EngineClass& cls);
 void bind_engine_settings(EngineClass& cls);
 void bind_engine_metrics(EngineClass& cls);
+void bind_engine_indexes(EngineClass& cls);
 
 }  // namespace vardelin::lib
