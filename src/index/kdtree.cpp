@@ -7,7 +7,6 @@
 
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
-#include <tbb/parallel_invoke.h>
 
 #include "stats/collector.hpp"
 
@@ -72,18 +71,14 @@ void select(const SortState& s, std::size_t k, std::size_t left, std::size_t rig
     }
 }
 
-// Subtrees are independent once their median is in place, so large ones sort in parallel;
-// the layout is the same as a sequential sort's.
+// Median on the axis of this depth, then each side on the other axis, down to leaf ranges.
 void sort_subtree(const SortState& s, std::size_t left, std::size_t right, int axis) {
-    if (right - left <= PackedKdTree::kNodeSize) return;
-    const std::size_t m = (left + right) >> 1;
-    select(s, m, left, right, axis);
-    if (right - left > (std::size_t{1} << 16)) {
-        tbb::parallel_invoke([&] { sort_subtree(s, left, m - 1, 1 - axis); },
-                             [&] { sort_subtree(s, m + 1, right, 1 - axis); });
-    } else {
+    while (right - left > PackedKdTree::kNodeSize) {
+        const std::size_t m = (left + right) >> 1;
+        select(s, m, left, right, axis);
         sort_subtree(s, left, m - 1, 1 - axis);
-        sort_subtree(s, m + 1, right, 1 - axis);
+        left = m + 1;
+        axis = 1 - axis;
     }
 }
 
