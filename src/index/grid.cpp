@@ -54,7 +54,7 @@ UniformGrid UniformGrid::build(SharedArray<double> xs, SharedArray<double> ys) {
     // placing advances each start to its cell's end, and a shift puts the starts back.
     g.cell_start_.reserve(cells + 1);
     g.cell_start_.assign(cells + 1, 0);
-    for (std::size_t i = 0; i < n; ++i) ++g.cell_start_[point_cell[i] + 1];
+    for (std::size_t i = 0; i < n; ++i) ++g.cell_start_[std::size_t{point_cell[i]} + 1];
     for (std::size_t c = 0; c < cells; ++c) g.cell_start_[c + 1] += g.cell_start_[c];
     g.cell_items_.reserve(n);
     g.cell_items_.resize(n);
