@@ -37,6 +37,7 @@ NB_MODULE(_core, m) {
     bind_engine_views(engine);
     bind_engine_hits(engine);
     bind_engine_measures(engine);
+    bind_engine_indexes(engine);
 
     bind_point_builder(m);
 }

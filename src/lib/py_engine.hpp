@@ -23,5 +23,6 @@ void bind_engine_metrics(EngineClass& cls);
 void bind_engine_views(EngineClass& cls);
 void bind_engine_hits(EngineClass& cls);
 void bind_engine_measures(EngineClass& cls);
+void bind_engine_indexes(EngineClass& cls);
 
 }  // namespace vardelin::lib

@@ -1,0 +1,75 @@
+#include "index/brute.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+namespace vardelin {
+
+static_assert(SpatialIndex<BruteForce>);
+
+namespace {
+
+// Gap from v to [lo, hi] on one axis. A NaN query coordinate gives 0 (fmax drops it, so the
+// items rank by the other axis), while a NaN in the item's box puts the item infinitely far:
+// a point with a NaN coordinate is never anyone's neighbour before a real one.
+inline double axis_gap(double lo, double hi, double v) noexcept {
+    if (std::isnan(lo) || std::isnan(hi)) return kInfinity;
+    return std::fmax(std::fmax(lo - v, 0.0), v - hi);
+}
+
+}  // namespace
+
+BruteForce::BruteForce(SharedArray<double> min_x, SharedArray<double> min_y, SharedArray<double> max_x,
+                       SharedArray<double> max_y)
+    : min_x_(std::move(min_x)), min_y_(std::move(min_y)), max_x_(std::move(max_x)), max_y_(std::move(max_y)) {
+    if (!min_x_) min_x_ = max_x_ = min_y_ = max_y_ = make_shared_array(Buffer<double>());
+    n_ = std::min({min_x_->size(), min_y_->size(), max_x_->size(), max_y_->size()});
+}
+
+BruteForce BruteForce::over_points(SharedArray<double> xs, SharedArray<double> ys) {
+    if (!xs || !ys) return BruteForce(nullptr, nullptr, nullptr, nullptr);
+    return BruteForce(xs, ys, xs, ys);
+}
+
+BruteForce BruteForce::over_parts(const PartLayout& layout) {
+    const std::size_t parts = layout.part_count();
+    Buffer<double> lx, ly, hx, hy;
+    lx.reserve(parts), ly.reserve(parts), hx.reserve(parts), hy.reserve(parts);
+    for (std::size_t p = 0; p < parts; ++p) {
+        const Box b = exterior_ring_box(layout, p);
+        lx.push_back(b.min_x), ly.push_back(b.min_y), hx.push_back(b.max_x), hy.push_back(b.max_y);
+    }
+    return BruteForce(make_shared_array(std::move(lx)), make_shared_array(std::move(ly)),
+                      make_shared_array(std::move(hx)), make_shared_array(std::move(hy)));
+}
+
+void BruteForce::range(const Box& q, std::vector<u64>& out) const {
+    for_each_in_range(q, [&](u32 id) { out.push_back(id); });
+}
+
+std::vector<u64> BruteForce::range(const Box& q) const {
+    std::vector<u64> out;
+    range(q, out);
+    return out;
+}
+
+void BruteForce::nearest(double x, double y, u64 k, std::vector<Neighbor>& out) const {
+    if (k == 0 || n_ == 0) return;
+    const std::size_t base = out.size();
+    const double *lx = min_x_->data(), *ly = min_y_->data(), *hx = max_x_->data(), *hy = max_y_->data();
+    out.resize(base + n_);
+    for (std::size_t i = 0; i < n_; ++i) {
+        const double gx = axis_gap(lx[i], hx[i], x);
+        const double gy = axis_gap(ly[i], hy[i], y);
+        out[base + i] = Neighbor{static_cast<u32>(i), gx * gx + gy * gy};
+    }
+    keep_nearest(out, base, k);
+}
+
+std::vector<u64> BruteForce::nearest(double x, double y, u64 k) const {
+    std::vector<Neighbor> found;
+    nearest(x, y, k, found);
+    return ids_of(found);
+}
+
+}  // namespace vardelin

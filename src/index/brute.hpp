@@ -1,0 +1,45 @@
+#pragma once
+#include <vector>
+
+#include "core/shared_array.hpp"
+#include "index/part_boxes.hpp"
+#include "index/spatial_index.hpp"
+
+namespace vardelin {
+
+// One box per item and a scan per query: the answer when an index would not pay, and of the
+// index mode "none". Over points it shares the coordinate arrays instead of copying them.
+class BruteForce {
+public:
+    static BruteForce over_points(SharedArray<double> xs, SharedArray<double> ys);
+    static BruteForce over_parts(const PartLayout& layout);
+
+    std::size_t size() const noexcept { return n_; }
+    // Nothing of its own over points (the boxes are the coordinate arrays), else 32 per item.
+    u64 bytes() const noexcept { return min_x_ == max_x_ ? 0 : 32 * static_cast<u64>(n_); }
+
+    // visit(u32 id) for every item meeting the closed box, ascending ids.
+    template <class Visit>
+    void for_each_in_range(const Box& q, Visit&& visit) const {
+        const double *lx = min_x_->data(), *ly = min_y_->data(), *hx = max_x_->data(), *hy = max_y_->data();
+        for (std::size_t i = 0; i < n_; ++i) {
+            if (hx[i] >= q.min_x && q.max_x >= lx[i] && hy[i] >= q.min_y && q.max_y >= ly[i]) {
+                visit(static_cast<u32>(i));
+            }
+        }
+    }
+
+    void range(const Box& q, std::vector<u64>& out) const;
+    std::vector<u64> range(const Box& q) const;
+    void nearest(double x, double y, u64 k, std::vector<Neighbor>& out) const;
+    std::vector<u64> nearest(double x, double y, u64 k) const;
+
+private:
+    BruteForce(SharedArray<double> min_x, SharedArray<double> min_y, SharedArray<double> max_x,
+               SharedArray<double> max_y);
+
+    SharedArray<double> min_x_, min_y_, max_x_, max_y_;
+    std::size_t n_ = 0;
+};
+
+}  // namespace vardelin

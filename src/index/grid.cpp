@@ -1,0 +1,137 @@
+#include "index/grid.hpp"
+
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
+
+#include "stats/collector.hpp"
+
+namespace vardelin {
+
+static_assert(SpatialIndex<UniformGrid>);
+
+namespace {
+
+// floor(f) clamped to the cells; a NaN quotient (NaN coordinate) lands in cell 0.
+inline std::size_t clamp_cell(double f, std::size_t cells) noexcept {
+    const double c = std::floor(f);
+    if (!(c > 0.0)) return 0;
+    return c >= static_cast<double>(cells - 1) ? cells - 1 : static_cast<std::size_t>(c);
+}
+
+// Each side grows until it holds about one point per cell; a flat or NaN extent gets unit cells.
+inline double cell_size(double lo, double hi, std::size_t side) noexcept {
+    return hi > lo ? (hi - lo) / static_cast<double>(side) : 1.0;
+}
+
+}  // namespace
+
+UniformGrid UniformGrid::build(SharedArray<double> xs, SharedArray<double> ys) {
+    UniformGrid g;
+    if (!xs || !ys) xs = ys = make_shared_array(Buffer<double>());
+    const std::span<const double> x = view(xs), y = view(ys);
+    const std::size_t n = std::min(x.size(), y.size());
+    const Box ext = compute_extent(x, y);
+    const double side_f = std::fmax(1.0, std::ceil(std::sqrt(static_cast<double>(n))));
+    const std::size_t side = static_cast<std::size_t>(side_f);
+    const std::size_t cells = static_cast<std::size_t>(checked_mul(side, side));
+    g.min_x_ = ext.min_x, g.min_y_ = ext.min_y;
+    g.cell_w_ = cell_size(ext.min_x, ext.max_x, side);
+    g.cell_h_ = cell_size(ext.min_y, ext.max_y, side);
+    g.nx_ = g.ny_ = side;
+
+    // side <= 65536 because n < 2^32, so cy * side + cx stays below 2^32.
+    Buffer<u32> point_cell;
+    point_cell.resize(n);
+    tbb::parallel_for(tbb::blocked_range<std::size_t>(0, n, 1 << 14), [&](const tbb::blocked_range<std::size_t>& r) {
+        for (std::size_t i = r.begin(); i != r.end(); ++i) {
+            const std::size_t cx = clamp_cell((x[i] - g.min_x_) / g.cell_w_, side);
+            const std::size_t cy = clamp_cell((y[i] - g.min_y_) / g.cell_h_, side);
+            point_cell[i] = static_cast<u32>(cy * side + cx);
+        }
+    });
+
+    // Counting sort: counts land one slot to the right, the prefix sum turns them into starts,
+    // placing advances each start to its cell's end, and a shift puts the starts back.
+    g.cell_start_.reserve(cells + 1);
+    g.cell_start_.assign(cells + 1, 0);
+    for (std::size_t i = 0; i < n; ++i) ++g.cell_start_[std::size_t{point_cell[i]} + 1];
+    for (std::size_t c = 0; c < cells; ++c) g.cell_start_[c + 1] += g.cell_start_[c];
+    g.cell_items_.reserve(n);
+    g.cell_items_.resize(n);
+    for (std::size_t i = 0; i < n; ++i) g.cell_items_[g.cell_start_[point_cell[i]]++] = static_cast<u32>(i);
+    for (std::size_t c = cells; c > 0; --c) g.cell_start_[c] = g.cell_start_[c - 1];
+    g.cell_start_[0] = 0;
+    g.xs_ = std::move(xs);
+    g.ys_ = std::move(ys);
+    return g;
+}
+
+void UniformGrid::range(const Box& q, std::vector<u64>& out) const {
+    for_each_in_range(q, [&](u32 id) { out.push_back(id); });
+}
+
+std::vector<u64> UniformGrid::range(const Box& q) const {
+    std::vector<u64> out;
+    range(q, out);
+    return out;
+}
+
+void UniformGrid::nearest(double x, double y, u64 k, std::vector<Neighbor>& out) const {
+    const std::size_t n = size();
+    if (n == 0 || k == 0) return;
+    const std::size_t want = static_cast<std::size_t>(std::min<u64>(k, n));
+    const double *xs = xs_->data(), *ys = ys_->data();
+    const i64 nx = static_cast<i64>(nx_), ny = static_cast<i64>(ny_);
+    const i64 qx = static_cast<i64>(clamp_cell((x - min_x_) / cell_w_, nx_));
+    const i64 qy = static_cast<i64>(clamp_cell((y - min_y_) / cell_h_, ny_));
+    const i64 ring_limit = std::max(nx, ny) + 1;
+    const std::size_t base = out.size();
+
+    const auto gather = [&](i64 cx, i64 cy) {
+        const std::size_t c = static_cast<std::size_t>(cy * nx + cx);
+        for (u32 i = cell_start_[c]; i < cell_start_[c + 1]; ++i) {
+            const u32 id = cell_items_[i];
+            const double dx = xs[id] - x, dy = ys[id] - y;
+            double d2 = dx * dx + dy * dy;
+            if (std::isnan(d2) && (std::isnan(xs[id]) || std::isnan(ys[id]))) d2 = kInfinity;
+            out.push_back(Neighbor{id, d2});
+        }
+    };
+
+    for (i64 r = 0;; ++r) {
+        const i64 left = qx - r, right = qx + r, bottom = qy - r, top = qy + r;
+        for (i64 cy = std::max<i64>(bottom, 0); cy <= std::min(top, ny - 1); ++cy) {
+            if (r == 0 || cy == bottom || cy == top) {
+                for (i64 cx = std::max<i64>(left, 0); cx <= std::min(right, nx - 1); ++cx) gather(cx, cy);
+            } else {
+                if (left >= 0) gather(left, cy);
+                if (right <= nx - 1) gather(right, cy);
+            }
+        }
+        if (out.size() - base < want) {
+            if (r >= ring_limit) break;
+            continue;
+        }
+        if (left <= 0 && bottom <= 0 && right >= nx - 1 && top >= ny - 1) break;
+        // Squared distance from the query to the nearest cell not yet visited.
+        double beyond = kInfinity;
+        const auto side_gap = [&](double gap) { beyond = std::fmin(beyond, std::fmax(gap, 0.0) * std::fmax(gap, 0.0)); };
+        if (left > 0) side_gap(x - (min_x_ + static_cast<double>(left) * cell_w_));
+        if (right < nx - 1) side_gap(min_x_ + static_cast<double>(right + 1) * cell_w_ - x);
+        if (bottom > 0) side_gap(y - (min_y_ + static_cast<double>(bottom) * cell_h_));
+        if (top < ny - 1) side_gap(min_y_ + static_cast<double>(top + 1) * cell_h_ - y);
+        const auto kth = out.begin() + static_cast<std::ptrdiff_t>(base + want - 1);
+        std::nth_element(out.begin() + static_cast<std::ptrdiff_t>(base), kth, out.end(),
+                         [](const Neighbor& a, const Neighbor& b) { return nan_last_less(a.dist2, b.dist2); });
+        if (r >= ring_limit || beyond > kth->dist2) break;
+    }
+    keep_nearest(out, base, want);
+}
+
+std::vector<u64> UniformGrid::nearest(double x, double y, u64 k) const {
+    std::vector<Neighbor> found;
+    nearest(x, y, k, found);
+    return ids_of(found);
+}
+
+}  // namespace vardelin

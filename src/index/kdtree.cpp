@@ -1,0 +1,194 @@
+#include "index/kdtree.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <numbers>
+
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
+
+#include "stats/collector.hpp"
+
+namespace vardelin {
+
+static_assert(SpatialIndex<PackedKdTree>);
+
+namespace {
+
+// Ids and interleaved coordinates reordered together while the tree is sorted.
+struct SortState {
+    u32* ids;
+    double* coords;
+
+    double at(std::size_t i, int axis) const noexcept { return coords[2 * i + static_cast<std::size_t>(axis)]; }
+    void swap(std::size_t i, std::size_t j) const noexcept {
+        std::swap(ids[i], ids[j]);
+        std::swap(coords[2 * i], coords[2 * j]);
+        std::swap(coords[2 * i + 1], coords[2 * j + 1]);
+    }
+};
+
+// Floyd-Rivest selection: afterwards position k holds the value it would hold if [left, right]
+// were sorted on `axis`, with no greater value before it and no smaller after it. The order is
+// NaN last, which keeps the scans below in bounds when coordinates are NaN.
+void select(const SortState& s, std::size_t k, std::size_t left, std::size_t right, int axis) {
+    while (right > left) {
+        if (right - left > 600) {
+            // Narrow to a sample window expected to contain the k-th value, select there first.
+            const double n = static_cast<double>(right - left + 1);
+            const double m = static_cast<double>(k - left + 1);
+            const double z = std::log(n);
+            const double sz = 0.5 * std::exp(2.0 * z / 3.0);
+            const double sd = 0.5 * std::sqrt(z * sz * (n - sz) / n) * (m - n / 2.0 < 0.0 ? -1.0 : 1.0);
+            const double kd = static_cast<double>(k);
+            const std::size_t new_left = std::max(left, saturating_cast<std::size_t>(std::floor(kd - m * sz / n + sd)));
+            const std::size_t new_right =
+                std::min(right, saturating_cast<std::size_t>(std::floor(kd + (n - m) * sz / n + sd)));
+            select(s, k, new_left, new_right, axis);
+        }
+        const double t = s.at(k, axis);
+        std::size_t i = left, j = right;
+        s.swap(left, k);
+        if (nan_last_less(t, s.at(right, axis))) s.swap(left, right);
+        while (i < j) {
+            s.swap(i, j);
+            ++i, --j;
+            while (nan_last_less(s.at(i, axis), t)) ++i;
+            while (nan_last_less(t, s.at(j, axis))) --j;
+        }
+        if (!nan_last_less(s.at(left, axis), t) && !nan_last_less(t, s.at(left, axis))) {
+            s.swap(left, j);
+        } else {
+            ++j;
+            s.swap(j, right);
+        }
+        if (j <= k) left = j + 1;
+        if (k <= j) {
+            if (j == 0) break;
+            right = j - 1;
+        }
+    }
+}
+
+// Median on the axis of this depth, then each side on the other axis, down to leaf ranges.
+void sort_subtree(const SortState& s, std::size_t left, std::size_t right, int axis) {
+    while (right - left > PackedKdTree::kNodeSize) {
+        const std::size_t m = (left + right) >> 1;
+        select(s, m, left, right, axis);
+        sort_subtree(s, left, m - 1, 1 - axis);
+        left = m + 1;
+        axis = 1 - axis;
+    }
+}
+
+double extent_area(const Box& b) noexcept {
+    if (!std::isfinite(b.min_x)) return 0.0;
+    const double a = (b.max_x - b.min_x) * (b.max_y - b.min_y);
+    return a > 0.0 ? a : 0.0;
+}
+
+}  // namespace
+
+PackedKdTree PackedKdTree::build(SharedArray<double> xs, SharedArray<double> ys) {
+    PackedKdTree t;
+    if (!xs || !ys) xs = ys = make_shared_array(Buffer<double>());
+    const std::span<const double> x = view(xs), y = view(ys);
+    const std::size_t n = std::min(x.size(), y.size());
+    t.n_ = n;
+    t.wide_ids_ = n >= 65536;
+    const std::size_t id_bytes = static_cast<std::size_t>(checked_mul(n, t.wide_ids_ ? 4 : 2));
+    t.coords_offset_ = (kHeader + id_bytes + 7) / 8 * 8;
+    t.buf_ = PackedBuffer(static_cast<std::size_t>(checked_add(t.coords_offset_, checked_mul(n, 16))));
+    t.area_ = extent_area(compute_extent(x, y));
+
+    std::uint8_t* header = t.buf_.at<std::uint8_t>(0);
+    header[0] = 0xdb;  // marks the buffer as a k-d tree
+    header[1] = t.wide_ids_ ? 4 : 2;
+    const std::uint16_t node_size = kNodeSize;
+    const u32 count = static_cast<u32>(n);
+    std::memcpy(header + 2, &node_size, 2);
+    std::memcpy(header + 4, &count, 4);
+    t.buf_.zero(kHeader + id_bytes, t.coords_offset_ - kHeader - id_bytes);
+
+    Buffer<u32> ids;
+    ids.resize(n);
+    double* coords = t.buf_.at<double>(t.coords_offset_);
+    tbb::parallel_for(tbb::blocked_range<std::size_t>(0, n, 1 << 15), [&](const tbb::blocked_range<std::size_t>& r) {
+        for (std::size_t i = r.begin(); i != r.end(); ++i) {
+            ids[i] = static_cast<u32>(i);
+            coords[2 * i] = x[i];
+            coords[2 * i + 1] = y[i];
+        }
+    });
+    if (n > 0) sort_subtree(SortState{ids.data(), coords}, 0, n - 1, 0);
+
+    tbb::parallel_for(tbb::blocked_range<std::size_t>(0, n, 1 << 15), [&](const tbb::blocked_range<std::size_t>& r) {
+        if (t.wide_ids_) std::copy(ids.begin() + r.begin(), ids.begin() + r.end(), t.buf_.at<u32>(kHeader) + r.begin());
+        else {
+            std::uint16_t* narrow = t.buf_.at<std::uint16_t>(kHeader);
+            for (std::size_t i = r.begin(); i != r.end(); ++i) narrow[i] = static_cast<std::uint16_t>(ids[i]);
+        }
+    });
+    t.xs_ = std::move(xs);
+    t.ys_ = std::move(ys);
+    return t;
+}
+
+void PackedKdTree::range(const Box& q, std::vector<u64>& out) const {
+    for_each_in_range(q, [&](u32 id) { out.push_back(id); });
+}
+
+std::vector<u64> PackedKdTree::range(const Box& q) const {
+    std::vector<u64> out;
+    range(q, out);
+    return out;
+}
+
+void PackedKdTree::nearest(double x, double y, u64 k, std::vector<Neighbor>& out) const {
+    // No radius search reports anything around a NaN query, however large the radius grows.
+    if (n_ == 0 || k == 0 || std::isnan(x) || std::isnan(y)) return;
+    const double want = static_cast<double>(std::min<u64>(k, n_));
+    const std::size_t want_n = static_cast<std::size_t>(std::min<u64>(k, n_));
+
+    // Density around the query: the histogram cell's when it has points and an area, else the
+    // whole extent's, else 1.
+    double density = 0.0;
+    bool local = false;
+    if (hist_) {
+        const int col = cell_of(x, hist_->min_x, hist_->cell_w, kHistogramSide);
+        const int row = cell_of(y, hist_->min_y, hist_->cell_h, kHistogramSide);
+        const u32 count = hist_->counts[static_cast<std::size_t>(row * kHistogramSide + col)];
+        const double cell_area = hist_->cell_w * hist_->cell_h;
+        if (count != 0 && cell_area > 0.0) {
+            density = static_cast<double>(count) / cell_area;
+            local = true;
+        }
+    }
+    if (!local) density = area_ > 0.0 ? static_cast<double>(n_) / area_ : 1.0;
+    // The first circle is expected to hold 2.25 k' points.
+    double r = 1.5 * std::sqrt(want / (density * std::numbers::pi));
+    if (!(r > 0.0)) r = 1.0;
+
+    const double *xs = xs_->data(), *ys = ys_->data();
+    const std::size_t base = out.size();
+    for (;;) {
+        out.resize(base);
+        for_each_within(x, y, r, [&](u32 id) {
+            const double dx = xs[id] - x, dy = ys[id] - y;
+            out.push_back(Neighbor{id, dx * dx + dy * dy});
+        });
+        // Past 1e15 the remaining points are unreachable (NaN) or practically at infinity.
+        if (r > 1e15 || out.size() - base >= want_n) break;
+        r = r + r;
+    }
+    keep_nearest(out, base, want_n);
+}
+
+std::vector<u64> PackedKdTree::nearest(double x, double y, u64 k) const {
+    std::vector<Neighbor> found;
+    nearest(x, y, k, found);
+    return ids_of(found);
+}
+
+}  // namespace vardelin

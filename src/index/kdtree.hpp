@@ -1,0 +1,117 @@
+#pragma once
+#include <cmath>
+#include <optional>
+#include <vector>
+
+#include "core/packed_buffer.hpp"
+#include "core/shared_array.hpp"
+#include "index/spatial_index.hpp"
+
+namespace vardelin {
+
+// Static k-d tree in one contiguous buffer: an 8-byte header, the point id of every position
+// (2 bytes below 65536 points, else 4), zero padding to 8 bytes, then x, y of every position.
+// Positions [l, r] hold a subtree whose median m = (l + r) / 2 splits it on x at even depths and
+// y at odd ones; ranges of at most kNodeSize + 1 positions are leaves scanned in full. Floats
+// are ordered NaN last, so a NaN split keeps everything on its left.
+class PackedKdTree {
+public:
+    static constexpr std::size_t kNodeSize = 64;
+
+    static PackedKdTree build(SharedArray<double> xs, SharedArray<double> ys);
+    // The Engine's builder hands over the dataset's histogram once, before the first search,
+    // so nearest can start from the local density.
+    void attach_histogram(const SpatialHistogram& histogram) { hist_ = histogram; }
+
+    std::size_t size() const noexcept { return n_; }
+    u64 bytes() const noexcept { return buf_.size() + (hist_ ? sizeof(hist_->counts) : 0); }
+    double area() const noexcept { return area_; }
+    const std::optional<SpatialHistogram>& histogram() const noexcept { return hist_; }
+
+    // visit(u32 id) for every point inside the closed box, in the order the walk meets them.
+    template <class Visit>
+    void for_each_in_range(const Box& q, Visit&& visit) const {
+        if (has_nan(q)) return;  // no point can pass a comparison with NaN
+        walk([&](double x, double y) { return point_in_box(x, y, q); },
+             [&](double split, int axis) {
+                 return axis == 0 ? Skip{split < q.min_x, q.max_x < split} : Skip{split < q.min_y, q.max_y < split};
+             },
+             visit);
+    }
+
+    // visit(u32 id) for every point with (px - x)^2 + (py - y)^2 <= r2 (closed), walk order.
+    template <class Visit>
+    void for_each_within(double x, double y, double r, Visit&& visit) const {
+        if (std::isnan(x) || std::isnan(y) || std::isnan(r)) return;
+        const double r2 = r * r;
+        walk(
+            [&](double px, double py) {
+                const double dx = px - x, dy = py - y;
+                return dx * dx + dy * dy <= r2;
+            },
+            [&](double split, int axis) {
+                const double c = axis == 0 ? x : y;
+                return Skip{split < c - r, c + r < split};
+            },
+            visit);
+    }
+
+    void range(const Box& q, std::vector<u64>& out) const;
+    std::vector<u64> range(const Box& q) const;
+    void nearest(double x, double y, u64 k, std::vector<Neighbor>& out) const;
+    std::vector<u64> nearest(double x, double y, u64 k) const;
+
+private:
+    // Which sides of a median can hold no match: the left holds values <= the split, the right
+    // values >= it. A comparison with a NaN split is false, so both sides are searched.
+    struct Skip {
+        bool left, right;
+    };
+
+    // Depth-first walk: `hit(x, y)` tests a point, `skip(split, axis)` prunes the two sides.
+    template <class Hit, class Prune, class Visit>
+    void walk(Hit&& hit, Prune&& skip, Visit& visit) const {
+        if (n_ == 0) return;
+        if (wide_ids_) walk_ids(buf_.at<u32>(kHeader), hit, skip, visit);
+        else walk_ids(buf_.at<std::uint16_t>(kHeader), hit, skip, visit);
+    }
+
+    template <class Id, class Hit, class Prune, class Visit>
+    void walk_ids(const Id* ids, Hit& hit, Prune& skip, Visit& visit) const {
+        const double* c = buf_.at<double>(coords_offset_);
+        struct Span {
+            std::size_t left, right;
+            int axis;
+        };
+        Span stack[kMaxDepth];  // one pending sibling per level: depth <= log2(2^32 / 64) + 1
+        std::size_t top = 0;
+        stack[top++] = {0, n_ - 1, 0};
+        while (top) {
+            const Span s = stack[--top];
+            if (s.right - s.left <= kNodeSize) {
+                for (std::size_t i = s.left; i <= s.right; ++i) {
+                    if (hit(c[2 * i], c[2 * i + 1])) visit(static_cast<u32>(ids[i]));
+                }
+                continue;
+            }
+            const std::size_t m = (s.left + s.right) >> 1;
+            if (hit(c[2 * m], c[2 * m + 1])) visit(static_cast<u32>(ids[m]));
+            const Skip side = skip(c[2 * m + s.axis], s.axis);
+            if (!side.left) stack[top++] = {s.left, m - 1, 1 - s.axis};
+            if (!side.right) stack[top++] = {m + 1, s.right, 1 - s.axis};
+        }
+    }
+
+    static constexpr std::size_t kHeader = 8;
+    static constexpr std::size_t kMaxDepth = 64;
+
+    PackedBuffer buf_;
+    std::size_t n_ = 0;
+    std::size_t coords_offset_ = kHeader;
+    bool wide_ids_ = false;
+    SharedArray<double> xs_, ys_;
+    std::optional<SpatialHistogram> hist_;
+    double area_ = 0;
+};
+
+}  // namespace vardelin

@@ -1,0 +1,68 @@
+#pragma once
+#include <algorithm>
+#include <cmath>
+#include <concepts>
+#include <cstddef>
+#include <limits>
+#include <vector>
+
+#include "core/numeric.hpp"
+#include "stats/types.hpp"
+
+namespace vardelin {
+
+// Every index answers with item ids: point positions, or part numbers of a polygon dataset.
+// Ids fit in 32 bits (a dataset holds at most 4294967295 items); the list forms widen them.
+struct Neighbor {
+    u32 id;
+    double dist2;  // squared distance from the query point to the item's point or box
+};
+
+inline constexpr double kInfinity = std::numeric_limits<double>::infinity();
+
+inline bool has_nan(const Box& b) noexcept {
+    return std::isnan(b.min_x) || std::isnan(b.min_y) || std::isnan(b.max_x) || std::isnan(b.max_y);
+}
+
+// Closed-box test written as ordered comparisons, so a NaN on either side means no match.
+inline bool point_in_box(double x, double y, const Box& q) noexcept {
+    return x >= q.min_x && q.max_x >= x && y >= q.min_y && q.max_y >= y;
+}
+
+// Keeps the `k` nearest of the candidates appended after `base`, nearest first. Ties stay in
+// the selection's order; a NaN distance ranks last so the order stays a strict weak order.
+inline void keep_nearest(std::vector<Neighbor>& buf, std::size_t base, u64 k) {
+    const auto first = buf.begin() + static_cast<std::ptrdiff_t>(base);
+    const std::size_t have = buf.size() - base;
+    const std::size_t keep = static_cast<std::size_t>(std::min<u64>(k, have));
+    const auto closer = [](const Neighbor& a, const Neighbor& b) { return nan_last_less(a.dist2, b.dist2); };
+    const auto mid = first + static_cast<std::ptrdiff_t>(keep);
+    if (keep < have) std::nth_element(first, mid, buf.end(), closer);
+    std::sort(first, mid, closer);
+    buf.resize(base + keep);
+}
+
+inline std::vector<u64> ids_of(const std::vector<Neighbor>& found) {
+    std::vector<u64> ids;
+    ids.reserve(found.size());
+    for (const Neighbor& n : found) ids.push_back(n.id);
+    return ids;
+}
+
+// What the four index types offer. `range` keeps the items whose point or box meets the closed
+// query box, each once, in the index's own order; the two-argument form appends to the
+// caller's buffer. `nearest` gives at most min(k, size()) items nearest first; the
+// four-argument form appends (id, squared distance) pairs and may use the buffer's spare
+// capacity past its end as scratch, so a batch join that reuses one buffer allocates nothing.
+template <class I>
+concept SpatialIndex = requires(const I& index, const Box& box, std::vector<u64>& ids,
+                                std::vector<Neighbor>& found, double x, u64 k) {
+    { index.size() } -> std::convertible_to<std::size_t>;
+    { index.bytes() } -> std::convertible_to<u64>;
+    index.range(box, ids);
+    { index.range(box) } -> std::same_as<std::vector<u64>>;
+    index.nearest(x, x, k, found);
+    { index.nearest(x, x, k) } -> std::same_as<std::vector<u64>>;
+};
+
+}  // namespace vardelin

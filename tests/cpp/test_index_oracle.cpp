@@ -1,0 +1,128 @@
+// Every index kind against brute-force answers over seeded uniform, clustered, duplicate-heavy
+// and NaN-bearing point sets.
+#include <algorithm>
+#include <set>
+
+#include <gtest/gtest.h>
+
+#include "index/brute.hpp"
+#include "index/grid.hpp"
+#include "index/kdtree.hpp"
+#include "index/rtree.hpp"
+#include "index_oracle.hpp"
+#include "stats/collector.hpp"
+
+using namespace vardelin;
+
+namespace {
+
+struct BruteOf {
+    static constexpr bool kReturnsInfinite = true;
+    static BruteForce make(const oracle::Points& p) { return BruteForce::over_points(p.xs, p.ys); }
+};
+struct GridOf {
+    static constexpr bool kReturnsInfinite = true;
+    static UniformGrid make(const oracle::Points& p) { return UniformGrid::build(p.xs, p.ys); }
+};
+struct KdOf {
+    static constexpr bool kReturnsInfinite = false;  // the radius search never reports a NaN point
+    static PackedKdTree make(const oracle::Points& p) { return PackedKdTree::build(p.xs, p.ys); }
+};
+struct KdWithHistogramOf {
+    static constexpr bool kReturnsInfinite = false;
+    static PackedKdTree make(const oracle::Points& p) {
+        PackedKdTree t = PackedKdTree::build(p.xs, p.ys);
+        const auto stats = collect_points(view(p.xs), view(p.ys));
+        if (stats.histogram) t.attach_histogram(*stats.histogram);
+        return t;
+    }
+};
+struct RTreeOf {
+    static constexpr bool kReturnsInfinite = false;  // infinite distances are dropped
+    static PackedRTree make(const oracle::Points& p) { return PackedRTree::over_points(view(p.xs), view(p.ys)); }
+};
+
+template <class F>
+class IndexOracle : public ::testing::Test {};
+using Kinds = ::testing::Types<BruteOf, GridOf, KdOf, KdWithHistogramOf, RTreeOf>;
+TYPED_TEST_SUITE(IndexOracle, Kinds);
+
+std::vector<u64> sorted(std::vector<u64> v) {
+    std::sort(v.begin(), v.end());
+    return v;
+}
+
+TYPED_TEST(IndexOracle, RangeGivesTheSameSets) {
+    for (const auto& pts : oracle::all_sets(3000, 11)) {
+        const auto index = TypeParam::make(pts);
+        ASSERT_EQ(index.size(), pts.size());
+        for (const Box& q : oracle::query_boxes(5, 60)) {
+            const auto got = index.range(q);
+            EXPECT_EQ(sorted(got), oracle::range(pts, q)) << pts.name << " box " << q.min_x << "," << q.min_y << ","
+                                                          << q.max_x << "," << q.max_y;
+            // The appending form keeps what the buffer held and adds the same ids in the same order.
+            std::vector<u64> buf{7, 7};
+            index.range(q, buf);
+            ASSERT_EQ(buf.size(), got.size() + 2);
+            EXPECT_TRUE(std::equal(got.begin(), got.end(), buf.begin() + 2));
+        }
+    }
+}
+
+TYPED_TEST(IndexOracle, NaNQueryBoxMatchesNoPoint) {
+    const auto pts = oracle::make_points("nan", 500, 3);
+    const auto index = TypeParam::make(pts);
+    const double n = oracle::kNaN;
+    for (const Box& q : {Box{n, n, n, n}, Box{n, 0, 100, 100}, Box{0, 0, 100, n}}) EXPECT_TRUE(index.range(q).empty());
+}
+
+TYPED_TEST(IndexOracle, NearestDistancesEqualAFullSort) {
+    for (const auto& pts : oracle::all_sets(2000, 21)) {
+        const auto index = TypeParam::make(pts);
+        std::size_t finite = 0;
+        for (std::size_t i = 0; i < pts.size(); ++i) finite += std::isfinite(oracle::dist2(pts, i, 0, 0));
+        std::vector<Neighbor> buf;
+        for (const auto& [x, y] : oracle::query_points(pts, 9, 25)) {
+            const auto expected = oracle::sorted_dist2(pts, x, y);
+            for (u64 k : {u64{1}, u64{5}, u64{37}, u64{pts.size()}, u64{pts.size() + 10}}) {
+                const auto ids = index.nearest(x, y, k);
+                const std::size_t want = std::min<std::size_t>(k, TypeParam::kReturnsInfinite ? pts.size() : finite);
+                ASSERT_EQ(ids.size(), want) << pts.name << " k=" << k;
+                EXPECT_EQ(std::set<u64>(ids.begin(), ids.end()).size(), ids.size());
+                std::vector<double> got;
+                for (u64 id : ids) got.push_back(oracle::dist2(pts, id, x, y));
+                EXPECT_EQ(got, std::vector<double>(expected.begin(), expected.begin() + static_cast<long>(want)))
+                    << pts.name << " query " << x << "," << y << " k=" << k;
+                // The buffer form appends the same ids with their squared distances.
+                buf.assign(1, Neighbor{99, -1.0});
+                index.nearest(x, y, k, buf);
+                ASSERT_EQ(buf.size(), want + 1);
+                for (std::size_t i = 0; i < want; ++i) {
+                    if (std::isfinite(got[i])) {
+                        EXPECT_EQ(buf[i + 1].dist2, got[i]);
+                    }
+                }
+            }
+        }
+    }
+}
+
+TYPED_TEST(IndexOracle, EmptySetsAndZeroK) {
+    const oracle::Points none{"empty", make_shared_array(Buffer<double>()), make_shared_array(Buffer<double>())};
+    const auto empty = TypeParam::make(none);
+    EXPECT_EQ(empty.size(), 0u);
+    EXPECT_TRUE(empty.range({-oracle::kInf, -oracle::kInf, oracle::kInf, oracle::kInf}).empty());
+    EXPECT_TRUE(empty.nearest(0, 0, 5).empty());
+
+    const auto pts = oracle::make_points("uniform", 300, 4);
+    const auto index = TypeParam::make(pts);
+    EXPECT_TRUE(index.nearest(50, 50, 0).empty());
+    // A box edge through a point finds it.
+    const double x = (*pts.xs)[17], y = (*pts.ys)[17];
+    const auto hits = index.range({x, y, x + 1e-9, y + 1e-9});
+    EXPECT_NE(std::find(hits.begin(), hits.end(), 17u), hits.end());
+    const auto far = index.nearest(-1e7, 1e7, 3);
+    EXPECT_EQ(far.size(), 3u);
+}
+
+}  // namespace

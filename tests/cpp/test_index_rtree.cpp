@@ -1,0 +1,153 @@
+#include <algorithm>
+#include <cstdlib>
+#include <set>
+
+#include <gtest/gtest.h>
+
+#include "core/error.hpp"
+#include "index/brute.hpp"
+#include "index/hilbert.hpp"
+#include "index/rtree.hpp"
+#include "index_oracle.hpp"
+#include "polygon_layout.hpp"
+
+using namespace vardelin;
+
+namespace {
+
+std::vector<u64> sorted(std::vector<u64> v) {
+    std::sort(v.begin(), v.end());
+    return v;
+}
+
+TEST(Hilbert, FirstQuadrantIsAContinuousCurve) {
+    // The first 65536 positions fill the 256 x 256 corner, each a step away from the previous.
+    std::vector<std::pair<u32, u32>> at(65536, {~0u, ~0u});
+    for (u32 x = 0; x < 256; ++x) {
+        for (u32 y = 0; y < 256; ++y) {
+            const u32 d = hilbert_index(x, y);
+            ASSERT_LT(d, 65536u);
+            ASSERT_EQ(at[d].first, ~0u) << "position used twice";
+            at[d] = {x, y};
+        }
+    }
+    for (u32 d = 1; d < 65536; ++d) {
+        const int dx = std::abs(static_cast<int>(at[d].first) - static_cast<int>(at[d - 1].first));
+        const int dy = std::abs(static_cast<int>(at[d].second) - static_cast<int>(at[d - 1].second));
+        ASSERT_EQ(dx + dy, 1) << "gap at " << d;
+    }
+    EXPECT_EQ(hilbert_index(65535, 0), 0xffffffffu);  // the curve ends in the other bottom corner
+}
+
+TEST(PackedRTree, NodeCountsAndBytes) {
+    EXPECT_EQ(PackedRTree::node_count(0), 0u);
+    EXPECT_EQ(PackedRTree::node_count(1), 1u);
+    EXPECT_EQ(PackedRTree::node_count(16), 17u);
+    EXPECT_EQ(PackedRTree::node_count(17), 20u);
+    EXPECT_EQ(PackedRTree::node_count(100), 108u);
+    EXPECT_EQ(PackedRTree::node_count(4294967295ULL), 4294967295ULL + 268435456 + 16777216 + 1048576 + 65536 + 4096 + 256 + 16 + 1);
+
+    const auto pts = oracle::make_points("uniform", 100, 1);
+    const auto t = PackedRTree::over_points(view(pts.xs), view(pts.ys));
+    EXPECT_EQ(t.nodes(), 108u);
+    EXPECT_EQ(t.bytes(), 3680u);
+    EXPECT_EQ(PackedRTree::over_points({}, {}).bytes(), 8u);
+}
+
+TEST(PackedRTree, WideIdsFrom16384Nodes) {
+    // 15000 items make 16002 nodes (2-byte ids); 15500 make 16535 (4-byte ids).
+    for (std::size_t n : {std::size_t{15000}, std::size_t{15500}}) {
+        const auto pts = oracle::make_points("clustered", n, 3);
+        const auto t = PackedRTree::over_points(view(pts.xs), view(pts.ys));
+        const u64 nodes = PackedRTree::node_count(n);
+        EXPECT_EQ(t.bytes(), 8 + 32 * nodes + (nodes < 16384 ? 2 : 4) * nodes);
+        for (const Box& q : oracle::query_boxes(6, 10)) EXPECT_EQ(sorted(t.range(q)), oracle::range(pts, q));
+        const auto ids = t.nearest(50, 50, 50);
+        const auto expected = oracle::sorted_dist2(pts, 50, 50);
+        for (std::size_t i = 0; i < ids.size(); ++i) EXPECT_EQ(oracle::dist2(pts, ids[i], 50, 50), expected[i]);
+    }
+}
+
+TEST(PackedRTree, SingleItem) {
+    const std::vector<double> xs{3}, ys{4};
+    const auto t = PackedRTree::over_points(xs, ys);
+    EXPECT_EQ(t.range({3, 4, 5, 5}), (std::vector<u64>{0}));
+    EXPECT_TRUE(t.range({3.5, 4, 5, 5}).empty());
+    EXPECT_EQ(t.nearest(100, -100, 9), (std::vector<u64>{0}));
+}
+
+TEST(PackedRTree, PolygonPartsAgreeWithBruteForce) {
+    const auto parts = square_parts(250);
+    const auto t = PackedRTree::build_polygons(parts.layout());
+    const auto b = BruteForce::over_parts(parts.layout());
+    ASSERT_EQ(t.size(), 250u);
+    for (const Box& q : oracle::query_boxes(8, 80)) EXPECT_EQ(sorted(t.range(q)), b.range(q));
+    // The empty parts (4, 7, 14, ...) sit at the origin; the hole of part 2 does not hide it.
+    const auto at_origin = sorted(t.range({0, 0, 0, 0}));
+    EXPECT_EQ(at_origin.size(), 1u + 2 * 25);
+    EXPECT_EQ(t.range({9, 1, 9, 1}), (std::vector<u64>{2}));
+    std::vector<Neighbor> tree_found, brute_found;
+    for (const auto& [x, y] : std::vector<std::pair<double, double>>{{1, 1}, {17, 33}, {-50, 80}, {3, 3}}) {
+        tree_found.clear(), brute_found.clear();
+        t.nearest(x, y, 40, tree_found);
+        b.nearest(x, y, 40, brute_found);
+        ASSERT_EQ(tree_found.size(), brute_found.size());
+        for (std::size_t i = 0; i < tree_found.size(); ++i) EXPECT_EQ(tree_found[i].dist2, brute_found[i].dist2);
+    }
+    EXPECT_EQ(PackedRTree::build_polygons(TestPolygons{}.layout()).nodes(), 0u);
+}
+
+TEST(PackedRTree, NaNQueryBoxMeetsEveryPartButNoPoint) {
+    const auto parts = square_parts(30);
+    const auto t = PackedRTree::build_polygons(parts.layout());
+    const double n = oracle::kNaN;
+    EXPECT_EQ(t.range({n, n, n, n}).size(), 30u);
+    const auto pts = oracle::make_points("uniform", 30, 2);
+    EXPECT_TRUE(PackedRTree::over_points(view(pts.xs), view(pts.ys)).range({n, n, n, n}).empty());
+}
+
+TEST(PackedRTree, AllNaNRingIsNeverANeighbour) {
+    TestPolygons t;
+    t.ring({{oracle::kNaN, oracle::kNaN}, {oracle::kNaN, oracle::kNaN}});
+    t.end_part();
+    t.ring({{5, 5}, {6, 5}, {6, 6}});
+    t.end_part();
+    const auto tree = PackedRTree::build_polygons(t.layout());
+    EXPECT_EQ(tree.nearest(0, 0, 5), (std::vector<u64>{1}));
+    EXPECT_EQ(tree.range({-1e300, -1e300, 1e300, 1e300}), (std::vector<u64>{1}));
+}
+
+TEST(PackedRTree, BestFirstWalkStreamsInDistanceOrderAndStops) {
+    const auto pts = oracle::make_points("duplicates", 500, 5);
+    const auto t = PackedRTree::over_points(view(pts.xs), view(pts.ys));
+    std::vector<NeighborNode> heap;
+    std::vector<double> seen;
+    t.for_each_nearest(2.5, 2.5, heap, [&](u32, double d2) {
+        seen.push_back(d2);
+        return seen.size() < 120;
+    });
+    ASSERT_EQ(seen.size(), 120u);
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    const auto expected = oracle::sorted_dist2(pts, 2.5, 2.5);
+    EXPECT_EQ(seen, std::vector<double>(expected.begin(), expected.begin() + 120));
+}
+
+TEST(RTreeScratch, OneSearchPerThreadAtATime) {
+    const auto pts = oracle::make_points("uniform", 2000, 9);
+    const auto t = PackedRTree::over_points(view(pts.xs), view(pts.ys));
+    std::vector<u32> via_lease;
+    {
+        SearchQueueLease queue;
+        EXPECT_THROW(SearchQueueLease{}, InternalError);
+        NeighborQueueLease heap;  // the two containers are independent
+        EXPECT_THROW(NeighborQueueLease{}, InternalError);
+        t.for_each_in_range({10, 10, 30, 30}, *queue, [&](u32 id) { via_lease.push_back(id); });
+        std::vector<Neighbor> found;
+        t.nearest(50, 50, 10, found, *heap);
+        EXPECT_EQ(found.size(), 10u);
+    }
+    SearchQueueLease again;  // released at the end of the scope
+    EXPECT_EQ(std::vector<u64>(via_lease.begin(), via_lease.end()), t.range({10, 10, 30, 30}));
+}
+
+}  // namespace

@@ -1,0 +1,127 @@
+// Builds every index kind over arbitrary points (NaN, infinities, duplicates) and arbitrary
+// polygon offsets, and checks that all kinds return the same range sets and nearest distances
+// as the brute force. Any difference or out-of-bounds read aborts.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+#include <vector>
+
+#include "index/brute.hpp"
+#include "index/grid.hpp"
+#include "index/kdtree.hpp"
+#include "index/rtree.hpp"
+
+using namespace vardelin;
+
+namespace {
+
+struct Reader {
+    const std::uint8_t* data;
+    std::size_t size, pos = 0;
+    std::uint8_t byte() { return pos < size ? data[pos++] : 0; }
+    bool more() const { return pos < size; }
+    // Mostly small lattice values so that ties and touching boxes are common.
+    double coord() {
+        const std::uint8_t a = byte(), b = byte();
+        switch (a) {
+            case 250: return std::numeric_limits<double>::quiet_NaN();
+            case 251: return std::numeric_limits<double>::infinity();
+            case 252: return -std::numeric_limits<double>::infinity();
+            case 253: return 1e300;
+            case 254: return -1e-300;
+            default: return static_cast<double>(a % 16) + static_cast<double>(b) / 64.0;
+        }
+    }
+};
+
+void check(bool ok) {
+    if (!ok) std::abort();
+}
+
+std::vector<u64> sorted(std::vector<u64> v) {
+    std::sort(v.begin(), v.end());
+    return v;
+}
+
+// Distances of the results, dropping the infinite tail that some kinds leave out.
+std::vector<double> finite(const std::vector<Neighbor>& found) {
+    std::vector<double> d;
+    for (const Neighbor& n : found) {
+        if (std::isfinite(n.dist2)) d.push_back(n.dist2);
+    }
+    return d;
+}
+
+void fuzz_points(Reader& in) {
+    const std::size_t n = in.byte() * 4u + in.byte() % 4;
+    Buffer<double> xs, ys;
+    for (std::size_t i = 0; i < n && in.more(); ++i) xs.push_back(in.coord()), ys.push_back(in.coord());
+    auto X = make_shared_array(std::move(xs)), Y = make_shared_array(std::move(ys));
+    const auto brute = BruteForce::over_points(X, Y);
+    const auto grid = UniformGrid::build(X, Y);
+    const auto kd = PackedKdTree::build(X, Y);
+    const auto rtree = PackedRTree::over_points(view(X), view(Y));
+    for (int q = 0; q < 8 && in.more(); ++q) {
+        const Box box{in.coord(), in.coord(), in.coord(), in.coord()};
+        const auto expected = brute.range(box);
+        check(sorted(grid.range(box)) == expected);
+        check(sorted(kd.range(box)) == expected);
+        check(sorted(rtree.range(box)) == expected);
+        const double x = in.coord(), y = in.coord();
+        const u64 k = in.byte() % 40;
+        if (std::isnan(x) || std::isnan(y) || std::isinf(x) || std::isinf(y)) {
+            // Rankings around such a query are the index's own; only bounds are checked.
+            check(grid.nearest(x, y, k).size() <= k && kd.nearest(x, y, k).size() <= k && rtree.nearest(x, y, k).size() <= k);
+            continue;
+        }
+        std::vector<Neighbor> b, g, t, r;
+        brute.nearest(x, y, k, b);
+        grid.nearest(x, y, k, g);
+        kd.nearest(x, y, k, t);
+        rtree.nearest(x, y, k, r);
+        check(b.size() == std::min<u64>(k, brute.size()) && g.size() == b.size());
+        const auto want = finite(b);
+        check(finite(g) == want && finite(r) == want);
+        // The k-d tree stops its radius at 1e15: past it, points count as unreachable.
+        const auto kd_d = finite(t);
+        check(kd_d.size() <= want.size() && std::equal(kd_d.begin(), kd_d.end(), want.begin()));
+    }
+}
+
+void fuzz_polygons(Reader& in) {
+    std::vector<double> xs, ys;
+    const std::size_t coords = in.byte();
+    for (std::size_t i = 0; i < coords && in.more(); ++i) xs.push_back(in.coord()), ys.push_back(in.coord());
+    std::vector<i64> rings, parts;
+    const auto offset = [&] { return static_cast<i64>(static_cast<std::int8_t>(in.byte())); };
+    for (std::size_t i = 0, r = in.byte() % 32; i < r; ++i) rings.push_back(offset());
+    for (std::size_t i = 0, p = in.byte() % 32; i < p; ++i) parts.push_back(offset());
+    const PartLayout layout{xs, ys, rings, parts};
+    const auto brute = BruteForce::over_parts(layout);
+    const auto rtree = PackedRTree::build_polygons(layout);
+    check(brute.size() == layout.part_count() && rtree.size() == layout.part_count());
+    for (int q = 0; q < 8 && in.more(); ++q) {
+        const Box box{in.coord(), in.coord(), in.coord(), in.coord()};
+        if (std::isnan(box.min_x) || std::isnan(box.min_y) || std::isnan(box.max_x) || std::isnan(box.max_y)) {
+            continue;  // NaN boxes are answered differently by design on part boxes
+        }
+        check(sorted(rtree.range(box)) == brute.range(box));
+        const double x = in.coord(), y = in.coord();
+        if (!std::isfinite(x) || !std::isfinite(y)) continue;
+        std::vector<Neighbor> b, r;
+        brute.nearest(x, y, 10, b);
+        rtree.nearest(x, y, 10, r);
+        check(finite(r) == finite(b));
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    Reader in{data, size};
+    if (in.byte() & 1) fuzz_polygons(in);
+    else fuzz_points(in);
+    return 0;
+}
