@@ -14,6 +14,22 @@ namespace {
     throw err;
 }
 
+// Sequence arguments accept anything but a str, which would otherwise pass as a sequence of
+// characters.
+Py_ssize_t sequence_length(nb::handle value, const char* name) {
+    if (PyUnicode_Check(value.ptr())) {
+        throw nb::type_error((std::string("argument '") + name + "': Can't extract `str` to `Vec`").c_str());
+    }
+    if (!PySequence_Check(value.ptr())) {
+        throw nb::type_error((std::string("argument '") + name + "': '" +
+                              nb::type_name(value.type()).c_str() + "' object cannot be converted to 'Sequence'")
+                                 .c_str());
+    }
+    const Py_ssize_t n = PySequence_Size(value.ptr());
+    if (n < 0) throw nb::python_error();
+    return n;
+}
+
 }  // namespace
 
 u64 to_u64(nb::handle value, const char* name) {
@@ -25,17 +41,26 @@ u64 to_u64(nb::handle value, const char* name) {
     return static_cast<u64>(v);
 }
 
+std::vector<InArray<std::uint8_t>> to_byte_arrays(nb::handle value, const char* name) {
+    const Py_ssize_t n = sequence_length(value, name);
+    std::vector<InArray<std::uint8_t>> out;
+    out.reserve(static_cast<std::size_t>(n));
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        nb::object item = nb::steal(PySequence_GetItem(value.ptr(), i));
+        if (!item.is_valid()) throw nb::python_error();
+        InArray<std::uint8_t> array;
+        if (!nb::try_cast(item, array, /*convert=*/false)) {
+            throw nb::type_error((std::string("argument '") + name + "': item " + std::to_string(i) +
+                                  " is not a one-dimensional uint8 numpy array")
+                                     .c_str());
+        }
+        out.push_back(std::move(array));
+    }
+    return out;
+}
+
 std::vector<double> to_float_list(nb::handle value, const char* name) {
-    if (PyUnicode_Check(value.ptr())) {
-        throw nb::type_error((std::string("argument '") + name + "': Can't extract `str` to `Vec`").c_str());
-    }
-    if (!PySequence_Check(value.ptr())) {
-        throw nb::type_error((std::string("argument '") + name + "': '" +
-                              nb::type_name(value.type()).c_str() + "' object cannot be converted to 'Sequence'")
-                                 .c_str());
-    }
-    const Py_ssize_t n = PySequence_Size(value.ptr());
-    if (n < 0) throw nb::python_error();
+    const Py_ssize_t n = sequence_length(value, name);
     std::vector<double> out;
     out.reserve(static_cast<std::size_t>(n));
     for (Py_ssize_t i = 0; i < n; ++i) {

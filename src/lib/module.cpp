@@ -29,6 +29,11 @@ NB_MODULE(_core, m) {
 
     EngineClass engine(m, "Engine", nb::is_final());
     bind_engine_dataset(engine);
+    bind_engine_polygons(engine);
+    bind_engine_wkb(engine);
     bind_engine_settings(engine);
     bind_engine_metrics(engine);
+
+    // _PointBuilder registers here, before _PolygonBuilder.
+    bind_polygon_builder(m);
 }

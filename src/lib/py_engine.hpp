@@ -18,5 +18,10 @@ nb::object wrap_engine(Engine&& engine);
 void bind_engine_dataset(EngineClass& cls);
 void bind_engine_settings(EngineClass& cls);
 void bind_engine_metrics(EngineClass& cls);
+void bind_engine_polygons(EngineClass& cls);
+void bind_engine_wkb(EngineClass& cls);
+
+// The builder classes register themselves in the module after Engine.
+void bind_polygon_builder(nb::module_& m);
 
 }  // namespace vardelin::lib
