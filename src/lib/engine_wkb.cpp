@@ -31,7 +31,7 @@ void bind_engine_wkb(EngineClass& cls) {
             for (const auto& a : arrays) bufs.push_back(contiguous(a, "each buffer must be a contiguous uint8 array"));
             return wrap_engine(engine_from_wkb_polygon_views(v, bufs));
         },
-        nb::arg("views").noconvert(), nb::arg("buffers"),
+        nb::arg("views").noconvert(), nb::arg("buffers").none(),
         "Construct from Arrow BinaryView descriptors and the buffers they name without copying");
 }
 

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "core/error.hpp"
+#include "core/memory.hpp"
 #include "core/parallel.hpp"
 #include "core/row_limit.hpp"
 #include "wkb/reader.hpp"
@@ -28,13 +29,18 @@ u32 load_le32(const std::uint8_t* p) noexcept {
 
 [[noreturn]] void raise(const WkbFault& f) { throw Error(f.message()); }
 
-// Allocation sizes come from counts in the input, which may name the same bytes many times:
-// a size no allocation could satisfy is reported as one rather than reaching the allocator.
-Buffer<double> coordinate_array(u64 count) {
-    if (checked_mul(count, sizeof(double)) > static_cast<u64>(PTRDIFF_MAX)) throw std::bad_alloc();
-    Buffer<double> out;
-    out.resize(count);
-    return out;
+WkbCounts add_counts(const WkbCounts& a, const WkbCounts& b) {
+    return {checked_add(a.coords, b.coords), checked_add(a.rings, b.rings), checked_add(a.parts, b.parts)};
+}
+
+// Descriptors may name the same bytes any number of times, so the counts can promise far more
+// than the input holds: everything the decode keeps at its peak (both coordinate arrays, the
+// chunks' offsets and the joined ones) is checked at once, before the first allocation.
+void ensure_decode_fits(const WkbCounts& t) {
+    u64 bytes = checked_mul(t.coords, 2 * sizeof(double));
+    bytes = checked_add(bytes, checked_mul(t.rings, 2 * sizeof(u64)));
+    bytes = checked_add(bytes, checked_mul(t.parts, 2 * (sizeof(u64) + sizeof(u32))));
+    ensure_allocatable(bytes);
 }
 
 template <class Blobs>
@@ -48,32 +54,36 @@ ParsedPolygons decode_column(const Blobs& blobs) {
     const std::size_t threads = worker_threads();
     const std::size_t chunk = std::max((n + threads - 1) / threads, kMinChunk);
 
-    const std::vector<u64> counts = map_chunks(n, chunk, [&](std::size_t, std::size_t b, std::size_t e) {
-        u64 total = 0;
+    const std::vector<WkbCounts> counts = map_chunks(n, chunk, [&](std::size_t, std::size_t b, std::size_t e) {
+        WkbCounts total;
         std::span<const std::uint8_t> blob;
         for (std::size_t i = b; i < e; ++i) {
             if (WkbFault f = blobs.blob(i, blob)) raise(f);
             WkbReader reader(blob);
-            u64 c = 0;
-            if (WkbFault f = count_geometry(reader, c)) raise(f);
-            total = checked_add(total, c);
+            WkbCounts one;
+            if (WkbFault f = count_geometry(reader, one)) raise(f);
+            total = add_counts(total, one);
         }
         return total;
     });
 
     std::vector<u64> bases(counts.size());
-    u64 total = 0;
+    WkbCounts total;
     for (std::size_t c = 0; c < counts.size(); ++c) {
-        bases[c] = total;
-        total = checked_add(total, counts[c]);
+        bases[c] = total.coords;
+        total = add_counts(total, counts[c]);
     }
-    out.xs = coordinate_array(total);
-    out.ys = coordinate_array(total);
+    ensure_decode_fits(total);
+    out.xs.resize(total.coords);
+    out.ys.resize(total.coords);
 
     std::vector<ChunkSmall> smalls = map_chunks(n, chunk, [&](std::size_t c, std::size_t b, std::size_t e) {
         ChunkSmall small;
-        FillWindow window{std::span<double>(out.xs).subspan(bases[c], counts[c]),
-                          std::span<double>(out.ys).subspan(bases[c], counts[c])};
+        small.ring_offsets.reserve(counts[c].rings + 1);
+        small.poly_offsets.reserve(counts[c].parts + 1);
+        small.part_poly.reserve(counts[c].parts);
+        FillWindow window{std::span<double>(out.xs).subspan(bases[c], counts[c].coords),
+                          std::span<double>(out.ys).subspan(bases[c], counts[c].coords)};
         std::span<const std::uint8_t> blob;
         for (std::size_t i = b; i < e; ++i) {
             if (WkbFault f = blobs.blob(i, blob)) raise(f);
@@ -82,7 +92,7 @@ ParsedPolygons decode_column(const Blobs& blobs) {
             if (WkbFault f = fill_geometry(reader, static_cast<u32>(i), window, small, parts)) raise(f);
             if (parts != 1) small.multi = true;
         }
-        if (window.cursor != counts[c]) raise(WkbFault{Code::CountMismatch});
+        if (window.cursor != counts[c].coords) raise(WkbFault{Code::CountMismatch});
         return small;
     });
 

@@ -51,10 +51,9 @@ void copy_points(const std::uint8_t* src, u64 n, double* xs, double* ys) noexcep
 
 }  // namespace
 
-WkbFault count_polygon_body(WkbReader& r, bool little, u64& coords) {
+WkbFault count_polygon_body(WkbReader& r, bool little, WkbCounts& counts) {
     u32 rings = 0;
     if (!read_u32(r, little, rings)) return fault(Code::Truncated);
-    u64 total = 0;
     for (u32 k = 0; k < rings; ++k) {
         u32 points = 0;
         if (!read_u32(r, little, points)) return fault(Code::Truncated);
@@ -62,31 +61,28 @@ WkbFault count_polygon_body(WkbReader& r, bool little, u64& coords) {
         const u64 bytes = u64{16} * points;
         if (!r.has(bytes)) return fault(Code::Truncated);
         r.pos += bytes;
-        total += points;  // bounded by the blob length / 16
+        counts.coords += points;
     }
-    coords = total;
+    counts.rings += rings;  // every ring read its 4-byte count, so this is bounded too
+    counts.parts += 1;
     return {};
 }
 
-WkbFault count_geometry(WkbReader& r, u64& coords) {
+WkbFault count_geometry(WkbReader& r, WkbCounts& counts) {
     bool little = false;
     u32 type = 0;
     if (!read_header(r, little, type)) return fault(Code::Truncated);
-    if (type == kPolygon) return count_polygon_body(r, little, coords);
+    if (type == kPolygon) return count_polygon_body(r, little, counts);
     if (type != kMultiPolygon) return fault(Code::UnsupportedType, type);
     u32 members = 0;
     if (!read_u32(r, little, members)) return fault(Code::Truncated);
-    u64 total = 0;
     for (u32 m = 0; m < members; ++m) {
         bool member_little = false;
         u32 member_type = 0;
         if (!read_header(r, member_little, member_type)) return fault(Code::Truncated);
         if (member_type != kPolygon) return fault(Code::MemberNotPolygon);
-        u64 c = 0;
-        if (WkbFault f = count_polygon_body(r, member_little, c)) return f;
-        total += c;
+        if (WkbFault f = count_polygon_body(r, member_little, counts)) return f;
     }
-    coords = total;
     return {};
 }
 

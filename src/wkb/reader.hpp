@@ -34,10 +34,20 @@ struct FillWindow {
     u64 cursor = 0;
 };
 
+// What one geometry will add to the output. Rings and parts are counted beside the
+// coordinates so that every array of a column is sized, and checked against the memory
+// there is, before the filling pass writes anything.
+struct WkbCounts {
+    u64 coords = 0;
+    u64 rings = 0;
+    u64 parts = 0;
+};
+
 // Counting pass: validates the whole structure of one Polygon (3) or MultiPolygon (6) and
-// adds nothing but its coordinate count; point data is stepped over with one bounds check.
-WkbFault count_geometry(WkbReader& r, u64& coords);
-WkbFault count_polygon_body(WkbReader& r, bool little, u64& coords);
+// adds its counts to `counts`; point data is stepped over with one bounds check. Every count
+// is bounded by the blob's length, so one geometry's sums cannot overflow.
+WkbFault count_geometry(WkbReader& r, WkbCounts& counts);
+WkbFault count_polygon_body(WkbReader& r, bool little, WkbCounts& counts);
 
 // Filling pass over the same bytes: coordinates into the window, ring and part ends and the
 // geometry number of every part into the chunk's arrays; `parts` is the geometry's part count.
