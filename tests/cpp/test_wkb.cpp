@@ -335,7 +335,7 @@ Bytes descriptor(std::uint32_t len, const Bytes& inline_or_prefix, std::uint32_t
     Bytes d(16, 0);
     std::memcpy(d.data(), &len, 4);
     if (len <= 12) {
-        std::memcpy(d.data() + 4, inline_or_prefix.data(), len);
+        if (len > 0) std::memcpy(d.data() + 4, inline_or_prefix.data(), len);
     } else {
         std::memcpy(d.data() + 8, &buffer, 4);
         std::memcpy(d.data() + 12, &offset, 4);
