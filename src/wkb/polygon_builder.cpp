@@ -23,6 +23,10 @@ void PolygonBuilder::append(ParsedPolygons&& batch) {
     const u64 coord_base = held_.xs.size();
     const u64 bp = b.part_count();
 
+    if (b.part_poly && b.part_poly->size() != bp) throw InternalError("part map length differs from the part count");
+    if (b.ring_offsets.empty() || b.poly_offsets.empty() || b.xs.size() != b.ys.size()) {
+        throw InternalError("batch without leading offsets or with unequal coordinate arrays");
+    }
     // Everything that can refuse the batch is decided before anything is appended.
     const u64 held_logical = held_.logical_count;
     if (held_logical > kU32Max) throw Error("polygon count exceeds the u32 row limit");
