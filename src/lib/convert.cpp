@@ -36,10 +36,37 @@ void require_sequence(nb::handle value, const char* name) {
     }
 }
 
-std::vector<double> to_float_list(nb::handle value, const char* name) {
+namespace {
+
+Py_ssize_t sequence_length(nb::handle value, const char* name) {
     require_sequence(value, name);
     const Py_ssize_t n = PySequence_Size(value.ptr());
     if (n < 0) throw nb::python_error();
+    return n;
+}
+
+}  // namespace
+
+std::vector<InArray<std::uint8_t>> to_byte_arrays(nb::handle value, const char* name) {
+    const Py_ssize_t n = sequence_length(value, name);
+    std::vector<InArray<std::uint8_t>> out;
+    out.reserve(static_cast<std::size_t>(n));
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        nb::object item = nb::steal(PySequence_GetItem(value.ptr(), i));
+        if (!item.is_valid()) throw nb::python_error();
+        InArray<std::uint8_t> array;
+        if (!nb::try_cast(item, array, /*convert=*/false)) {
+            throw nb::type_error((std::string("argument '") + name + "': item " + std::to_string(i) +
+                                  " is not a one-dimensional uint8 numpy array")
+                                     .c_str());
+        }
+        out.push_back(std::move(array));
+    }
+    return out;
+}
+
+std::vector<double> to_float_list(nb::handle value, const char* name) {
+    const Py_ssize_t n = sequence_length(value, name);
     std::vector<double> out;
     out.reserve(static_cast<std::size_t>(n));
     for (Py_ssize_t i = 0; i < n; ++i) {

@@ -6,6 +6,7 @@
 #include <nanobind/nanobind.h>
 #include <nanobind/ndarray.h>
 
+#include "core/deferred_array.hpp"
 #include "core/error.hpp"
 #include "core/numeric.hpp"
 
@@ -27,6 +28,14 @@ std::span<const T> contiguous(const InArray<T>& a, const char* message) {
     const std::size_t n = a.shape(0);
     if (n > 1 && a.stride(0) != 1) throw Error(message);
     return {a.data(), n};
+}
+
+// The same test, with the refusal handed to the core to raise when its checks reach it.
+template <class T>
+DeferredArray<T> deferred_contiguous(const InArray<T>& a, const char* message) {
+    const std::size_t n = a.shape(0);
+    if (n > 1 && a.stride(0) != 1) return {{}, message};
+    return {{a.data(), n}, nullptr};
 }
 
 inline void require_same_length(std::size_t a, std::size_t b, const char* message) {
@@ -51,6 +60,10 @@ u64 to_u64(nb::handle value, const char* name);
 // Sequence arguments accept any object that passes the interpreter's sequence check, except a
 // str; otherwise TypeError naming the argument.
 void require_sequence(nb::handle value, const char* name);
+
+// Any sequence but a str of read-only 1-D uint8 arrays, none converted; failures are
+// TypeError naming the argument. The arrays keep their NumPy objects alive.
+std::vector<InArray<std::uint8_t>> to_byte_arrays(nb::handle value, const char* name);
 
 // Any sequence but a str, each item through float(); failures are TypeError naming the
 // argument.

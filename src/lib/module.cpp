@@ -30,6 +30,8 @@ NB_MODULE(_core, m) {
 
     EngineClass engine(m, "Engine", nb::is_final());
     bind_engine_dataset(engine);
+    bind_engine_polygons(engine);
+    bind_engine_wkb(engine);
     bind_engine_planner(engine);
     bind_engine_settings(engine);
     bind_engine_delta(engine);
@@ -40,4 +42,5 @@ NB_MODULE(_core, m) {
     bind_engine_indexes(engine);
 
     bind_point_builder(m);
+    bind_polygon_builder(m);
 }

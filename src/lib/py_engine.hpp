@@ -24,5 +24,10 @@ void bind_engine_views(EngineClass& cls);
 void bind_engine_hits(EngineClass& cls);
 void bind_engine_measures(EngineClass& cls);
 void bind_engine_indexes(EngineClass& cls);
+void bind_engine_polygons(EngineClass& cls);
+void bind_engine_wkb(EngineClass& cls);
+
+// The builder classes register themselves in the module after Engine.
+void bind_polygon_builder(nb::module_& m);
 
 }  // namespace vardelin::lib

@@ -139,4 +139,43 @@ DatasetStats collect_points(std::span<const double> xs, std::span<const double> 
     return stats;
 }
 
+std::array<u32, kHistogramCells> build_polygon_centroid_histogram(
+    std::span<const double> xs, std::span<const double> ys, std::span<const i64> ring_offsets,
+    std::span<const i64> poly_offsets, std::size_t parts, double min_x, double min_y, double cell_w,
+    double cell_h) {
+    using Counts = std::array<u32, kHistogramCells>;
+    // The callers vouch for the layout; these bounds only keep a broken one from reading past
+    // the arrays.
+    parts = std::min(parts, poly_offsets.empty() ? std::size_t{0} : poly_offsets.size() - 1);
+    const u64 coords = std::min(xs.size(), ys.size());
+    const std::size_t chunk = std::max<std::size_t>(parts / worker_threads(), 4096);
+    auto partial = map_chunks(parts, chunk, [&](std::size_t, std::size_t b, std::size_t e) {
+        Counts counts{};
+        for (std::size_t p = b; p < e; ++p) {
+            const u64 ring = static_cast<u64>(poly_offsets[p]);
+            if (ring == static_cast<u64>(poly_offsets[p + 1])) continue;  // a part without rings
+            if (ring_offsets.size() < 2 || ring > ring_offsets.size() - 2) continue;
+            const u64 a = static_cast<u64>(ring_offsets[ring]);
+            const u64 end = static_cast<u64>(ring_offsets[ring + 1]);
+            if (end <= a || end > coords) continue;
+            double sx = 0.0;
+            double sy = 0.0;
+            for (u64 i = a; i < end; ++i) {
+                sx += xs[i];
+                sy += ys[i];
+            }
+            const double k = static_cast<double>(end - a);
+            const int col = cell_of(sx / k, min_x, cell_w, kHistogramSide);
+            const int row = cell_of(sy / k, min_y, cell_h, kHistogramSide);
+            ++counts[static_cast<std::size_t>(row * kHistogramSide + col)];
+        }
+        return counts;
+    });
+    Counts total{};
+    for (const Counts& c : partial) {
+        for (std::size_t i = 0; i < total.size(); ++i) total[i] += c[i];
+    }
+    return total;
+}
+
 }  // namespace vardelin

@@ -29,6 +29,13 @@ Box fold_boxes(const Box& a, const Box& b) noexcept;
 // same pass, so construction reads its input once instead of twice.
 Box copy_and_fold(std::span<const double> xs, std::span<const double> ys, double* out_x, double* out_y);
 
+// Counts every part 0 ... parts-1 with a non-empty exterior ring in the cell of the plain
+// average of that ring's stored vertices (no area weighting; holes and other parts ignored).
+std::array<u32, kHistogramCells> build_polygon_centroid_histogram(
+    std::span<const double> xs, std::span<const double> ys, std::span<const i64> ring_offsets,
+    std::span<const i64> poly_offsets, std::size_t parts, double min_x, double min_y, double cell_w,
+    double cell_h);
+
 // Side of a histogram cell for an extent side: degenerate and non-numeric sides still give a
 // usable grid.
 inline double histogram_cell_size(double side, int cells) noexcept {

@@ -1,0 +1,71 @@
+"""Random polygons with holes and multipolygons, and their ragged arrays, for the polygon tests."""
+import numpy as np
+import pyarrow as pa
+import shapely
+
+
+def random_geometries(rng, n, multi_share=0.3, empty_share=0.0):
+    """Polygons with holes, multipolygons of up to three such polygons, and empty ones."""
+    def polygon(cx, cy):
+        # Jittered even angles keep the centre, and so the hole, inside the shell: GEOS bounds
+        # only the shell.
+        r = rng.uniform(1.0, 3.0)
+        k = int(rng.integers(5, 12))
+        angles = np.linspace(0, 2 * np.pi, k, endpoint=False) + rng.uniform(0, 0.3, k)
+        shell = np.column_stack([cx + r * np.cos(angles), cy + r * np.sin(angles)])
+        holes = []
+        if rng.random() < 0.5:
+            holes.append(shapely.Point(cx, cy).buffer(r * 0.2, quad_segs=2).exterior.coords)
+        return shapely.Polygon(shell, holes)
+
+    out = []
+    for _ in range(n):
+        cx, cy = rng.uniform(-500, 500), rng.uniform(-100, 300)
+        if rng.random() < empty_share:
+            out.append(shapely.from_wkt("MULTIPOLYGON EMPTY" if rng.random() < 0.5 else "POLYGON EMPTY"))
+        elif rng.random() < multi_share:
+            k = int(rng.integers(1, 4))
+            out.append(shapely.MultiPolygon([polygon(cx + 10 * j, cy) for j in range(k)]))
+        else:
+            out.append(polygon(cx, cy))
+    return np.array(out, dtype=object)
+
+
+def ring_arrays(geoms):
+    """shapely's ragged arrays as (xs, ys, ring_offsets, poly_offsets, part_poly)."""
+    kind, coords, offsets = shapely.to_ragged_array(geoms)
+    xs = np.ascontiguousarray(coords[:, 0])
+    ys = np.ascontiguousarray(coords[:, 1])
+    if kind == shapely.GeometryType.POLYGON:
+        ring, poly = offsets
+        part_poly = np.arange(len(poly) - 1, dtype=np.int64)
+    else:
+        ring, poly, multi = offsets
+        part_poly = np.repeat(np.arange(len(multi) - 1, dtype=np.int64), np.diff(multi))
+    return xs, ys, ring.astype(np.int64), poly.astype(np.int64), part_poly
+
+
+def same_dataset(a, b):
+    assert a.n() == b.n()
+    assert a.extent() == b.extent()
+    assert repr(a) == repr(b)
+    if hasattr(a, "xs"):
+        np.testing.assert_array_equal(np.asarray(a.xs()), np.asarray(b.xs()))
+        np.testing.assert_array_equal(np.asarray(a.ys()), np.asarray(b.ys()))
+
+
+def wkb_column(blobs):
+    """A contiguous WKB column: the bytes of all blobs and int64 offsets."""
+    lengths = np.array([len(b) for b in blobs], dtype=np.int64)
+    offsets = np.concatenate([[0], np.cumsum(lengths)]).astype(np.int64)
+    data = np.frombuffer(b"".join(blobs), dtype=np.uint8) if len(blobs) else np.empty(0, np.uint8)
+    return data, offsets
+
+
+def binary_view_column(blobs):
+    """pyarrow's BinaryView descriptors and data buffers for the blobs (inline when <= 12 bytes)."""
+    arr = pa.array(list(blobs), type=pa.binary_view())
+    assert arr.offset == 0
+    bufs = arr.buffers()
+    views = np.frombuffer(bufs[1], dtype=np.uint8)
+    return views, [np.frombuffer(b, dtype=np.uint8) for b in bufs[2:]]
