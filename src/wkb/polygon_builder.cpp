@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "core/error.hpp"
-#include "core/growth.hpp"
+#include "core/append.hpp"
 #include "core/timing.hpp"
 #include "engine/polygon_offsets.hpp"
 #include "engine/polygons.hpp"
@@ -41,12 +41,12 @@ void PolygonBuilder::append(ParsedPolygons&& batch) {
     // The first coordinates are taken over whole: a single-batch build copies nothing here.
     const bool adopt = held_.xs.empty() && held_.ys.empty();
     if (!adopt) {
-        reserve_more(held_.xs, b.xs.size());
-        reserve_more(held_.ys, b.ys.size());
+        reserve_for_append(held_.xs, b.xs.size());
+        reserve_for_append(held_.ys, b.ys.size());
     }
-    reserve_more(held_.ring_offsets, b.ring_count());
-    reserve_more(held_.poly_offsets, bp);
-    reserve_more(*held_.part_poly, bp);
+    reserve_for_append(held_.ring_offsets, b.ring_count());
+    reserve_for_append(held_.poly_offsets, bp);
+    reserve_for_append(*held_.part_poly, bp);
 
     if (adopt) {
         held_.xs.swap(b.xs);
