@@ -1,6 +1,7 @@
 #pragma once
 #include <span>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include <nanobind/nanobind.h>
@@ -43,10 +44,13 @@ inline void require_same_length(std::size_t a, std::size_t b, const char* messag
 }
 
 // Hands an owning vector to NumPy without copying: the vector moves to the heap and a capsule
-// frees it with the array.
-template <class Vec>
+// frees it with the array. `Elem` names another dtype of the same size for the elements (the
+// core's 0/1 bytes become bool), since the core knows no bool arrays.
+template <class Elem = void, class Vec>
 auto to_numpy(Vec&& values) {
-    using T = typename std::decay_t<Vec>::value_type;
+    using Stored = typename std::decay_t<Vec>::value_type;
+    using T = std::conditional_t<std::is_void_v<Elem>, Stored, Elem>;
+    static_assert(sizeof(T) == sizeof(Stored));
     auto* heap = new std::decay_t<Vec>(std::move(values));
     nb::capsule owner(heap, [](void* p) noexcept { delete static_cast<std::decay_t<Vec>*>(p); });
     const std::size_t shape[1] = {heap->size()};

@@ -40,6 +40,8 @@ NB_MODULE(_core, m) {
     bind_engine_hits(engine);
     bind_engine_measures(engine);
     bind_engine_indexes(engine);
+    bind_engine_candidates(engine);
+    bind_engine_subset(engine);
 
     bind_point_builder(m);
     bind_polygon_builder(m);

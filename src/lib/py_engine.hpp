@@ -26,6 +26,8 @@ void bind_engine_measures(EngineClass& cls);
 void bind_engine_indexes(EngineClass& cls);
 void bind_engine_polygons(EngineClass& cls);
 void bind_engine_wkb(EngineClass& cls);
+void bind_engine_candidates(EngineClass& cls);
+void bind_engine_subset(EngineClass& cls);
 
 // The builder classes register themselves in the module after Engine.
 void bind_polygon_builder(nb::module_& m);

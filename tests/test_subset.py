@@ -1,0 +1,214 @@
+"""Engine.subset against NumPy slicing of the source's ring arrays, and its refusals in order."""
+import mmap
+
+import numpy as np
+import pytest
+from hypothesis import given, settings, strategies as st
+
+from polygon_data import random_geometries, ring_arrays, same_dataset
+from vardelin._core import Engine
+
+LIMIT = "rows; Vardelin's single-node join indices support at most 4294967295"
+
+
+def u32(values):
+    return np.asarray(values, dtype=np.uint32)
+
+
+def sliced(arrays, indices):
+    """The ring arrays of the chosen logical polygons, cut out of the source's with NumPy."""
+    xs, ys, ring, poly, part_poly = arrays
+    if part_poly is None:
+        part_poly = np.arange(len(poly) - 1)
+    out_x, out_y, out_ring, out_poly, out_map = [], [], [0], [0], []
+    for k, g in enumerate(indices):
+        for p in np.flatnonzero(part_poly == g):
+            for r in range(poly[p], poly[p + 1]):
+                out_x.append(xs[ring[r]:ring[r + 1]])
+                out_y.append(ys[ring[r]:ring[r + 1]])
+                out_ring.append(out_ring[-1] + ring[r + 1] - ring[r])
+            out_poly.append(len(out_ring) - 1)
+            out_map.append(k)
+    cat = lambda parts: np.concatenate(parts) if parts else np.empty(0)
+    return cat(out_x), cat(out_y), np.array(out_ring), np.array(out_poly), np.array(out_map, dtype=np.int64)
+
+
+def check_subset(source, arrays, indices):
+    sub = source.subset(u32(indices))
+    xs, ys, ring, poly, part_poly = sliced(arrays, indices)
+    np.testing.assert_array_equal(np.asarray(sub.xs()), xs)
+    np.testing.assert_array_equal(np.asarray(sub.ys()), ys)
+    assert sub.n() == len(poly) - 1
+    if len(ring) > 1:
+        same_dataset(sub, Engine.from_polygon_rings(xs, ys, ring, poly, part_poly))
+    else:  # no ring at all, which the ring-array constructor cannot take
+        assert sub.extent() is None
+        assert repr(sub) == f"Engine(n={sub.n()}, kind={'Polygon' if sub.n() else 'Empty'}, dist=Unknown)"
+    return sub
+
+
+@pytest.fixture(scope="module")
+def multipolygons():
+    geoms = random_geometries(np.random.default_rng(11), 300, multi_share=0.4, empty_share=0.1)
+    arrays = ring_arrays(geoms)
+    return Engine.from_polygon_rings(*arrays), arrays, len(geoms)
+
+
+@pytest.fixture(scope="module")
+def polygons():
+    geoms = random_geometries(np.random.default_rng(12), 200, multi_share=0.0)
+    arrays = ring_arrays(geoms)[:4] + (None,)
+    return Engine.from_polygon_rings(*arrays[:4]), arrays, len(geoms)
+
+
+class TestSelection:
+    @pytest.mark.parametrize("dataset", ["multipolygons", "polygons"])
+    def test_against_numpy_slicing(self, request, rng, dataset):
+        source, arrays, count = request.getfixturevalue(dataset)
+        for indices in (np.arange(count), rng.permutation(count)[:50], rng.integers(0, count, 500), [],
+                        [count - 1, 0, count - 1]):
+            check_subset(source, arrays, indices)
+
+    @settings(max_examples=60, deadline=None)
+    @given(st.lists(st.integers(0, 299), max_size=40))
+    def test_random_index_sets(self, multipolygons, indices):
+        source, arrays, _ = multipolygons
+        check_subset(source, arrays, indices)
+
+    def test_documented_layouts(self):
+        # Three unit squares at x = 0, 10, 20 with x coordinates telling them apart.
+        xs = np.array([0, 1, 1, 0, 10, 11, 11, 10, 20, 21, 21, 20.0])
+        ys = np.array([0, 0, 1, 1] * 3, dtype=float)
+        ring, poly = np.array([0, 4, 8, 12]), np.array([0, 1, 2, 3])
+        plain = Engine.from_polygon_rings(xs, ys, ring, poly)
+        assert plain.subset(u32([2, 0])).xs().tolist() == [20, 21, 21, 20, 0, 1, 1, 0]
+        twice = plain.subset(u32([1, 1]))
+        assert twice.n() == 2 and twice.xs().tolist() == [10, 11, 11, 10] * 2
+        # Parts 0 and 2 form polygon 0: selecting it copies them in part order.
+        multi = Engine.from_polygon_rings(xs, ys, ring, poly, np.array([0, 1, 0]))
+        sub = multi.subset(u32([0]))
+        assert sub.n() == 2 and sub.xs().tolist() == [0, 1, 1, 0, 20, 21, 21, 20]
+        # Polygon 1 has no parts: selectable, and it adds no part.
+        sparse = Engine.from_polygon_rings(xs, ys, ring, poly, np.array([0, 2, 3]))
+        sub = sparse.subset(u32([1, 3, 1]))
+        assert sub.n() == 1 and sub.xs().tolist() == [20, 21, 21, 20]
+        # Parts without rings stay parts without rings; unreferenced vertices are not copied.
+        hollow = Engine.from_polygon_rings(np.append(xs, 99.0), np.append(ys, 99.0), ring, np.array([0, 1, 1, 3]))
+        assert hollow.extent() == (0.0, 0.0, 99.0, 99.0)
+        sub = hollow.subset(u32([1, 2]))
+        assert sub.n() == 2 and sub.xs().tolist() == [10, 11, 11, 10, 20, 21, 21, 20]
+        assert sub.extent() == (10.0, 0.0, 21.0, 1.0)
+        empty = multi.subset(u32([]))
+        assert (empty.n(), empty.extent(), repr(empty)) == (0, None, "Engine(n=0, kind=Empty, dist=Unknown)")
+
+
+class TestNewEngine:
+    def test_settings_are_copied_and_nothing_else(self, multipolygons):
+        _, arrays, _ = multipolygons
+        source = Engine.from_polygon_rings(*arrays)
+        source.set_index_mode("auto")
+        source.set_coordinate_system("geographic")
+        source.build_index()
+        assert source.index_bytes() > 0
+        sub = source.subset(u32([3, 1, 4]))
+        assert sub.coordinate_system() == "geographic"
+        assert sub.index_bytes() == 0
+        metrics = sub.take_metrics()
+        assert metrics["operations"] == [] and metrics["index_builds"] == []
+        assert metrics["construction"]["wkb_decode_ns"] == 0
+        # Independent from here on, both ways.
+        source.set_coordinate_system("planar")
+        assert sub.set_index_mode("none") == "auto"
+        assert source.set_index_mode("eager") == "auto"
+        assert sub.coordinate_system() == "geographic"
+        assert not np.shares_memory(np.asarray(sub.xs()), np.asarray(source.xs()))
+
+    def test_wkb_decode_time_is_not_inherited(self):
+        import shapely
+        geoms = random_geometries(np.random.default_rng(3), 20)
+        blobs = shapely.to_wkb(geoms)
+        data = np.frombuffer(b"".join(blobs), dtype=np.uint8)
+        offsets = np.concatenate([[0], np.cumsum([len(b) for b in blobs])]).astype(np.int64)
+        source = Engine.from_wkb_polygons(data, offsets)
+        sub = source.subset(u32([0, 5]))
+        assert sub.take_metrics()["construction"]["wkb_decode_ns"] == 0
+
+
+class TestRefusals:
+    def test_types(self, polygons):
+        source = polygons[0]
+        for bad in ([0, 1], np.array([0, 1]), np.array([[0]], dtype=np.uint32), np.array([0], dtype=np.uint16),
+                    np.array([0], dtype=">u4")):
+            with pytest.raises(TypeError):
+                source.subset(bad)
+        with pytest.raises(TypeError):
+            source.subset()
+        assert source.subset(indices=u32([0])).n() == 1
+
+    def test_messages_in_order(self, polygons):
+        source, _, count = polygons
+        points = Engine.from_points(np.zeros(3), np.zeros(3))
+        strided = u32(np.arange(2 * count + 10))[::2]
+        with pytest.raises(ValueError, match="^indices must be a contiguous uint32 array$"):
+            points.subset(strided)  # contiguity before the dataset kind
+        with pytest.raises(ValueError, match="^indices must be a contiguous uint32 array$"):
+            source.subset(strided)  # and before the bounds
+        with pytest.raises(ValueError, match="^subset currently requires a polygon dataset$"):
+            points.subset(u32([7, 0]))  # dataset kind before the bounds
+        with pytest.raises(ValueError, match=f"^subset index {count} is out of bounds for {count} polygons$"):
+            source.subset(u32([1, count, 0, count + 5]))
+        with pytest.raises(ValueError, match=f"^subset index 4294967295 is out of bounds for {count} polygons$"):
+            source.subset(u32([4294967295]))
+        # Bounds follow the logical polygons, not the parts.
+        multi = Engine.from_polygon_rings(np.zeros(4), np.zeros(4), np.array([0, 4]), np.array([0, 1]),
+                                          np.array([2]))
+        assert multi.subset(u32([0, 1, 2])).n() == 1
+        with pytest.raises(ValueError, match="^subset index 3 is out of bounds for 3 polygons$"):
+            multi.subset(u32([3]))
+
+    def test_row_limit_on_entries_comes_first(self):
+        # 2**32 + 1 zero entries over a read-only private mapping: nothing is committed.
+        m = mmap.mmap(-1, 4 * (2**32 + 1), flags=mmap.MAP_PRIVATE | mmap.MAP_ANONYMOUS, prot=mmap.PROT_READ)
+        huge = np.frombuffer(m, dtype=np.uint32)
+        points = Engine.from_points(np.zeros(1), np.zeros(1))
+        with pytest.raises(ValueError, match=f"^polygon subset has 4294967297 {LIMIT}$"):
+            points.subset(huge)
+        with pytest.raises(ValueError, match=f"^polygon subset has 4294967296 {LIMIT}$"):
+            points.subset(huge[1:])
+
+    def test_row_limit_on_selected_parts(self):
+        # One logical polygon of 1024 parts selected 2**22 times: 2**32 parts.
+        parts = 1024
+        source = Engine.from_polygon_rings(np.zeros(3), np.zeros(3), np.array([0, 3]), np.zeros(parts + 1, np.int64),
+                                           np.zeros(parts, np.int64))
+        with pytest.raises(ValueError, match=f"^polygon subset has 4294967296 {LIMIT}$"):
+            source.subset(np.zeros(2**22, np.uint32))
+        assert source.subset(np.zeros(2**12, np.uint32)).n() == 2**22
+
+    def test_borrows(self, polygons):
+        source = polygons[0]
+        seen = []
+
+        class Values:
+            def __len__(self):
+                return 10
+
+            def __getitem__(self, i):
+                if i == 0:
+                    with pytest.raises(RuntimeError, match="^Already mutably borrowed$"):
+                        source.subset(u32([0]))
+                return 1.0
+
+        source.set_cost_factors(Values())
+
+        class Lists:
+            def __len__(self):
+                return 1
+
+            def __getitem__(self, i):
+                if i > 0:
+                    raise IndexError
+                seen.append(source.subset(u32([1])).n())  # shared beside shared
+                return [1]
+
+        assert source.intersect_hits(Lists()) == [1] and seen == [1]
