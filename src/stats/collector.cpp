@@ -5,6 +5,8 @@
 #include <limits>
 
 #include <tbb/blocked_range.h>
+#include <tbb/enumerable_thread_specific.h>
+#include <tbb/parallel_for.h>
 #include <tbb/parallel_reduce.h>
 
 #include "core/parallel.hpp"
@@ -66,21 +68,27 @@ std::vector<u32> count_grid(std::span<const double> xs, std::span<const double> 
     const std::size_t n = std::min(xs.size(), ys.size());
     const double fw = histogram_cell_size(extent.max_x - extent.min_x, kFineSide);
     const double fh = histogram_cell_size(extent.max_y - extent.min_y, kFineSide);
-    const std::size_t chunk = std::max<std::size_t>(n / worker_threads(), 16384);
-    // One private grid per chunk: workers never share a counter.
-    auto partial = map_chunks(n, chunk, [&](std::size_t, std::size_t b, std::size_t e) {
-        std::vector<u32> cells(kFineCells, 0);
-        for (std::size_t i = b; i < e; ++i) {
-            const int col = cell_of(xs[i], extent.min_x, fw, kFineSide);
-            const int row = cell_of(ys[i], extent.min_y, fh, kFineSide);
-            ++cells[static_cast<std::size_t>(row * kFineSide + col)];
+    // One private grid per worker thread, so workers never share a counter; small blocks keep
+    // every thread busy to the end even when some of them are slowed down.
+    tbb::enumerable_thread_specific<std::vector<u32>> grids([] { return std::vector<u32>(kFineCells, 0); });
+    constexpr std::size_t kBlock = 1024;
+    tbb::parallel_for(tbb::blocked_range<std::size_t>(0, n, 16384), [&](const tbb::blocked_range<std::size_t>& r) {
+        std::vector<u32>& cells = grids.local();
+        u32 slots[kBlock];
+        for (std::size_t b = r.begin(); b < r.end(); b += kBlock) {
+            const std::size_t m = std::min(r.end() - b, kBlock);
+            // Cells first, in a loop that vectorises; the increments after.
+            for (std::size_t i = 0; i < m; ++i) {
+                const int col = cell_of(xs[b + i], extent.min_x, fw, kFineSide);
+                const int row = cell_of(ys[b + i], extent.min_y, fh, kFineSide);
+                slots[i] = static_cast<u32>(row * kFineSide + col);
+            }
+            for (std::size_t i = 0; i < m; ++i) ++cells[slots[i]];
         }
-        return cells;
     });
-    if (partial.empty()) return std::vector<u32>(kFineCells, 0);
-    std::vector<u32> total = std::move(partial.front());
-    for (std::size_t c = 1; c < partial.size(); ++c) {
-        for (std::size_t i = 0; i < total.size(); ++i) total[i] += partial[c][i];
+    std::vector<u32> total(kFineCells, 0);
+    for (const auto& cells : grids) {
+        for (std::size_t i = 0; i < total.size(); ++i) total[i] += cells[i];
     }
     return total;
 }
