@@ -98,24 +98,38 @@ DatasetStats collect_points(std::span<const double> xs, std::span<const double> 
     return collect_points(xs, ys, compute_extent(xs, ys));
 }
 
+namespace {
+
+// Extent, density and an empty histogram frame from a raw fold; false when there is no extent.
+// Only the minimum x decides whether there is one at all.
+bool settle_extent(DatasetStats& stats, const Box& folded) {
+    if (!std::isfinite(folded.min_x)) return false;
+    const Box extent{std::fmin(folded.min_x, folded.max_x), std::fmin(folded.min_y, folded.max_y),
+                     std::fmax(folded.min_x, folded.max_x), std::fmax(folded.min_y, folded.max_y)};
+    stats.extent = extent;
+    const double w = extent.max_x - extent.min_x;
+    const double h = extent.max_y - extent.min_y;
+    stats.density = (w * h > 0.0) ? static_cast<double>(stats.n) / (w * h) : 0.0;
+    SpatialHistogram hist;
+    hist.min_x = extent.min_x;
+    hist.min_y = extent.min_y;
+    hist.cell_w = histogram_cell_size(w, kHistogramSide);
+    hist.cell_h = histogram_cell_size(h, kHistogramSide);
+    stats.histogram = hist;
+    return true;
+}
+
+}  // namespace
+
 DatasetStats collect_points(std::span<const double> xs, std::span<const double> ys, const Box& folded) {
     DatasetStats stats;
     const std::size_t n = xs.size();
     if (n == 0) return stats;
     stats.n = n;
     stats.kind = GeometryKind::Point;
+    if (!settle_extent(stats, folded)) return stats;
 
-    // Only the minimum x decides whether there is an extent at all.
-    if (!std::isfinite(folded.min_x)) return stats;
-    const Box extent{std::fmin(folded.min_x, folded.max_x), std::fmin(folded.min_y, folded.max_y),
-                     std::fmax(folded.min_x, folded.max_x), std::fmax(folded.min_y, folded.max_y)};
-    stats.extent = extent;
-
-    const double w = extent.max_x - extent.min_x;
-    const double h = extent.max_y - extent.min_y;
-    stats.density = (w * h > 0.0) ? static_cast<double>(n) / (w * h) : 0.0;
-
-    const std::vector<u32> fine = count_grid(xs, ys, extent);
+    const std::vector<u32> fine = count_grid(xs, ys, *stats.extent);
 
     if (n < 20) {
         stats.distribution = Distribution::Unknown;
@@ -131,19 +145,28 @@ DatasetStats collect_points(std::span<const double> xs, std::span<const double> 
         stats.distribution = index > 1.5 ? Distribution::Clustered : Distribution::Uniform;
     }
 
-    SpatialHistogram hist;
-    hist.min_x = extent.min_x;
-    hist.min_y = extent.min_y;
-    hist.cell_w = histogram_cell_size(w, kHistogramSide);
-    hist.cell_h = histogram_cell_size(h, kHistogramSide);
     constexpr int fold = kFineSide / kHistogramSide;
+    auto& counts = stats.histogram->counts;
     for (int a = 0; a < kFineSide; ++a) {
         for (int b = 0; b < kFineSide; ++b) {
-            hist.counts[static_cast<std::size_t>((a / fold) * kHistogramSide + b / fold)] +=
+            counts[static_cast<std::size_t>((a / fold) * kHistogramSide + b / fold)] +=
                 fine[static_cast<std::size_t>(a * kFineSide + b)];
         }
     }
-    stats.histogram = hist;
+    return stats;
+}
+
+DatasetStats collect_polygons(std::span<const double> xs, std::span<const double> ys,
+                              std::span<const i64> ring_offsets, std::span<const i64> poly_offsets) {
+    DatasetStats stats;
+    const u64 parts = poly_offsets.empty() ? 0 : poly_offsets.size() - 1;
+    if (parts == 0) return stats;  // Empty, Unknown, no extent
+    stats.n = parts;
+    stats.kind = GeometryKind::Polygon;
+    if (!settle_extent(stats, compute_extent(xs, ys))) return stats;
+    SpatialHistogram& hist = *stats.histogram;
+    hist.counts = build_polygon_centroid_histogram(xs, ys, ring_offsets, poly_offsets, parts, hist.min_x,
+                                                   hist.min_y, hist.cell_w, hist.cell_h);
     return stats;
 }
 
