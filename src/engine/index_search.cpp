@@ -1,0 +1,26 @@
+#include "engine/index_search.hpp"
+
+namespace vardelin {
+
+void nearest_in(const Engine& engine, IndexKind kind, double x, double y, u64 k, std::vector<Neighbor>& out) {
+    switch (kind) {
+        case IndexKind::BruteForce:
+            if (engine.brute_force) return engine.brute_force->nearest(x, y, k, out);
+            break;
+        case IndexKind::RTree:
+            if (engine.r_tree) {
+                const NeighborQueueLease heap;
+                return engine.r_tree->nearest(x, y, k, out, *heap);
+            }
+            break;
+        case IndexKind::KdTree:
+            if (engine.kd_tree) return engine.kd_tree->nearest(x, y, k, out);
+            break;
+        case IndexKind::Grid:
+            if (engine.grid) return engine.grid->nearest(x, y, k, out);
+            break;
+    }
+    throw InternalError("nearest search on an index that was not built");
+}
+
+}  // namespace vardelin
