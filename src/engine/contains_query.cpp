@@ -28,7 +28,7 @@ std::vector<u64> contains_query(Engine& engine, double x, double y) {
         });
         if (engine.part_poly) hits = query::multipoly::dedup_indices(std::move(hits), view(engine.part_poly));
     } else {
-        for_each_in_range(engine, use.served, near, [&](u32 id) { hits.push_back(id); });
+        range_in(engine, use.served, near, hits);
         scan_delta_box(engine, use.served, near, hits);
     }
     engine.metrics.record(Operation::ContainsQuery, column_of(use.planned), clock.elapsed(), use.build_ns,

@@ -2,6 +2,28 @@
 
 namespace vardelin {
 
+void range_in(const Engine& engine, IndexKind kind, const Box& box, std::vector<u64>& out) {
+    if (engine.is_polygons()) throw InternalError("point search on a polygon dataset");
+    switch (kind) {
+        case IndexKind::BruteForce:
+            if (engine.brute_force) return engine.brute_force->range(box, out);
+            break;
+        case IndexKind::RTree:
+            if (engine.r_tree) {
+                const SearchQueueLease queue;
+                return engine.r_tree->for_each_in_range(box, *queue, [&](u32 id) { out.push_back(id); });
+            }
+            break;
+        case IndexKind::KdTree:
+            if (engine.kd_tree) return engine.kd_tree->range(box, out);
+            break;
+        case IndexKind::Grid:
+            if (engine.grid) return engine.grid->range(box, out);
+            break;
+    }
+    throw InternalError("range search on an index that was not built");
+}
+
 void nearest_in(const Engine& engine, IndexKind kind, double x, double y, u64 k, std::vector<Neighbor>& out) {
     switch (kind) {
         case IndexKind::BruteForce:

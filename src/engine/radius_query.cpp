@@ -26,9 +26,10 @@ void radius_query(Engine& engine, double cx, double cy, double distance, const R
         return;
     }
     const IndexUse use = plan_and_build_index(engine, QueryShape::range(box), 1);
-    std::vector<u64> candidates;
-    for_each_in_range(engine, use.served, search, [&](u32 id) { candidates.push_back(id); });
-    std::vector<u64> hits = par_radius(std::move(candidates), engine.x(), engine.y(), test);
+    std::vector<PointHit> candidates;
+    for_each_point_in_range(engine, use.served, search,
+                            [&](u32 id, double x, double y) { candidates.push_back(PointHit{id, x, y}); });
+    std::vector<u64> hits = par_radius(candidates, test);
     if (!engine.delta_xs.empty()) {
         const u64 main_length = engine.x().size();
         const std::size_t count = std::min(engine.delta_xs.size(), engine.delta_ys.size());

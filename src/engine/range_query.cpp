@@ -29,7 +29,7 @@ std::vector<u64> range_query(Engine& engine, double min_x, double min_y, double 
             }
         });
     } else {
-        for_each_in_range(engine, use.served, raw, [&](u32 id) { hits.push_back(id); });
+        range_in(engine, use.served, raw, hits);
     }
     scan_delta_box(engine, use.served, raw, hits);
     if (engine.part_poly) hits = query::multipoly::dedup_indices(std::move(hits), view(engine.part_poly));

@@ -66,8 +66,39 @@ UniformGrid UniformGrid::build(SharedArray<double> xs, SharedArray<double> ys) {
     return g;
 }
 
+namespace {
+
+// Appends the ids of items[begin, end) that pass, tested a block at a time into a local
+// buffer: every id is written and the count advances by the test's outcome.
+template <class Pass>
+void append_passing(std::vector<u64>& out, const u32* items, u32 begin, u32 end, const Pass& pass) {
+    constexpr u32 kBlock = 64;
+    u64 kept[kBlock];
+    while (begin < end) {
+        const u32 stop = end - begin > kBlock ? begin + kBlock : end;
+        std::size_t k = 0;
+        for (u32 i = begin; i < stop; ++i) {
+            kept[k] = items[i];
+            k += pass(items[i]);
+        }
+        out.insert(out.end(), kept, kept + k);
+        begin = stop;
+    }
+}
+
+}  // namespace
+
 void UniformGrid::range(const Box& q, std::vector<u64>& out) const {
-    for_each_in_range(q, [&](u32 id) { out.push_back(id); });
+    const double *xs = xs_->data(), *ys = ys_->data();
+    const u32* items = cell_items_.data();
+    const auto x_in = [&](u32 id) { return std::size_t{xs[id] >= q.min_x} & std::size_t{q.max_x >= xs[id]}; };
+    const auto y_in = [&](u32 id) { return std::size_t{ys[id] >= q.min_y} & std::size_t{q.max_y >= ys[id]}; };
+    scan_box(q, [&](u32 begin, u32 end, bool x_inside, bool y_inside) {
+        if (x_inside && y_inside) out.insert(out.end(), items + begin, items + end);
+        else if (x_inside) append_passing(out, items, begin, end, y_in);
+        else if (y_inside) append_passing(out, items, begin, end, x_in);
+        else append_passing(out, items, begin, end, [&](u32 id) { return x_in(id) & y_in(id); });
+    });
 }
 
 std::vector<u64> UniformGrid::range(const Box& q) const {

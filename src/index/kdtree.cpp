@@ -136,7 +136,24 @@ PackedKdTree PackedKdTree::build(SharedArray<double> xs, SharedArray<double> ys)
 }
 
 void PackedKdTree::range(const Box& q, std::vector<u64>& out) const {
-    for_each_in_range(q, [&](u32 id) { out.push_back(id); });
+    if (has_nan(q)) return;  // no point can pass a comparison with NaN
+    const auto in_box = [&](double x, double y) { return point_in_box(x, y, q); };
+    const auto skip = [&](double split, int axis) {
+        return axis == 0 ? Skip{split < q.min_x, q.max_x < split} : Skip{split < q.min_y, q.max_y < split};
+    };
+    const auto take = [&](u32 id, double, double) { out.push_back(id); };
+    // Leaves are scanned without a branch per point: the hits of a leaf are scattered among
+    // its points, and a mispredicted branch per hit costs more than the test.
+    walk_leaves(in_box, skip, take, [&](const auto* ids, const double* c, std::size_t left, std::size_t right) {
+        u64 kept[kNodeSize + 1];
+        std::size_t k = 0;
+        for (std::size_t i = left; i <= right; ++i) {
+            kept[k] = ids[i];
+            k += std::size_t{c[2 * i] >= q.min_x} & std::size_t{q.max_x >= c[2 * i]} & std::size_t{c[2 * i + 1] >= q.min_y} &
+                 std::size_t{q.max_y >= c[2 * i + 1]};
+        }
+        out.insert(out.end(), kept, kept + k);
+    });
 }
 
 std::vector<u64> PackedKdTree::range(const Box& q) const {
@@ -170,12 +187,13 @@ void PackedKdTree::nearest(double x, double y, u64 k, std::vector<Neighbor>& out
     double r = 1.5 * std::sqrt(want / (density * std::numbers::pi));
     if (!(r > 0.0)) r = 1.0;
 
-    const double *xs = xs_->data(), *ys = ys_->data();
+    // The distances come from the tree's copies of the coordinates, the same values as the
+    // shared arrays hold, without a scattered load per hit.
     const std::size_t base = out.size();
     for (;;) {
         out.resize(base);
-        for_each_within(x, y, r, [&](u32 id) {
-            const double dx = xs[id] - x, dy = ys[id] - y;
+        for_each_point_within(x, y, r, [&](u32 id, double px, double py) {
+            const double dx = px - x, dy = py - y;
             out.push_back(Neighbor{id, dx * dx + dy * dy});
         });
         // Past 1e15 the remaining points are unreachable (NaN) or practically at infinity.

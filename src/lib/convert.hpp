@@ -67,7 +67,10 @@ nb::list to_int_list(const Items& items, IdOf&& id_of) {
     nb::list out = nb::steal<nb::list>(list);
     Py_ssize_t i = 0;
     for (const auto& item : items) {
-        PyObject* v = PyLong_FromUnsignedLongLong(static_cast<unsigned long long>(id_of(item)));
+        const u64 id = static_cast<u64>(id_of(item));
+        // The signed constructor has the interpreter's fast path for one-digit ints.
+        PyObject* v = id <= static_cast<u64>(LONG_MAX) ? PyLong_FromLong(static_cast<long>(id))
+                                                       : PyLong_FromUnsignedLongLong(id);
         if (!v) throw nb::python_error();
         PyList_SET_ITEM(list, i++, v);
     }

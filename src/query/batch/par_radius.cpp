@@ -1,6 +1,5 @@
 #include "query/batch/par_radius.hpp"
 
-#include "core/error.hpp"
 #include "core/parallel.hpp"
 
 namespace vardelin {
@@ -14,38 +13,27 @@ constexpr std::size_t kSerialHaversine = std::size_t{1} << 11;
 constexpr std::size_t kChunk = std::size_t{1} << 12;
 
 template <class Keep>
-std::vector<u64> filter(std::vector<u64> candidates, std::size_t serial_limit, const Keep& keep) {
-    if (candidates.size() < serial_limit) {
-        std::size_t kept = 0;
-        for (const u64 id : candidates) {
-            if (keep(id)) candidates[kept++] = id;
-        }
-        candidates.resize(kept);
-        return candidates;
-    }
-    auto pieces = map_chunks(candidates.size(), kChunk, [&](std::size_t, std::size_t b, std::size_t e) {
-        std::vector<u64> piece;
+std::vector<u64> filter(const std::vector<PointHit>& candidates, std::size_t serial_limit, const Keep& keep) {
+    const auto keep_range = [&](std::size_t b, std::size_t e) {
+        std::vector<u64> kept;
         for (std::size_t i = b; i < e; ++i) {
-            if (keep(candidates[i])) piece.push_back(candidates[i]);
+            const PointHit& c = candidates[i];
+            if (keep(c.x, c.y)) kept.push_back(c.id);
         }
-        return piece;
-    });
-    return concat_ordered(std::move(pieces));
+        return kept;
+    };
+    if (candidates.size() < serial_limit) return keep_range(0, candidates.size());
+    return concat_ordered(map_chunks(candidates.size(), kChunk,
+                                     [&](std::size_t, std::size_t b, std::size_t e) { return keep_range(b, e); }));
 }
 
 }  // namespace
 
-std::vector<u64> par_radius(std::vector<u64> candidates, std::span<const double> xs, std::span<const double> ys,
-                            const RadiusTest& test) {
-    const std::size_t n = std::min(xs.size(), ys.size());
-    for (const u64 id : candidates) {
-        if (id >= n) throw InternalError("radius candidate beyond the coordinate arrays");
-    }
+std::vector<u64> par_radius(const std::vector<PointHit>& candidates, const RadiusTest& test) {
     if (test.geographic) {
-        return filter(std::move(candidates), kSerialHaversine,
-                      [&](u64 id) { return test.keeps_haversine(xs[id], ys[id]); });
+        return filter(candidates, kSerialHaversine, [&](double x, double y) { return test.keeps_haversine(x, y); });
     }
-    return filter(std::move(candidates), kSerialPlanar, [&](u64 id) { return test.keeps_planar(xs[id], ys[id]); });
+    return filter(candidates, kSerialPlanar, [&](double x, double y) { return test.keeps_planar(x, y); });
 }
 
 }  // namespace vardelin

@@ -1,6 +1,5 @@
 #pragma once
 #include <cmath>
-#include <span>
 #include <vector>
 
 #include "core/numeric.hpp"
@@ -40,10 +39,15 @@ struct RadiusTest {
     }
 };
 
-// The candidates (consumed) that the test keeps, in candidate order; ids index xs and ys.
-// Large candidate sets are filtered on the worker pool, small ones where the call runs,
-// since waking the pool costs more than testing a few thousand points.
-std::vector<u64> par_radius(std::vector<u64> candidates, std::span<const double> xs, std::span<const double> ys,
-                            const RadiusTest& test);
+// A candidate point with the coordinates its index search read.
+struct PointHit {
+    u32 id;
+    double x, y;
+};
+
+// Ids of the candidates that the test keeps, in candidate order. Large candidate sets are
+// filtered on the worker pool, small ones where the call runs, since waking the pool costs
+// more than testing a few thousand points.
+std::vector<u64> par_radius(const std::vector<PointHit>& candidates, const RadiusTest& test);
 
 }  // namespace vardelin
