@@ -42,30 +42,9 @@ void for_each_in_range(const Engine& engine, IndexKind kind, const Box& box, Vis
 // box, in its own order.
 void range_in(const Engine& engine, IndexKind kind, const Box& box, std::vector<u64>& out);
 
-// Point datasets only: visit(u32 id, double x, double y) for every point of the slot's index
-// inside the closed box, in its own order, with the coordinates the index read for its test.
-template <class Visit>
-void for_each_point_in_range(const Engine& engine, IndexKind kind, const Box& box, Visit&& visit) {
-    if (engine.is_polygons()) throw InternalError("point search on a polygon dataset");
-    switch (kind) {
-        case IndexKind::BruteForce:
-            if (engine.brute_force) return engine.brute_force->for_each_point_in_range(box, visit);
-            break;
-        case IndexKind::RTree:
-            if (engine.r_tree) {
-                const SearchQueueLease queue;
-                return engine.r_tree->for_each_point_in_range(box, *queue, visit);
-            }
-            break;
-        case IndexKind::KdTree:
-            if (engine.kd_tree) return engine.kd_tree->for_each_point_in_range(box, visit);
-            break;
-        case IndexKind::Grid:
-            if (engine.grid) return engine.grid->for_each_point_in_range(box, visit);
-            break;
-    }
-    throw InternalError("range search on an index that was not built");
-}
+// Point datasets only: appends the points of the slot's index inside the closed box with the
+// coordinates the search read, in its own order.
+void point_range_in(const Engine& engine, IndexKind kind, const Box& box, std::vector<PointHit>& out);
 
 // Appends at most k (id, squared distance) pairs, nearest first, from the slot's index.
 void nearest_in(const Engine& engine, IndexKind kind, double x, double y, u64 k, std::vector<Neighbor>& out);

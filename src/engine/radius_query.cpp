@@ -27,8 +27,7 @@ void radius_query(Engine& engine, double cx, double cy, double distance, const R
     }
     const IndexUse use = plan_and_build_index(engine, QueryShape::range(box), 1);
     std::vector<PointHit> candidates;
-    for_each_point_in_range(engine, use.served, search,
-                            [&](u32 id, double x, double y) { candidates.push_back(PointHit{id, x, y}); });
+    point_range_in(engine, use.served, search, candidates);
     std::vector<u64> hits = par_radius(candidates, test);
     if (!engine.delta_xs.empty()) {
         const u64 main_length = engine.x().size();

@@ -66,39 +66,59 @@ UniformGrid UniformGrid::build(SharedArray<double> xs, SharedArray<double> ys) {
     return g;
 }
 
-namespace {
-
-// Appends the ids of items[begin, end) that pass, tested a block at a time into a local
-// buffer: every id is written and the count advances by the test's outcome.
-template <class Pass>
-void append_passing(std::vector<u64>& out, const u32* items, u32 begin, u32 end, const Pass& pass) {
-    constexpr u32 kBlock = 64;
-    u64 kept[kBlock];
-    while (begin < end) {
-        const u32 stop = end - begin > kBlock ? begin + kBlock : end;
-        std::size_t k = 0;
-        for (u32 i = begin; i < stop; ++i) {
-            kept[k] = items[i];
-            k += pass(items[i]);
-        }
-        out.insert(out.end(), kept, kept + k);
-        begin = stop;
-    }
+std::size_t UniformGrid::request_rows(const Box& q) const {
+    if (has_nan(q)) return 0;  // no point can pass a comparison with NaN
+    std::size_t candidates = 0;
+    for_each_row_run(q, [&](u32 begin, u32 end) {
+        candidates += end - begin;
+        __builtin_prefetch(cell_items_.data() + begin);
+    });
+    return candidates;
 }
 
-}  // namespace
-
 void UniformGrid::range(const Box& q, std::vector<u64>& out) const {
+    const std::size_t candidates = request_rows(q);
+    if (candidates == 0) return;
     const double *xs = xs_->data(), *ys = ys_->data();
     const u32* items = cell_items_.data();
+    const std::size_t base = out.size();
+    out.resize(base + candidates);
+    u64* dst = out.data() + base;
+    std::size_t kept = 0;
+    const auto keep_if = [&](u32 begin, u32 end, const auto& pass) {
+        for (u32 i = begin; i < end; ++i) {
+            dst[kept] = items[i];
+            kept += pass(items[i]);
+        }
+    };
     const auto x_in = [&](u32 id) { return std::size_t{xs[id] >= q.min_x} & std::size_t{q.max_x >= xs[id]}; };
     const auto y_in = [&](u32 id) { return std::size_t{ys[id] >= q.min_y} & std::size_t{q.max_y >= ys[id]}; };
     scan_box(q, [&](u32 begin, u32 end, bool x_inside, bool y_inside) {
-        if (x_inside && y_inside) out.insert(out.end(), items + begin, items + end);
-        else if (x_inside) append_passing(out, items, begin, end, y_in);
-        else if (y_inside) append_passing(out, items, begin, end, x_in);
-        else append_passing(out, items, begin, end, [&](u32 id) { return x_in(id) & y_in(id); });
+        if (x_inside && y_inside) keep_if(begin, end, [](u32) { return std::size_t{1}; });
+        else if (x_inside) keep_if(begin, end, y_in);
+        else if (y_inside) keep_if(begin, end, x_in);
+        else keep_if(begin, end, [&](u32 id) { return x_in(id) & y_in(id); });
     });
+    out.resize(base + kept);
+}
+
+void UniformGrid::point_range(const Box& q, std::vector<PointHit>& out) const {
+    const std::size_t candidates = request_rows(q);
+    if (candidates == 0) return;
+    const double *xs = xs_->data(), *ys = ys_->data();
+    const std::size_t base = out.size();
+    out.resize(base + candidates);
+    PointHit* dst = out.data() + base;
+    std::size_t kept = 0;
+    for_each_row_run(q, [&](u32 begin, u32 end) {
+        for (u32 i = begin; i < end; ++i) {
+            const u32 id = cell_items_[i];
+            const double x = xs[id], y = ys[id];
+            dst[kept] = PointHit{id, x, y};
+            kept += std::size_t{point_in_box(x, y, q)};
+        }
+    });
+    out.resize(base + kept);
 }
 
 std::vector<u64> UniformGrid::range(const Box& q) const {

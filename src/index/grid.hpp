@@ -27,15 +27,8 @@ public:
         });
     }
 
-    // visit(u32 id, double x, double y) for every point inside the closed box, in cell order.
-    template <class Visit>
-    void for_each_point_in_range(const Box& q, Visit&& visit) const {
-        const double *xs = xs_->data(), *ys = ys_->data();
-        bbox_cell_range(q, [&](u32 id) {
-            const double x = xs[id], y = ys[id];
-            if (point_in_box(x, y, q)) visit(id, x, y);
-        });
-    }
+    // Appends every point inside the closed box with its coordinates, in cell order.
+    void point_range(const Box& q, std::vector<PointHit>& out) const;
 
     // visit(u32 id) for every point inside the closed box, in cell order.
     template <class Visit>
@@ -50,14 +43,19 @@ public:
         });
     }
 
-    // Appends the ids of for_each_in_range. The tests are written without branches: a branch
-    // on a coordinate that missed the cache would hold back the loads of the next points.
+    // Appends the ids of for_each_in_range.
     void range(const Box& q, std::vector<u64>& out) const;
     std::vector<u64> range(const Box& q) const;
     void nearest(double x, double y, u64 k, std::vector<Neighbor>& out) const;
     std::vector<u64> nearest(double x, double y, u64 k) const;
 
 private:
+    // The number of ids in the cells under the box (0 for a NaN box), each row's ids requested
+    // from memory on the way: a result is then sized once and a scan does not wait for one row
+    // after another. The scans write every candidate and advance their count by its test, so
+    // no branch waits on a coordinate that missed the cache.
+    std::size_t request_rows(const Box& q) const;
+
     // visit(begin, end) for each row of cells under the box, upward: the cells of one row are
     // adjacent, so their ids are the one run cell_items[begin, end).
     template <class Visit>

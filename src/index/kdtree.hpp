@@ -73,6 +73,8 @@ public:
 
     void range(const Box& q, std::vector<u64>& out) const;
     std::vector<u64> range(const Box& q) const;
+    // Appends every point inside the closed box with its coordinates, in walk order.
+    void point_range(const Box& q, std::vector<PointHit>& out) const;
     void nearest(double x, double y, u64 k, std::vector<Neighbor>& out) const;
     std::vector<u64> nearest(double x, double y, u64 k) const;
 
@@ -82,6 +84,10 @@ private:
     struct Skip {
         bool left, right;
     };
+
+    // Appends make(id, x, y) for every point inside the closed box, in walk order.
+    template <class Hit, class Make>
+    void collect_in_box(const Box& q, std::vector<Hit>& out, const Make& make) const;
 
     // Depth-first walk: `hit(x, y)` tests a point, `skip(split, axis)` prunes the two sides,
     // visit(id, x, y) takes a hit.
@@ -112,6 +118,12 @@ private:
         Span stack[kMaxDepth];  // one pending sibling per level: depth <= log2(2^32 / 64) + 1
         std::size_t top = 0;
         stack[top++] = {0, n_ - 1, 0};
+        // A leaf is scanned whole: its lines are requested when it is queued, so that they
+        // arrive while the walk is elsewhere.
+        const auto push = [&](const Span& span) {
+            if (span.right - span.left > kNodeSize) return;
+            for (const double* p = c + 2 * span.left; p <= c + 2 * span.right + 1; p += 8) __builtin_prefetch(p);
+        };
         while (top) {
             const Span s = stack[--top];
             if (s.right - s.left <= kNodeSize) {
@@ -121,8 +133,8 @@ private:
             const std::size_t m = (s.left + s.right) >> 1;
             if (hit(c[2 * m], c[2 * m + 1])) visit(static_cast<u32>(ids[m]), c[2 * m], c[2 * m + 1]);
             const Skip side = skip(c[2 * m + s.axis], s.axis);
-            if (!side.left) stack[top++] = {s.left, m - 1, 1 - s.axis};
-            if (!side.right) stack[top++] = {m + 1, s.right, 1 - s.axis};
+            if (!side.left) push(stack[top++] = {s.left, m - 1, 1 - s.axis});
+            if (!side.right) push(stack[top++] = {m + 1, s.right, 1 - s.axis});
         }
     }
 

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "core/numeric.hpp"
+#include "index/spatial_index.hpp"
 #include "query/geodesy.hpp"
 #include "stats/types.hpp"
 
@@ -37,12 +38,6 @@ struct RadiusTest {
     bool keeps(double px, double py) const noexcept {
         return geographic ? keeps_haversine(px, py) : keeps_planar(px, py);
     }
-};
-
-// A candidate point with the coordinates its index search read.
-struct PointHit {
-    u32 id;
-    double x, y;
 };
 
 // Ids of the candidates that the test keeps, in candidate order. Large candidate sets are
