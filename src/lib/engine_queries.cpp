@@ -16,7 +16,7 @@ void bind_engine_queries(EngineClass& cls) {
             const u64 count = to_u64(k, "k");
             return to_int_list(knn(*e, qx, qy, count), [](const Neighbor& n) { return n.id; });
         },
-        nb::arg("x"), nb::arg("y"), nb::arg("k"),
+        nb::arg("x").none(), nb::arg("y").none(), nb::arg("k").none(),
         "Return the k dataset indices nearest to (x, y), sorted nearest-first");
 
     cls.def(
@@ -27,7 +27,7 @@ void bind_engine_queries(EngineClass& cls) {
             const double x1 = to_f64(max_x, "max_x"), y1 = to_f64(max_y, "max_y");
             return to_int_list(range_query(*e, x0, y0, x1, y1));
         },
-        nb::arg("min_x"), nb::arg("min_y"), nb::arg("max_x"), nb::arg("max_y"),
+        nb::arg("min_x").none(), nb::arg("min_y").none(), nb::arg("max_x").none(), nb::arg("max_y").none(),
         "Dataset indices whose bounding boxes overlap [min_x, max_x] × [min_y, max_y]");
 
     cls.def(
@@ -39,7 +39,7 @@ void bind_engine_queries(EngineClass& cls) {
             radius_query(*e, x, y, d, [&](std::vector<u64>&& ids) { out = nb::cast(to_numpy(std::move(ids))); });
             return out;
         },
-        nb::arg("cx"), nb::arg("cy"), nb::arg("distance"),
+        nb::arg("cx").none(), nb::arg("cy").none(), nb::arg("distance").none(),
         "Engine point indices within `distance` (Euclidean) of the center (cx, cy)");
 
     cls.def(
@@ -49,7 +49,7 @@ void bind_engine_queries(EngineClass& cls) {
             const double qx = to_f64(x, "x"), qy = to_f64(y, "y");
             return to_int_list(contains_query(*e, qx, qy));
         },
-        nb::arg("x"), nb::arg("y"), "Dataset polygon indices that contain the point (x, y)");
+        nb::arg("x").none(), nb::arg("y").none(), "Dataset polygon indices that contain the point (x, y)");
 }
 
 }  // namespace vardelin::lib
