@@ -11,34 +11,6 @@ namespace vardelin {
 
 namespace {
 
-DatasetStats collect_polygon_stats(std::span<const double> xs, std::span<const double> ys,
-                                   std::span<const i64> ring_offsets, std::span<const i64> poly_offsets) {
-    DatasetStats stats;
-    const u64 parts = poly_offsets.empty() ? 0 : poly_offsets.size() - 1;
-    if (parts == 0) return stats;  // Empty, Unknown, no extent
-    stats.n = parts;
-    stats.kind = GeometryKind::Polygon;
-
-    const Box folded = compute_extent(xs, ys);
-    if (!std::isfinite(folded.min_x)) return stats;
-    const Box extent{std::fmin(folded.min_x, folded.max_x), std::fmin(folded.min_y, folded.max_y),
-                     std::fmax(folded.min_x, folded.max_x), std::fmax(folded.min_y, folded.max_y)};
-    stats.extent = extent;
-    const double w = extent.max_x - extent.min_x;
-    const double h = extent.max_y - extent.min_y;
-    stats.density = (w * h > 0.0) ? static_cast<double>(parts) / (w * h) : 0.0;
-
-    SpatialHistogram hist;
-    hist.min_x = extent.min_x;
-    hist.min_y = extent.min_y;
-    hist.cell_w = histogram_cell_size(w, kHistogramSide);
-    hist.cell_h = histogram_cell_size(h, kHistogramSide);
-    hist.counts = build_polygon_centroid_histogram(xs, ys, ring_offsets, poly_offsets, parts, hist.min_x,
-                                                   hist.min_y, hist.cell_w, hist.cell_h);
-    stats.histogram = hist;
-    return stats;
-}
-
 // Offsets are stored signed with the same bits as the decoder's unsigned values.
 SharedArray<i64> to_shared_offsets(const std::vector<u64>& offsets) {
     Buffer<i64> out;
@@ -53,7 +25,7 @@ Engine new_polygons(SharedArray<double> xs, SharedArray<double> ys, SharedArray<
                     SharedArray<i64> poly_offsets, SharedArray<u32> part_poly, u64 logical_count) {
     Engine e;
     const Stopwatch clock;
-    e.stats = collect_polygon_stats(view(xs), view(ys), view(ring_offsets), view(poly_offsets));
+    e.stats = collect_polygons(view(xs), view(ys), view(ring_offsets), view(poly_offsets));
     e.metrics.statistics_ns = clock.elapsed_or_zero();
     e.xs = std::move(xs);
     e.ys = std::move(ys);

@@ -5,6 +5,8 @@
 #include <limits>
 
 #include <tbb/blocked_range.h>
+#include <tbb/enumerable_thread_specific.h>
+#include <tbb/parallel_for.h>
 #include <tbb/parallel_reduce.h>
 
 #include "core/parallel.hpp"
@@ -66,21 +68,27 @@ std::vector<u32> count_grid(std::span<const double> xs, std::span<const double> 
     const std::size_t n = std::min(xs.size(), ys.size());
     const double fw = histogram_cell_size(extent.max_x - extent.min_x, kFineSide);
     const double fh = histogram_cell_size(extent.max_y - extent.min_y, kFineSide);
-    const std::size_t chunk = std::max<std::size_t>(n / worker_threads(), 16384);
-    // One private grid per chunk: workers never share a counter.
-    auto partial = map_chunks(n, chunk, [&](std::size_t, std::size_t b, std::size_t e) {
-        std::vector<u32> cells(kFineCells, 0);
-        for (std::size_t i = b; i < e; ++i) {
-            const int col = cell_of(xs[i], extent.min_x, fw, kFineSide);
-            const int row = cell_of(ys[i], extent.min_y, fh, kFineSide);
-            ++cells[static_cast<std::size_t>(row * kFineSide + col)];
+    // One private grid per worker thread, so workers never share a counter; small blocks keep
+    // every thread busy to the end even when some of them are slowed down.
+    tbb::enumerable_thread_specific<std::vector<u32>> grids([] { return std::vector<u32>(kFineCells, 0); });
+    constexpr std::size_t kBlock = 1024;
+    tbb::parallel_for(tbb::blocked_range<std::size_t>(0, n, 16384), [&](const tbb::blocked_range<std::size_t>& r) {
+        std::vector<u32>& cells = grids.local();
+        u32 slots[kBlock];
+        for (std::size_t b = r.begin(); b < r.end(); b += kBlock) {
+            const std::size_t m = std::min(r.end() - b, kBlock);
+            // Cells first, in a loop that vectorises; the increments after.
+            for (std::size_t i = 0; i < m; ++i) {
+                const int col = cell_of(xs[b + i], extent.min_x, fw, kFineSide);
+                const int row = cell_of(ys[b + i], extent.min_y, fh, kFineSide);
+                slots[i] = static_cast<u32>(row * kFineSide + col);
+            }
+            for (std::size_t i = 0; i < m; ++i) ++cells[slots[i]];
         }
-        return cells;
     });
-    if (partial.empty()) return std::vector<u32>(kFineCells, 0);
-    std::vector<u32> total = std::move(partial.front());
-    for (std::size_t c = 1; c < partial.size(); ++c) {
-        for (std::size_t i = 0; i < total.size(); ++i) total[i] += partial[c][i];
+    std::vector<u32> total(kFineCells, 0);
+    for (const auto& cells : grids) {
+        for (std::size_t i = 0; i < total.size(); ++i) total[i] += cells[i];
     }
     return total;
 }
@@ -90,24 +98,38 @@ DatasetStats collect_points(std::span<const double> xs, std::span<const double> 
     return collect_points(xs, ys, compute_extent(xs, ys));
 }
 
+namespace {
+
+// Extent, density and an empty histogram frame from a raw fold; false when there is no extent.
+// Only the minimum x decides whether there is one at all.
+bool settle_extent(DatasetStats& stats, const Box& folded) {
+    if (!std::isfinite(folded.min_x)) return false;
+    const Box extent{std::fmin(folded.min_x, folded.max_x), std::fmin(folded.min_y, folded.max_y),
+                     std::fmax(folded.min_x, folded.max_x), std::fmax(folded.min_y, folded.max_y)};
+    stats.extent = extent;
+    const double w = extent.max_x - extent.min_x;
+    const double h = extent.max_y - extent.min_y;
+    stats.density = (w * h > 0.0) ? static_cast<double>(stats.n) / (w * h) : 0.0;
+    SpatialHistogram hist;
+    hist.min_x = extent.min_x;
+    hist.min_y = extent.min_y;
+    hist.cell_w = histogram_cell_size(w, kHistogramSide);
+    hist.cell_h = histogram_cell_size(h, kHistogramSide);
+    stats.histogram = hist;
+    return true;
+}
+
+}  // namespace
+
 DatasetStats collect_points(std::span<const double> xs, std::span<const double> ys, const Box& folded) {
     DatasetStats stats;
     const std::size_t n = xs.size();
     if (n == 0) return stats;
     stats.n = n;
     stats.kind = GeometryKind::Point;
+    if (!settle_extent(stats, folded)) return stats;
 
-    // Only the minimum x decides whether there is an extent at all.
-    if (!std::isfinite(folded.min_x)) return stats;
-    const Box extent{std::fmin(folded.min_x, folded.max_x), std::fmin(folded.min_y, folded.max_y),
-                     std::fmax(folded.min_x, folded.max_x), std::fmax(folded.min_y, folded.max_y)};
-    stats.extent = extent;
-
-    const double w = extent.max_x - extent.min_x;
-    const double h = extent.max_y - extent.min_y;
-    stats.density = (w * h > 0.0) ? static_cast<double>(n) / (w * h) : 0.0;
-
-    const std::vector<u32> fine = count_grid(xs, ys, extent);
+    const std::vector<u32> fine = count_grid(xs, ys, *stats.extent);
 
     if (n < 20) {
         stats.distribution = Distribution::Unknown;
@@ -123,19 +145,28 @@ DatasetStats collect_points(std::span<const double> xs, std::span<const double> 
         stats.distribution = index > 1.5 ? Distribution::Clustered : Distribution::Uniform;
     }
 
-    SpatialHistogram hist;
-    hist.min_x = extent.min_x;
-    hist.min_y = extent.min_y;
-    hist.cell_w = histogram_cell_size(w, kHistogramSide);
-    hist.cell_h = histogram_cell_size(h, kHistogramSide);
     constexpr int fold = kFineSide / kHistogramSide;
+    auto& counts = stats.histogram->counts;
     for (int a = 0; a < kFineSide; ++a) {
         for (int b = 0; b < kFineSide; ++b) {
-            hist.counts[static_cast<std::size_t>((a / fold) * kHistogramSide + b / fold)] +=
+            counts[static_cast<std::size_t>((a / fold) * kHistogramSide + b / fold)] +=
                 fine[static_cast<std::size_t>(a * kFineSide + b)];
         }
     }
-    stats.histogram = hist;
+    return stats;
+}
+
+DatasetStats collect_polygons(std::span<const double> xs, std::span<const double> ys,
+                              std::span<const i64> ring_offsets, std::span<const i64> poly_offsets) {
+    DatasetStats stats;
+    const u64 parts = poly_offsets.empty() ? 0 : poly_offsets.size() - 1;
+    if (parts == 0) return stats;  // Empty, Unknown, no extent
+    stats.n = parts;
+    stats.kind = GeometryKind::Polygon;
+    if (!settle_extent(stats, compute_extent(xs, ys))) return stats;
+    SpatialHistogram& hist = *stats.histogram;
+    hist.counts = build_polygon_centroid_histogram(xs, ys, ring_offsets, poly_offsets, parts, hist.min_x,
+                                                   hist.min_y, hist.cell_w, hist.cell_h);
     return stats;
 }
 

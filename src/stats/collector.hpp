@@ -22,6 +22,10 @@ DatasetStats collect_points(std::span<const double> xs, std::span<const double> 
 // The same, for a caller that already folded the raw extent (while copying the input).
 DatasetStats collect_points(std::span<const double> xs, std::span<const double> ys, const Box& folded);
 
+// Statistics of a polygon dataset: n counts parts, the histogram counts exterior-ring centroids.
+DatasetStats collect_polygons(std::span<const double> xs, std::span<const double> ys,
+                              std::span<const i64> ring_offsets, std::span<const i64> poly_offsets);
+
 // Merges two raw folds; the result does not depend on how the input was split.
 Box fold_boxes(const Box& a, const Box& b) noexcept;
 

@@ -20,12 +20,13 @@ struct Box {
 
 // Maps v to one of k cells of size `size` from `origin`. Values beyond the grid land in the
 // border cells and a NaN quotient in cell 0, so every coordinate has a cell.
-// For a quotient in [0, k) truncation is floor, so no floor call is needed and the binning
-// loops vectorise.
+// Truncation is floor once the quotient is clamped to [0, k - 1], and the clamps written as
+// selects let the binning loops vectorise.
 inline int cell_of(double v, double origin, double size, int k) noexcept {
-    const double q = (v - origin) / size;
-    if (!(q >= 0.0)) return 0;
-    if (q >= static_cast<double>(k)) return k - 1;
+    double q = (v - origin) / size;
+    q = q >= 0.0 ? q : 0.0;  // NaN lands here too
+    const double top = static_cast<double>(k - 1);
+    q = q < top ? q : top;
     return static_cast<int>(q);
 }
 
