@@ -28,7 +28,7 @@ def box_half_widths(kd, qx, qy):
     return d[:, -1] * np.sqrt(np.pi) / 2
 
 
-def per_call(call, repeat=3):
+def per_call(call, repeat=5):
     """Best per-call seconds over `repeat` runs of all Q calls, each answer dropped as a user
     who consumes it would; then every answer, from an untimed run, for the checks."""
     best = float("inf")

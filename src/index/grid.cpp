@@ -81,9 +81,13 @@ void UniformGrid::range(const Box& q, std::vector<u64>& out) const {
     if (candidates == 0) return;
     const double *xs = xs_->data(), *ys = ys_->data();
     const u32* items = cell_items_.data();
+    // Up to a few hundred candidates are written to the stack, so that the result is
+    // allocated once at its final size, and not at all when nothing passes.
+    constexpr std::size_t kLocal = 256;
+    u64 local[kLocal];
     const std::size_t base = out.size();
-    out.resize(base + candidates);
-    u64* dst = out.data() + base;
+    if (candidates > kLocal) out.resize(base + candidates);
+    u64* dst = candidates > kLocal ? out.data() + base : local;
     std::size_t kept = 0;
     const auto keep_if = [&](u32 begin, u32 end, const auto& pass) {
         for (u32 i = begin; i < end; ++i) {
@@ -99,7 +103,8 @@ void UniformGrid::range(const Box& q, std::vector<u64>& out) const {
         else if (y_inside) keep_if(begin, end, x_in);
         else keep_if(begin, end, [&](u32 id) { return x_in(id) & y_in(id); });
     });
-    out.resize(base + kept);
+    if (dst == local) out.insert(out.end(), local, local + kept);
+    else out.resize(base + kept);
 }
 
 void UniformGrid::point_range(const Box& q, std::vector<PointHit>& out) const {

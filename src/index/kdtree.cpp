@@ -203,8 +203,8 @@ void PackedKdTree::nearest(double x, double y, u64 k, std::vector<Neighbor>& out
     if (!(r > 0.0)) r = 1.0;
 
     // The distances come from the tree's copies of the coordinates, the same values as the
-    // shared arrays hold, without a scattered load per hit.
-    // Leaves are scanned without a branch per point, as in range.
+    // shared arrays hold, without a scattered load per hit; leaves are scanned without a
+    // branch per point, as in range.
     const std::size_t base = out.size();
     for (;;) {
         out.resize(base);

@@ -122,7 +122,7 @@ private:
         // arrive while the walk is elsewhere.
         const auto push = [&](const Span& span) {
             if (span.right - span.left > kNodeSize) return;
-            for (const double* p = c + 2 * span.left; p <= c + 2 * span.right + 1; p += 8) __builtin_prefetch(p);
+            for (std::size_t o = 2 * span.left; o <= 2 * span.right + 1; o += 8) __builtin_prefetch(c + o);
         };
         while (top) {
             const Span s = stack[--top];
