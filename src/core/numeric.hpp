@@ -24,6 +24,11 @@ inline void sat_add_to(u64& counter, u64 amount) noexcept { counter = sat_add(co
 
 constexpr u64 sat_sub(u64 a, u64 b) noexcept { return a > b ? a - b : 0; }
 
+constexpr u64 sat_mul(u64 a, u64 b) noexcept {
+    u64 r = 0;
+    return __builtin_mul_overflow(a, b, &r) ? std::numeric_limits<u64>::max() : r;
+}
+
 // Sizes derived from user input: an overflowing product can only mean an allocation that
 // could never succeed, so it is reported as one.
 inline u64 checked_mul(u64 a, u64 b) {

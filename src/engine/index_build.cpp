@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "core/timing.hpp"
+#include "engine/part_layout.hpp"
 #include "index/brute.hpp"
 #include "index/grid.hpp"
 #include "index/kdtree.hpp"
@@ -11,8 +12,6 @@
 namespace vardelin {
 
 namespace {
-
-PartLayout layout_of(const Engine& e) { return {e.x(), e.y(), view(e.ring_offsets), view(e.poly_offsets)}; }
 
 bool is_built(const Engine& e, IndexKind kind) noexcept {
     switch (kind) {
@@ -29,11 +28,11 @@ bool is_built(const Engine& e, IndexKind kind) noexcept {
 void build(Engine& e, IndexKind kind) {
     switch (kind) {
         case IndexKind::BruteForce:
-            e.brute_force = std::make_shared<const BruteForce>(e.is_polygons() ? BruteForce::over_parts(layout_of(e))
+            e.brute_force = std::make_shared<const BruteForce>(e.is_polygons() ? BruteForce::over_parts(part_layout(e))
                                                                                 : BruteForce::over_points(e.xs, e.ys));
             return;
         case IndexKind::RTree:
-            e.r_tree = std::make_shared<const PackedRTree>(e.is_polygons() ? PackedRTree::build_polygons(layout_of(e))
+            e.r_tree = std::make_shared<const PackedRTree>(e.is_polygons() ? PackedRTree::build_polygons(part_layout(e))
                                                                             : PackedRTree::over_points(e.x(), e.y()));
             return;
         case IndexKind::KdTree: {

@@ -29,6 +29,16 @@ public:
         }
     }
 
+    // Over points only (the caller knows): visit(u32 id, double x, double y) for every point
+    // inside the closed box, ascending ids.
+    template <class Visit>
+    void for_each_point_in_range(const Box& q, Visit&& visit) const {
+        const double *xs = min_x_->data(), *ys = min_y_->data();
+        for (std::size_t i = 0; i < n_; ++i) {
+            if (point_in_box(xs[i], ys[i], q)) visit(static_cast<u32>(i), xs[i], ys[i]);
+        }
+    }
+
     void range(const Box& q, std::vector<u64>& out) const;
     std::vector<u64> range(const Box& q) const;
     void nearest(double x, double y, u64 k, std::vector<Neighbor>& out) const;

@@ -66,8 +66,64 @@ UniformGrid UniformGrid::build(SharedArray<double> xs, SharedArray<double> ys) {
     return g;
 }
 
+std::size_t UniformGrid::request_rows(const Box& q) const {
+    if (has_nan(q)) return 0;  // no point can pass a comparison with NaN
+    std::size_t candidates = 0;
+    for_each_row_run(q, [&](u32 begin, u32 end) {
+        candidates += end - begin;
+        __builtin_prefetch(cell_items_.data() + begin);
+    });
+    return candidates;
+}
+
 void UniformGrid::range(const Box& q, std::vector<u64>& out) const {
-    for_each_in_range(q, [&](u32 id) { out.push_back(id); });
+    const std::size_t candidates = request_rows(q);
+    if (candidates == 0) return;
+    const double *xs = xs_->data(), *ys = ys_->data();
+    const u32* items = cell_items_.data();
+    // Up to a few hundred candidates are written to the stack, so that the result is
+    // allocated once at its final size, and not at all when nothing passes.
+    constexpr std::size_t kLocal = 256;
+    u64 local[kLocal];
+    const std::size_t base = out.size();
+    if (candidates > kLocal) out.resize(base + candidates);
+    u64* dst = candidates > kLocal ? out.data() + base : local;
+    std::size_t kept = 0;
+    const auto keep_if = [&](u32 begin, u32 end, const auto& pass) {
+        for (u32 i = begin; i < end; ++i) {
+            dst[kept] = items[i];
+            kept += pass(items[i]);
+        }
+    };
+    const auto x_in = [&](u32 id) { return std::size_t{xs[id] >= q.min_x} & std::size_t{q.max_x >= xs[id]}; };
+    const auto y_in = [&](u32 id) { return std::size_t{ys[id] >= q.min_y} & std::size_t{q.max_y >= ys[id]}; };
+    scan_box(q, [&](u32 begin, u32 end, bool x_inside, bool y_inside) {
+        if (x_inside && y_inside) keep_if(begin, end, [](u32) { return std::size_t{1}; });
+        else if (x_inside) keep_if(begin, end, y_in);
+        else if (y_inside) keep_if(begin, end, x_in);
+        else keep_if(begin, end, [&](u32 id) { return x_in(id) & y_in(id); });
+    });
+    if (dst == local) out.insert(out.end(), local, local + kept);
+    else out.resize(base + kept);
+}
+
+void UniformGrid::point_range(const Box& q, std::vector<PointHit>& out) const {
+    const std::size_t candidates = request_rows(q);
+    if (candidates == 0) return;
+    const double *xs = xs_->data(), *ys = ys_->data();
+    const std::size_t base = out.size();
+    out.resize(base + candidates);
+    PointHit* dst = out.data() + base;
+    std::size_t kept = 0;
+    for_each_row_run(q, [&](u32 begin, u32 end) {
+        for (u32 i = begin; i < end; ++i) {
+            const u32 id = cell_items_[i];
+            const double x = xs[id], y = ys[id];
+            dst[kept] = PointHit{id, x, y};
+            kept += std::size_t{point_in_box(x, y, q)};
+        }
+    });
+    out.resize(base + kept);
 }
 
 std::vector<u64> UniformGrid::range(const Box& q) const {

@@ -22,32 +22,81 @@ public:
     // right, ids ascending within a cell; no point test.
     template <class Visit>
     void bbox_cell_range(const Box& q, Visit&& visit) const {
-        const std::size_t x0 = low_cell(q.min_x, min_x_, cell_w_, nx_), x1 = high_cell(q.max_x, min_x_, cell_w_, nx_);
-        const std::size_t y0 = low_cell(q.min_y, min_y_, cell_h_, ny_), y1 = high_cell(q.max_y, min_y_, cell_h_, ny_);
-        if (x0 > x1 || y0 > y1) return;
-        for (std::size_t cy = y0; cy <= y1; ++cy) {
-            for (std::size_t cx = x0; cx <= x1; ++cx) {
-                const std::size_t c = cy * nx_ + cx;
-                for (u32 i = cell_start_[c]; i < cell_start_[c + 1]; ++i) visit(cell_items_[i]);
-            }
-        }
+        for_each_row_run(q, [&](u32 begin, u32 end) {
+            for (u32 i = begin; i < end; ++i) visit(cell_items_[i]);
+        });
     }
+
+    // Appends every point inside the closed box with its coordinates, in cell order.
+    void point_range(const Box& q, std::vector<PointHit>& out) const;
 
     // visit(u32 id) for every point inside the closed box, in cell order.
     template <class Visit>
     void for_each_in_range(const Box& q, Visit&& visit) const {
         const double *xs = xs_->data(), *ys = ys_->data();
-        bbox_cell_range(q, [&](u32 id) {
-            if (point_in_box(xs[id], ys[id], q)) visit(id);
+        scan_box(q, [&](u32 begin, u32 end, bool x_inside, bool y_inside) {
+            for (u32 i = begin; i < end; ++i) {
+                const u32 id = cell_items_[i];
+                const bool x_ok = x_inside || (xs[id] >= q.min_x && q.max_x >= xs[id]);
+                if (x_ok && (y_inside || (ys[id] >= q.min_y && q.max_y >= ys[id]))) visit(id);
+            }
         });
     }
 
+    // Appends the ids of for_each_in_range.
     void range(const Box& q, std::vector<u64>& out) const;
     std::vector<u64> range(const Box& q) const;
     void nearest(double x, double y, u64 k, std::vector<Neighbor>& out) const;
     std::vector<u64> nearest(double x, double y, u64 k) const;
 
 private:
+    // The number of ids in the cells under the box (0 for a NaN box), each row's ids requested
+    // from memory on the way: a result is then sized once and a scan does not wait for one row
+    // after another. The scans write every candidate and advance their count by its test, so
+    // no branch waits on a coordinate that missed the cache.
+    std::size_t request_rows(const Box& q) const;
+
+    // visit(begin, end) for each row of cells under the box, upward: the cells of one row are
+    // adjacent, so their ids are the one run cell_items[begin, end).
+    template <class Visit>
+    void for_each_row_run(const Box& q, Visit&& visit) const {
+        const std::size_t x0 = low_cell(q.min_x, min_x_, cell_w_, nx_), x1 = high_cell(q.max_x, min_x_, cell_w_, nx_);
+        const std::size_t y0 = low_cell(q.min_y, min_y_, cell_h_, ny_), y1 = high_cell(q.max_y, min_y_, cell_h_, ny_);
+        if (x0 > x1 || y0 > y1) return;
+        for (std::size_t cy = y0; cy <= y1; ++cy) {
+            const std::size_t row = cy * nx_;
+            visit(cell_start_[row + x0], cell_start_[row + x1 + 1]);
+        }
+    }
+
+    // on_run(begin, end, x_inside, y_inside) for the id runs cell_items[begin, end) under the
+    // box, in cell order, saying on which axes every point of the run is known to be inside.
+    // The cell of a coordinate never decreases as the coordinate grows, so a point whose
+    // column lies strictly between the columns of the box's two sides has its x strictly
+    // between those sides, and likewise for rows and y: that axis needs no test, and the
+    // coordinates, scattered over the arrays, are loaded only where a test remains. A NaN
+    // coordinate sits in column or row 0, never strictly inside; a NaN box yields nothing.
+    template <class OnRun>
+    void scan_box(const Box& q, OnRun&& on_run) const {
+        if (has_nan(q)) return;
+        const std::size_t x0 = low_cell(q.min_x, min_x_, cell_w_, nx_), x1 = high_cell(q.max_x, min_x_, cell_w_, nx_);
+        const std::size_t y0 = low_cell(q.min_y, min_y_, cell_h_, ny_), y1 = high_cell(q.max_y, min_y_, cell_h_, ny_);
+        if (x0 > x1 || y0 > y1) return;
+        const std::size_t xi = low_cell(q.max_x, min_x_, cell_w_, nx_);
+        const std::size_t yi = low_cell(q.max_y, min_y_, cell_h_, ny_);
+        for (std::size_t cy = y0; cy <= y1; ++cy) {
+            const u32* start = cell_start_.data() + cy * nx_;
+            const bool y_inside = cy > y0 && cy < yi;
+            if (x0 + 1 < xi) {
+                on_run(start[x0], start[x0 + 1], false, y_inside);
+                on_run(start[x0 + 1], start[xi], true, y_inside);
+                on_run(start[xi], start[x1 + 1], false, y_inside);
+            } else {
+                on_run(start[x0], start[x1 + 1], false, y_inside);
+            }
+        }
+    }
+
     // Floor at the low side and ceiling at the high side keep every cell that can hold a point
     // on the box's edge.
     static std::size_t low_cell(double v, double origin, double size, std::size_t cells) noexcept {

@@ -88,6 +88,9 @@ double extent_area(const Box& b) noexcept {
     return a > 0.0 ? a : 0.0;
 }
 
+// Room the first hits of a box search get.
+constexpr std::size_t kFirstRoom = 256;
+
 }  // namespace
 
 PackedKdTree PackedKdTree::build(SharedArray<double> xs, SharedArray<double> ys) {
@@ -135,8 +138,37 @@ PackedKdTree PackedKdTree::build(SharedArray<double> xs, SharedArray<double> ys)
     return t;
 }
 
+template <class Hit, class Make>
+void PackedKdTree::collect_in_box(const Box& q, std::vector<Hit>& out, const Make& make) const {
+    if (has_nan(q)) return;  // no point can pass a comparison with NaN
+    const auto in_box = [&](double x, double y) { return point_in_box(x, y, q); };
+    const auto skip = [&](double split, int axis) {
+        return axis == 0 ? Skip{split < q.min_x, q.max_x < split} : Skip{split < q.min_y, q.max_y < split};
+    };
+    const auto take = [&](u32 id, double x, double y) { out.push_back(make(id, x, y)); };
+    // Leaves are scanned without a branch per point: the hits of a leaf are scattered among
+    // its points, and a mispredicted branch per hit costs more than the test.
+    walk_leaves(in_box, skip, take, [&](const auto* ids, const double* c, std::size_t left, std::size_t right) {
+        Hit kept[kNodeSize + 1];
+        std::size_t k = 0;
+        for (std::size_t i = left; i <= right; ++i) {
+            kept[k] = make(static_cast<u32>(ids[i]), c[2 * i], c[2 * i + 1]);
+            k += std::size_t{c[2 * i] >= q.min_x} & std::size_t{q.max_x >= c[2 * i]} & std::size_t{c[2 * i + 1] >= q.min_y} &
+                 std::size_t{q.max_y >= c[2 * i + 1]};
+        }
+        // Most searches find a few leaves' worth: starting with room for that spares the
+        // regrowth from one hit upwards.
+        if (k > out.capacity() - out.size()) out.reserve(std::max({out.size() + k, 2 * out.capacity(), kFirstRoom}));
+        out.insert(out.end(), kept, kept + k);
+    });
+}
+
 void PackedKdTree::range(const Box& q, std::vector<u64>& out) const {
-    for_each_in_range(q, [&](u32 id) { out.push_back(id); });
+    collect_in_box(q, out, [](u32 id, double, double) { return u64{id}; });
+}
+
+void PackedKdTree::point_range(const Box& q, std::vector<PointHit>& out) const {
+    collect_in_box(q, out, [](u32 id, double x, double y) { return PointHit{id, x, y}; });
 }
 
 std::vector<u64> PackedKdTree::range(const Box& q) const {
@@ -170,13 +202,35 @@ void PackedKdTree::nearest(double x, double y, u64 k, std::vector<Neighbor>& out
     double r = 1.5 * std::sqrt(want / (density * std::numbers::pi));
     if (!(r > 0.0)) r = 1.0;
 
-    const double *xs = xs_->data(), *ys = ys_->data();
+    // The distances come from the tree's copies of the coordinates, the same values as the
+    // shared arrays hold, without a scattered load per hit; leaves are scanned without a
+    // branch per point, as in range.
     const std::size_t base = out.size();
     for (;;) {
         out.resize(base);
-        for_each_within(x, y, r, [&](u32 id) {
-            const double dx = xs[id] - x, dy = ys[id] - y;
+        const double r2 = r * r;
+        const auto within = [&](double px, double py) {
+            const double dx = px - x, dy = py - y;
+            return dx * dx + dy * dy <= r2;
+        };
+        const auto skip = [&](double split, int axis) {
+            const double c = axis == 0 ? x : y;
+            return Skip{split < c - r, c + r < split};
+        };
+        const auto take = [&](u32 id, double px, double py) {
+            const double dx = px - x, dy = py - y;
             out.push_back(Neighbor{id, dx * dx + dy * dy});
+        };
+        walk_leaves(within, skip, take, [&](const auto* ids, const double* c, std::size_t left, std::size_t right) {
+            Neighbor kept[kNodeSize + 1];
+            std::size_t n = 0;
+            for (std::size_t i = left; i <= right; ++i) {
+                const double dx = c[2 * i] - x, dy = c[2 * i + 1] - y;
+                const double d2 = dx * dx + dy * dy;
+                kept[n] = Neighbor{static_cast<u32>(ids[i]), d2};
+                n += std::size_t{d2 <= r2};
+            }
+            out.insert(out.end(), kept, kept + n);
         });
         // Past 1e15 the remaining points are unreachable (NaN) or practically at infinity.
         if (r > 1e15 || out.size() - base >= want_n) break;

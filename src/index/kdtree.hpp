@@ -28,9 +28,11 @@ public:
     double area() const noexcept { return area_; }
     const std::optional<SpatialHistogram>& histogram() const noexcept { return hist_; }
 
-    // visit(u32 id) for every point inside the closed box, in the order the walk meets them.
+    // visit(u32 id, double x, double y) for every point inside the closed box, in the order the
+    // walk meets them. The coordinates are the tree's own copies, read where the walk already
+    // is: the shared arrays would cost a scattered load per point.
     template <class Visit>
-    void for_each_in_range(const Box& q, Visit&& visit) const {
+    void for_each_point_in_range(const Box& q, Visit&& visit) const {
         if (has_nan(q)) return;  // no point can pass a comparison with NaN
         walk([&](double x, double y) { return point_in_box(x, y, q); },
              [&](double split, int axis) {
@@ -39,9 +41,16 @@ public:
              visit);
     }
 
-    // visit(u32 id) for every point with (px - x)^2 + (py - y)^2 <= r2 (closed), walk order.
+    // visit(u32 id) for every point inside the closed box, in the order the walk meets them.
     template <class Visit>
-    void for_each_within(double x, double y, double r, Visit&& visit) const {
+    void for_each_in_range(const Box& q, Visit&& visit) const {
+        for_each_point_in_range(q, [&](u32 id, double, double) { visit(id); });
+    }
+
+    // visit(u32 id, double px, double py) for every point with (px - x)^2 + (py - y)^2 <= r^2
+    // (closed), walk order.
+    template <class Visit>
+    void for_each_point_within(double x, double y, double r, Visit&& visit) const {
         if (std::isnan(x) || std::isnan(y) || std::isnan(r)) return;
         const double r2 = r * r;
         walk(
@@ -56,8 +65,16 @@ public:
             visit);
     }
 
+    // visit(u32 id) for every point within distance r (closed), walk order.
+    template <class Visit>
+    void for_each_within(double x, double y, double r, Visit&& visit) const {
+        for_each_point_within(x, y, r, [&](u32 id, double, double) { visit(id); });
+    }
+
     void range(const Box& q, std::vector<u64>& out) const;
     std::vector<u64> range(const Box& q) const;
+    // Appends every point inside the closed box with its coordinates, in walk order.
+    void point_range(const Box& q, std::vector<PointHit>& out) const;
     void nearest(double x, double y, u64 k, std::vector<Neighbor>& out) const;
     std::vector<u64> nearest(double x, double y, u64 k) const;
 
@@ -68,16 +85,31 @@ private:
         bool left, right;
     };
 
-    // Depth-first walk: `hit(x, y)` tests a point, `skip(split, axis)` prunes the two sides.
+    // Appends make(id, x, y) for every point inside the closed box, in walk order.
+    template <class Hit, class Make>
+    void collect_in_box(const Box& q, std::vector<Hit>& out, const Make& make) const;
+
+    // Depth-first walk: `hit(x, y)` tests a point, `skip(split, axis)` prunes the two sides,
+    // visit(id, x, y) takes a hit.
     template <class Hit, class Prune, class Visit>
     void walk(Hit&& hit, Prune&& skip, Visit& visit) const {
-        if (n_ == 0) return;
-        if (wide_ids_) walk_ids(buf_.at<u32>(kHeader), hit, skip, visit);
-        else walk_ids(buf_.at<std::uint16_t>(kHeader), hit, skip, visit);
+        walk_leaves(hit, skip, visit, [&](const auto* ids, const double* c, std::size_t left, std::size_t right) {
+            for (std::size_t i = left; i <= right; ++i) {
+                if (hit(c[2 * i], c[2 * i + 1])) visit(static_cast<u32>(ids[i]), c[2 * i], c[2 * i + 1]);
+            }
+        });
     }
 
-    template <class Id, class Hit, class Prune, class Visit>
-    void walk_ids(const Id* ids, Hit& hit, Prune& skip, Visit& visit) const {
+    // The same walk, with leaf(ids, coords, left, right) scanning each leaf range in full.
+    template <class Hit, class Prune, class Visit, class Leaf>
+    void walk_leaves(Hit& hit, Prune& skip, Visit& visit, Leaf&& leaf) const {
+        if (n_ == 0) return;
+        if (wide_ids_) walk_ids(buf_.at<u32>(kHeader), hit, skip, visit, leaf);
+        else walk_ids(buf_.at<std::uint16_t>(kHeader), hit, skip, visit, leaf);
+    }
+
+    template <class Id, class Hit, class Prune, class Visit, class Leaf>
+    void walk_ids(const Id* ids, Hit& hit, Prune& skip, Visit& visit, Leaf& leaf) const {
         const double* c = buf_.at<double>(coords_offset_);
         struct Span {
             std::size_t left, right;
@@ -86,19 +118,23 @@ private:
         Span stack[kMaxDepth];  // one pending sibling per level: depth <= log2(2^32 / 64) + 1
         std::size_t top = 0;
         stack[top++] = {0, n_ - 1, 0};
+        // A leaf is scanned whole: its lines are requested when it is queued, so that they
+        // arrive while the walk is elsewhere.
+        const auto push = [&](const Span& span) {
+            if (span.right - span.left > kNodeSize) return;
+            for (std::size_t o = 2 * span.left; o <= 2 * span.right + 1; o += 8) __builtin_prefetch(c + o);
+        };
         while (top) {
             const Span s = stack[--top];
             if (s.right - s.left <= kNodeSize) {
-                for (std::size_t i = s.left; i <= s.right; ++i) {
-                    if (hit(c[2 * i], c[2 * i + 1])) visit(static_cast<u32>(ids[i]));
-                }
+                leaf(ids, c, s.left, s.right);
                 continue;
             }
             const std::size_t m = (s.left + s.right) >> 1;
-            if (hit(c[2 * m], c[2 * m + 1])) visit(static_cast<u32>(ids[m]));
+            if (hit(c[2 * m], c[2 * m + 1])) visit(static_cast<u32>(ids[m]), c[2 * m], c[2 * m + 1]);
             const Skip side = skip(c[2 * m + s.axis], s.axis);
-            if (!side.left) stack[top++] = {s.left, m - 1, 1 - s.axis};
-            if (!side.right) stack[top++] = {m + 1, s.right, 1 - s.axis};
+            if (!side.left) push(stack[top++] = {s.left, m - 1, 1 - s.axis});
+            if (!side.right) push(stack[top++] = {m + 1, s.right, 1 - s.axis});
         }
     }
 

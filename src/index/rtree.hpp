@@ -52,28 +52,14 @@ public:
     // entries in Hilbert order. `queue` is the caller's scratch FIFO (emptied first).
     template <class Visit>
     void for_each_in_range(const Box& q, std::vector<u64>& queue, Visit&& visit) const {
-        if (nodes_ == 0 || (points_ && has_nan(q))) return;
-        const Box* boxes = buf_.at<Box>(kHeader);
-        queue.clear();
-        std::size_t head = 0;
-        std::size_t node = nodes_ - 1;  // the root
-        for (;;) {
-            const std::size_t end = std::min(node + kNodeSize, level_end(node));
-            if (node < n_) {
-                for (std::size_t pos = node; pos < end; ++pos) {
-                    if (leaf_meets(boxes[pos], q)) visit(id_at(pos));
-                }
-            } else {
-                for (std::size_t pos = node; pos < end; ++pos) {
-                    const Box& b = boxes[pos];
-                    // Comparisons with NaN are false, so a NaN never prunes a node.
-                    if (q.max_x < b.min_x || q.max_y < b.min_y || b.max_x < q.min_x || b.max_y < q.min_y) continue;
-                    queue.push_back(id_at(pos));
-                }
-            }
-            if (head == queue.size()) return;
-            node = static_cast<std::size_t>(queue[head++]);
-        }
+        search_range(q, queue, [&](std::size_t pos, const Box&) { visit(id_at(pos)); });
+    }
+
+    // A tree over points only (the caller knows): visit(u32 id, double x, double y) for every
+    // point inside the closed box, in the same order, with the coordinates the leaf holds.
+    template <class Visit>
+    void for_each_point_in_range(const Box& q, std::vector<u64>& queue, Visit&& visit) const {
+        search_range(q, queue, [&](std::size_t pos, const Box& b) { visit(id_at(pos), b.min_x, b.min_y); });
     }
 
     // Best-first walk: visit(u32 id, double dist2) for the items in ascending squared distance
@@ -122,6 +108,33 @@ public:
 private:
     template <class BoxOf>
     static PackedRTree pack(std::size_t n, const BoxOf& box_of, bool points);
+
+    // Breadth-first box search: on_leaf(position, box) for every leaf entry meeting the box.
+    template <class OnLeaf>
+    void search_range(const Box& q, std::vector<u64>& queue, OnLeaf&& on_leaf) const {
+        if (nodes_ == 0 || (points_ && has_nan(q))) return;
+        const Box* boxes = buf_.at<Box>(kHeader);
+        queue.clear();
+        std::size_t head = 0;
+        std::size_t node = nodes_ - 1;  // the root
+        for (;;) {
+            const std::size_t end = std::min(node + kNodeSize, level_end(node));
+            if (node < n_) {
+                for (std::size_t pos = node; pos < end; ++pos) {
+                    if (leaf_meets(boxes[pos], q)) on_leaf(pos, boxes[pos]);
+                }
+            } else {
+                for (std::size_t pos = node; pos < end; ++pos) {
+                    const Box& b = boxes[pos];
+                    // Comparisons with NaN are false, so a NaN never prunes a node.
+                    if (q.max_x < b.min_x || q.max_y < b.min_y || b.max_x < q.min_x || b.max_y < q.min_y) continue;
+                    queue.push_back(id_at(pos));
+                }
+            }
+            if (head == queue.size()) return;
+            node = static_cast<std::size_t>(queue[head++]);
+        }
+    }
 
     std::size_t level_end(std::size_t node) const noexcept {
         for (std::size_t e : level_ends_) {

@@ -18,6 +18,12 @@ struct Neighbor {
     double dist2;  // squared distance from the query point to the item's point or box
 };
 
+// A point an index search found, with the coordinates the search read for its test.
+struct PointHit {
+    u32 id;
+    double x, y;
+};
+
 inline constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 inline bool has_nan(const Box& b) noexcept {

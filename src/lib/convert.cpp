@@ -16,6 +16,12 @@ namespace {
 
 }  // namespace
 
+double to_f64(nb::handle value, const char* name) {
+    const double v = PyFloat_AsDouble(value.ptr());
+    if (v == -1.0 && PyErr_Occurred()) raise_prefixed_type_error(name);
+    return v;
+}
+
 u64 to_u64(nb::handle value, const char* name) {
     PyObject* index = PyNumber_Index(value.ptr());
     if (!index) raise_prefixed_type_error(name);

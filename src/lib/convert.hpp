@@ -57,6 +57,35 @@ auto to_numpy(Vec&& values) {
     return OutArray<T>(heap->data(), 1, shape, owner);
 }
 
+// Float parameters go through the interpreter's float(), after the Engine is borrowed, so an
+// argument whose conversion calls back into the same Engine finds it borrowed. A failure is
+// TypeError naming the argument.
+double to_f64(nb::handle value, const char* name);
+
+// Index results become Python lists of int, built in place from the ids: `id_of(item)` gives
+// each item's id.
+template <class Items, class IdOf>
+nb::list to_int_list(const Items& items, IdOf&& id_of) {
+    PyObject* list = PyList_New(static_cast<Py_ssize_t>(items.size()));
+    if (!list) throw nb::python_error();
+    nb::list out = nb::steal<nb::list>(list);
+    Py_ssize_t i = 0;
+    for (const auto& item : items) {
+        const u64 id = static_cast<u64>(id_of(item));
+        // The signed constructor has the interpreter's fast path for one-digit ints.
+        PyObject* v = id <= static_cast<u64>(LONG_MAX) ? PyLong_FromLong(static_cast<long>(id))
+                                                       : PyLong_FromUnsignedLongLong(id);
+        if (!v) throw nb::python_error();
+        PyList_SET_ITEM(list, i++, v);
+    }
+    return out;
+}
+
+template <class Items>
+nb::list to_int_list(const Items& items) {
+    return to_int_list(items, [](const auto& id) { return id; });
+}
+
 // Unsigned parameters go through __index__: a float is TypeError, a negative or too large
 // value the interpreter's OverflowError.
 u64 to_u64(nb::handle value, const char* name);

@@ -34,6 +34,7 @@ NB_MODULE(_core, m) {
     bind_engine_wkb(engine);
     bind_engine_planner(engine);
     bind_engine_settings(engine);
+    bind_engine_queries(engine);
     bind_engine_delta(engine);
     bind_engine_metrics(engine);
     bind_engine_views(engine);

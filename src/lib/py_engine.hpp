@@ -18,6 +18,7 @@ nb::object wrap_engine(Engine&& engine);
 void bind_engine_dataset(EngineClass& cls);
 void bind_engine_planner(EngineClass& cls);
 void bind_engine_settings(EngineClass& cls);
+void bind_engine_queries(EngineClass& cls);
 void bind_engine_delta(EngineClass& cls);
 void bind_engine_metrics(EngineClass& cls);
 void bind_engine_views(EngineClass& cls);

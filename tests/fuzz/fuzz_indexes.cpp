@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -69,6 +70,22 @@ void fuzz_points(Reader& in) {
         check(sorted(grid.range(box)) == expected);
         check(sorted(kd.range(box)) == expected);
         check(sorted(rtree.range(box)) == expected);
+        // The visiting searches and the point searches agree with the appending ones, and
+        // hand over the dataset's own coordinates.
+        std::vector<u64> visited;
+        grid.for_each_in_range(box, [&](u32 id) { visited.push_back(id); });
+        check(visited == grid.range(box));
+        std::vector<PointHit> gp, kp;
+        grid.point_range(box, gp);
+        kd.point_range(box, kp);
+        for (const auto* found : {&gp, &kp}) {
+            std::vector<u64> ids;
+            for (const PointHit& h : *found) {
+                check(std::memcmp(&h.x, &(*X)[h.id], 8) == 0 && std::memcmp(&h.y, &(*Y)[h.id], 8) == 0);
+                ids.push_back(h.id);
+            }
+            check(sorted(ids) == expected);
+        }
         const double x = in.coord(), y = in.coord();
         const u64 k = in.byte() % 40;
         if (std::isnan(x) || std::isnan(y) || std::isinf(x) || std::isinf(y)) {

@@ -1,0 +1,48 @@
+#pragma once
+#include <cmath>
+#include <vector>
+
+#include "core/numeric.hpp"
+#include "index/spatial_index.hpp"
+#include "query/geodesy.hpp"
+#include "stats/types.hpp"
+
+namespace vardelin {
+
+// Whether a point lies within a distance of a centre: planar (coordinate units) or haversine
+// metres (x longitude, y latitude in degrees). Both tests are inclusive and a NaN anywhere
+// keeps nothing. A negative distance keeps nothing either: its search box is inverted and
+// finds no point, and the delta scan must agree with the index.
+struct RadiusTest {
+    double cx = 0, cy = 0;
+    double limit = 0;   // planar: the squared distance, -1 when negative; geographic: the distance
+    double cos_cy = 0;  // geographic: cos of the centre's latitude, computed once per call
+    bool geographic = false;
+
+    static RadiusTest planar(double cx, double cy, double distance) noexcept {
+        return {cx, cy, distance >= 0.0 ? distance * distance : -1.0, 0.0, false};
+    }
+    static RadiusTest haversine(double cx, double cy, double distance) noexcept {
+        // A NaN centre would measure asin(1) * diameter to every point; it is near nothing.
+        const double limit = std::isnan(cx) || std::isnan(cy) ? -1.0 : distance;
+        return {cx, cy, limit, std::cos(cy * kDegToRad), true};
+    }
+
+    bool keeps_planar(double px, double py) const noexcept {
+        const double dx = px - cx, dy = py - cy;
+        return dx * dx + dy * dy <= limit;
+    }
+    bool keeps_haversine(double px, double py) const noexcept {
+        return haversine_m_cos1(cx, cy, cos_cy, px, py) <= limit;
+    }
+    bool keeps(double px, double py) const noexcept {
+        return geographic ? keeps_haversine(px, py) : keeps_planar(px, py);
+    }
+};
+
+// Ids of the candidates that the test keeps, in candidate order. Large candidate sets are
+// filtered on the worker pool, small ones where the call runs, since waking the pool costs
+// more than testing a few thousand points.
+std::vector<u64> par_radius(const std::vector<PointHit>& candidates, const RadiusTest& test);
+
+}  // namespace vardelin

@@ -1,0 +1,366 @@
+"""range_query, contains_query and knn on point datasets against NumPy brute force, in every
+index mode, before and after merging appended points; the single-query frame's metrics, the
+delta-work rule, and the planner's choices as the metrics report them."""
+import math
+
+import numpy as np
+import pytest
+from hypothesis import given, settings, strategies as st
+
+from query_oracles import (MODES, TOLERANCE, in_box, layout, near_point, points_engine, random_boxes,
+                           squared_distances)
+from vardelin._core import Engine
+
+
+def operations(e):
+    return [(o["name"], o["index"], o["calls"], o["output_rows"]) for o in e.take_metrics()["operations"]]
+
+
+def builds(metrics):
+    return {b["index"]: b["build_count"] for b in metrics["index_builds"]}
+
+
+def knn_distances(xs, ys, ids, x, y):
+    return squared_distances(np.asarray(xs)[ids], np.asarray(ys)[ids], x, y)
+
+
+class TestAgainstBruteForce:
+    @pytest.mark.parametrize("mode", MODES)
+    @pytest.mark.parametrize("name", ["uniform", "clustered", "lattice", "nan"])
+    def test_range_and_contains(self, rng, mode, name):
+        xs, ys = layout(name, 3000, rng)
+        e = points_engine(xs, ys, mode)
+        boxes = list(random_boxes(rng, 60)) + [(xs[i], ys[i], xs[i], ys[i]) for i in range(0, 3000, 97)]
+        boxes += [(-np.inf, -np.inf, np.inf, np.inf), (200, 200, 300, 300)]
+        for box in boxes:
+            hits = e.range_query(*box)
+            assert len(hits) == len(set(hits))
+            assert sorted(hits) == in_box(xs, ys, box).tolist()
+        for i in range(0, 3000, 31):
+            assert sorted(e.contains_query(xs[i], ys[i])) == near_point(xs, ys, xs[i], ys[i]).tolist()
+
+    @pytest.mark.parametrize("mode", MODES)
+    @pytest.mark.parametrize("name", ["uniform", "clustered", "lattice"])
+    def test_knn_distances(self, rng, mode, name):
+        xs, ys = layout(name, 3000, rng)
+        e = points_engine(xs, ys, mode)
+        for k in [0, 1, 10, 100]:
+            for x, y in rng.uniform(-20, 120, (15, 2)):
+                got = e.knn(x, y, k)
+                want = np.sort(squared_distances(xs, ys, x, y))[:k]
+                d = knn_distances(xs, ys, got, x, y)
+                assert np.all(np.diff(d) >= 0)
+                np.testing.assert_array_equal(d, want)
+
+    @pytest.mark.parametrize("mode", MODES)
+    def test_appended_points_before_and_after_the_merge(self, rng, mode):
+        xs, ys = layout("uniform", 2000, rng)
+        e = points_engine(xs, ys, mode)
+        ax, ay = rng.uniform(0, 100, 150), rng.uniform(0, 100, 150)
+        ax[:3], ay[:3] = xs[:3], ys[:3]  # duplicates of main points
+        e.append_delta(ax, ay)
+        assert e.delta_len() == 150
+        all_x, all_y = np.r_[xs, ax], np.r_[ys, ay]
+        boxes = list(random_boxes(rng, 25))
+        points = rng.uniform(0, 100, (10, 2))
+        before_ranges = []
+        for box in boxes:
+            waiting = e.delta_len() > 0  # the delta work of these calls may merge the buffer
+            hits = e.range_query(*box)
+            assert sorted(hits) == in_box(all_x, all_y, box).tolist()
+            if waiting:
+                # Appended points follow the index's hits, in append order.
+                tail = [h for h in hits if h >= 2000]
+                assert hits[len(hits) - len(tail):] == sorted(tail)
+            before_ranges.append(hits)
+        before_contains = [e.contains_query(ax[j], ay[j]) for j in range(5)]
+        before_knn = [e.knn(x, y, 7) for x, y in points]
+        for j, hits in enumerate(before_contains):
+            assert sorted(hits) == near_point(all_x, all_y, ax[j], ay[j]).tolist()
+        for (x, y), got in zip(points, before_knn):
+            np.testing.assert_array_equal(knn_distances(all_x, all_y, got, x, y),
+                                          np.sort(squared_distances(all_x, all_y, x, y))[:7])
+        e.flush()
+        assert e.delta_len() == 0
+        assert [sorted(e.range_query(*b)) for b in boxes] == [sorted(h) for h in before_ranges]
+        assert [sorted(e.contains_query(ax[j], ay[j])) for j in range(5)] == [sorted(h) for h in before_contains]
+
+    def test_brute_force_order_is_ascending_then_delta_order(self, rng):
+        xs, ys = layout("uniform", 1000, rng)
+        e = points_engine(xs, ys, "none")
+        e.append_delta(np.array([50.0, 10.0, 50.0]), np.array([50.0, 10.0, 50.0]))
+        hits = e.range_query(0, 0, 100, 100)
+        assert hits == list(range(1000)) + [1000, 1001, 1002]
+        assert e.range_query(49, 49, 51, 51)[-2:] == [1000, 1002]
+
+
+class TestEdges:
+    @pytest.mark.parametrize("mode", MODES)
+    def test_nan_box_and_nan_points_match_nothing(self, rng, mode):
+        xs, ys = layout("nan", 2000, rng)
+        e = points_engine(xs, ys, mode)
+        for box in [(np.nan, 0, 100, 100), (0, np.nan, 100, 100), (0, 0, np.nan, 100), (0, 0, 100, np.nan),
+                    (np.nan,) * 4]:
+            assert e.range_query(*box) == []
+        everything = e.range_query(-np.inf, -np.inf, np.inf, np.inf)
+        assert sorted(everything) == np.flatnonzero(~np.isnan(xs) & ~np.isnan(ys)).tolist()
+        assert e.contains_query(np.nan, 5.0) == []
+        e.append_delta(np.array([np.nan, 1.0]), np.array([1.0, np.nan]))
+        assert e.range_query(-np.inf, -np.inf, np.inf, np.inf) == everything
+        assert e.range_query(np.nan, np.nan, np.nan, np.nan) == []
+
+    @pytest.mark.parametrize("mode", MODES)
+    def test_inclusive_inverted_and_degenerate_boxes(self, mode):
+        xs = np.r_[np.arange(600.0) % 30, 3.0]
+        ys = np.r_[np.arange(600.0) // 30, 4.0]
+        e = points_engine(xs, ys, mode)
+        assert sorted(e.range_query(3, 4, 3, 4)) == [123, 600]
+        assert sorted(e.range_query(3, 4, 5, 4)) == [123, 124, 125, 600]
+        assert e.range_query(5, 4, 3, 4) == []
+        assert e.range_query(3, 5, 3, 4) == []
+
+    @pytest.mark.parametrize("mode", MODES)
+    def test_contains_tolerance(self, mode):
+        base = np.arange(600.0)
+        xs = np.r_[base + 100, 0.0, 1e-13, 1e-12, -2e-13, 5000.0, np.nextafter(5000.0, 6000.0)]
+        ys = np.r_[base, 0.0, 0.0, 0.0, 2e-13, 5000.0, 5000.0]
+        e = points_engine(xs, ys, mode)
+        assert sorted(e.contains_query(0.0, 0.0)) == [600, 601, 603]
+        assert e.contains_query(5000.0, 5000.0) == [604]
+        assert e.contains_query(5000.0 + TOLERANCE, 5000.0) == [604]
+
+    def test_point_within_tolerance_across_a_histogram_cell_border(self):
+        # Columns of the histogram are 1 wide; the query's own cell holds nothing, the point
+        # 1e-14 away lies in the next one and must still be found.
+        e = points_engine([0.0, 32.0, 1.0], [0.0, 32.0, 5.0])
+        assert e.contains_query(1.0 - 1e-14, 5.0) == [2]
+
+    def test_knn_counts(self, rng):
+        xs, ys = layout("uniform", 50, rng)
+        e = points_engine(xs, ys)
+        assert e.knn(1.0, 2.0, 0) == []
+        assert sorted(e.knn(1.0, 2.0, 10 ** 6)) == list(range(50))
+        e.append_delta(np.array([1.0, 500.0]), np.array([2.0, 500.0]))
+        got = e.knn(1.0, 2.0, 3)
+        assert got[0] == 50 and len(got) == 3
+        assert sorted(e.knn(1.0, 2.0, 2 ** 64 - 1)) == list(range(52))
+        assert e.knn(1.0, 2.0, 52)[-1] == 51
+
+    def test_empty_dataset(self):
+        for mode in MODES:
+            e = points_engine([], [], mode)
+            assert e.range_query(-1, -1, 1, 1) == []
+            assert e.contains_query(0, 0) == []
+            assert e.knn(0, 0, 5) == []
+
+    def test_results_are_lists_of_int(self, rng):
+        e = points_engine(*layout("uniform", 100, rng))
+        for hits in [e.range_query(0, 0, 100, 100), e.contains_query(0, 0), e.knn(1, 1, 3)]:
+            assert type(hits) is list and all(type(h) is int for h in hits)
+
+
+class TestArguments:
+    def test_keywords_and_numbers(self):
+        e = points_engine([1.0, 2.0], [1.0, 2.0])
+        assert e.range_query(min_x=0, min_y=0, max_x=np.float32(1.5), max_y=True) == [0]
+        assert e.contains_query(y=2, x=2.0) == [1]
+        assert e.knn(x=0, y=0, k=np.uint8(1)) == [0]
+
+    @pytest.mark.parametrize("call, name", [
+        (lambda e: e.range_query(0, "a", 1, 1), "min_y"),
+        (lambda e: e.range_query(0, 0, 1, None), "max_y"),
+        (lambda e: e.contains_query([1.0], 0), "x"),
+        (lambda e: e.knn(0, 0, 1.5), "k"),
+    ])
+    def test_type_errors_name_the_argument(self, call, name):
+        e = points_engine([1.0], [1.0])
+        with pytest.raises(TypeError, match=f"^argument '{name}': "):
+            call(e)
+        assert e.take_metrics()["operations"] == []
+
+    def test_negative_k(self):
+        with pytest.raises(OverflowError):
+            points_engine([1.0], [1.0]).knn(0, 0, -1)
+
+    def test_argument_lists(self):
+        e = points_engine([1.0], [1.0])
+        for call in [lambda: e.range_query(0, 0, 1), lambda: e.knn(0, 0), lambda: e.contains_query(0, 0, 0),
+                     lambda: e.knn(0, 0, kk=1)]:
+            with pytest.raises(TypeError):
+                call()
+
+    def test_conversion_calling_back_finds_the_engine_borrowed(self):
+        e = points_engine([1.0], [1.0])
+
+        class Sneaky:
+            def __float__(self):
+                e.n()
+                return 1.0
+
+        with pytest.raises(RuntimeError, match="Already mutably borrowed"):
+            e.range_query(0, 0, Sneaky(), 1)
+        assert e.take_metrics()["operations"] == []
+
+
+class TestMetrics:
+    def two_clusters(self, mode="eager"):
+        rng = np.random.default_rng(5)
+        xs = np.r_[rng.uniform(0, 1, 500), rng.uniform(99, 100, 500)]
+        ys = np.r_[rng.uniform(0, 1, 500), rng.uniform(99, 100, 500)]
+        return points_engine(xs, ys, mode)
+
+    @pytest.mark.parametrize("mode", MODES)
+    def test_histogram_shortcut_is_counted_under_none(self, mode):
+        e = self.two_clusters(mode)
+        assert e.range_query(40, 40, 60, 60) == []
+        assert e.contains_query(50, 50) == []
+        m = e.take_metrics()
+        assert [(o["name"], o["index"], o["calls"], o["output_rows"]) for o in m["operations"]] == [
+            ("range_query", "none", 1, 0), ("contains_query", "none", 1, 0)]
+        assert m["index_builds"] == [] and e.index_bytes() == 0
+
+    def test_a_waiting_point_skips_the_shortcut(self):
+        e = self.two_clusters()
+        e.append_delta(np.array([50.0]), np.array([50.0]))
+        assert e.range_query(40, 40, 60, 60) == [1000]
+        assert e.contains_query(50, 50) == [1000]
+        assert operations(e) == [("range_query", "kd_tree", 1, 1), ("contains_query", "kd_tree", 1, 1)]
+
+    def test_knn_and_polygonless_shortcut_conditions(self):
+        e = self.two_clusters()
+        assert e.knn(50, 50, 3) != []
+        assert operations(e) == [("knn", "kd_tree", 1, 3)]
+        # Without a histogram (no finite x) there is no shortcut either.
+        e = points_engine([np.nan] * 600, np.arange(600.0))
+        assert e.range_query(0, 0, 1, 1) == []
+        assert operations(e) == [("range_query", "brute_force", 1, 0)]
+
+    def test_calls_rows_and_build_time_left_out(self, rng):
+        xs, ys = layout("uniform", 200_000, rng)
+        e = points_engine(xs, ys)
+        first = e.range_query(10, 10, 11, 11)
+        second = e.range_query(10, 10, 11, 11)
+        assert first == second and len(first) > 0
+        m = e.take_metrics()
+        (op,) = m["operations"]
+        assert (op["name"], op["index"], op["calls"], op["output_rows"]) == ("range_query", "grid", 2, 2 * len(first))
+        (build,) = m["index_builds"]
+        assert (build["index"], build["build_count"]) == ("grid", 1)
+        # The grid over 200000 points took far longer than two small searches.
+        assert op["elapsed_compute_ns"] < build["elapsed_compute_ns"]
+
+    def test_columns_follow_the_planner(self):
+        def lattice(count, columns, copies=1):
+            i = np.tile(np.arange(count), copies)
+            rows = max((count - 1) // columns, 1)
+            return points_engine(100 + (i % columns) * 100 / (columns - 1), 100 + (i // columns) * 100 / rows)
+
+        small, uniform, clustered = lattice(499, 25), lattice(500, 25), lattice(250, 25, copies=2)
+        assert "dist=Uniform" in repr(uniform) and "dist=Clustered" in repr(clustered)
+        for e, kind in [(small, "brute_force"), (uniform, "grid"), (clustered, "kd_tree")]:
+            assert len(e.range_query(149.5, 99.5, 150.5, 100.5)) > 0
+            assert operations(e)[0][:2] == ("range_query", kind)
+        uniform.knn(150, 100, 50)
+        uniform.knn(150, 100, 60)
+        assert [o[:3] for o in operations(uniform)] == [("knn", "brute_force", 1), ("knn", "kd_tree", 1)]
+
+    def test_explicit_mode_builds_and_counts_its_kind(self):
+        e = points_engine(np.arange(1000.0), np.arange(1000.0), "explicit:r_tree")
+        assert e.range_query(0, 0, 5, 5) == [0, 1, 2, 3, 4, 5]
+        m = e.take_metrics()
+        assert [o["index"] for o in m["operations"]] == ["r_tree"] and builds(m) == {"r_tree": 1}
+
+
+def delta_engine(mode, n=100):
+    rng = np.random.default_rng(n)
+    e = points_engine(rng.uniform(0, 100, n), rng.uniform(0, 100, n), mode)
+    e.append_delta(rng.uniform(0, 100, 10), rng.uniform(0, 100, 10))
+    assert e.delta_len() == 10
+    return e
+
+
+def any_query(e, i):
+    """The four single queries take turns: every one scans the buffer and counts its work."""
+    [lambda: e.range_query(0, 0, 50, 50), lambda: e.contains_query(1, 1), lambda: e.knn(5, 5, 3),
+     lambda: e.radius_query(5, 5, 20)][i % 4]()
+
+
+class TestDeltaWork:
+    @pytest.mark.parametrize("mode, merging_call", [("explicit:r_tree", 70), ("explicit:kd_tree", 70),
+                                                    ("explicit:grid", 10)])
+    def test_thresholds(self, mode, merging_call):
+        e = delta_engine(mode)
+        for i in range(1, merging_call):
+            any_query(e, i)
+            assert e.delta_len() == 10
+        any_query(e, merging_call)
+        assert (e.delta_len(), e.n(), e.index_bytes()) == (0, 110, 0)
+
+    def test_brute_force_never_merges(self):
+        e = delta_engine("none")
+        for i in range(400):
+            any_query(e, i)
+        assert e.delta_len() == 10
+
+    def test_one_main_point_never_merges_under_the_trees(self):
+        for mode in ["explicit:r_tree", "explicit:kd_tree"]:
+            e = points_engine([0.0], [0.0], mode)
+            e.append_delta(np.array([1.0]), np.array([1.0]))
+            for i in range(200):
+                any_query(e, i)
+            assert e.delta_len() == 1
+
+    def test_empty_main_under_the_grid_merges_at_once(self):
+        e = points_engine([], [], "explicit:grid")
+        e.append_delta(np.array([1.0]), np.array([2.0]))
+        assert e.range_query(0, 0, 5, 5) == [0]
+        assert (e.delta_len(), e.n()) == (0, 1)
+
+    def test_ids_of_the_merging_call_stay_valid(self):
+        e = delta_engine("explicit:grid")
+        for i in range(9):
+            any_query(e, i)
+        hits = e.range_query(-1, -1, 101, 101)
+        assert e.delta_len() == 0 and sorted(hits) == list(range(110))
+        appended = [h for h in hits if h >= 100]
+        assert appended == list(range(100, 110))
+        again = e.range_query(-1, -1, 101, 101)
+        assert sorted(again) == sorted(hits)
+
+    def test_merge_restarts_the_count_and_the_indexes(self):
+        e = delta_engine("explicit:grid")
+        for i in range(10):
+            any_query(e, i)
+        assert e.delta_len() == 0
+        e.append_delta(np.array([1.0]), np.array([1.0]))
+        for i in range(110):  # threshold of the merged 110 points, one waiting point per call
+            assert e.delta_len() == 1
+            any_query(e, i)
+        assert e.delta_len() == 0
+        # Built before the first merge and again after it, for the merged points.
+        assert builds(e.take_metrics()) == {"grid": 2}
+
+
+@settings(max_examples=40, deadline=None)
+@given(seed=st.integers(0, 2 ** 32 - 1), n=st.integers(0, 700), appended=st.integers(0, 40),
+       name=st.sampled_from(["uniform", "clustered", "lattice", "nan"]))
+def test_every_mode_gives_the_same_answers(seed, n, appended, name):
+    rng = np.random.default_rng(seed)
+    xs, ys = layout(name, n, rng)
+    ax, ay = layout(name, appended, rng)
+    boxes = list(random_boxes(rng, 8))
+    probes = [(xs[i], ys[i]) for i in range(0, n, max(n // 5, 1))] + [(50.0, 50.0)]
+    answers = []
+    for mode in MODES:
+        e = points_engine(xs, ys, mode)
+        e.append_delta(ax, ay)
+        got = [sorted(e.range_query(*b)) for b in boxes]
+        got += [sorted(e.contains_query(x, y)) for x, y in probes]
+        for x, y in probes:
+            # Ties come in the index's order and unreachable points may be left out: compare
+            # the distances of the points that have one.
+            ids = e.knn(x, y, 6)
+            d = knn_distances(np.r_[xs, ax], np.r_[ys, ay], ids, x, y)
+            got.append(d[~np.isnan(d) & np.isfinite(d)].tolist())
+        answers.append(got)
+    assert all(a == answers[0] for a in answers[1:])
