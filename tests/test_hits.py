@@ -73,7 +73,7 @@ class TestConversion:
 
     @pytest.mark.parametrize("lists,type_name", [
         (5, "int"), ({1: 2}, "dict"), ({1, 2}, "set"), (iter([[1]]), "list_iterator"),
-        ([[1], 2], "int"), ([None], "NoneType"), ([{1}], "set"),
+        ([[1], 2], "int"), ([None], "NoneType"), ([{1}], "set"), (None, "NoneType"),
     ])
     def test_non_sequence_is_refused(self, engine, lists, type_name):
         msg = f"^argument 'lists': '{type_name}' object cannot be converted to 'Sequence'$"

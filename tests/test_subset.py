@@ -1,7 +1,9 @@
-"""Engine.subset against NumPy slicing of the source's ring arrays, and its refusals in order."""
+"""Engine.subset against NumPy slicing of the source's ring arrays, queries on subsets against the
+source's answers remapped, and the refusals in order."""
 import mmap
 
 import numpy as np
+import shapely
 import pytest
 from hypothesis import given, settings, strategies as st
 
@@ -124,7 +126,6 @@ class TestNewEngine:
         assert not np.shares_memory(np.asarray(sub.xs()), np.asarray(source.xs()))
 
     def test_wkb_decode_time_is_not_inherited(self):
-        import shapely
         geoms = random_geometries(np.random.default_rng(3), 20)
         blobs = shapely.to_wkb(geoms)
         data = np.frombuffer(b"".join(blobs), dtype=np.uint8)
@@ -212,3 +213,57 @@ class TestRefusals:
                 return [1]
 
         assert source.intersect_hits(Lists()) == [1] and seen == [1]
+
+
+def remapped(indices, source_hits):
+    """Subset ids whose source polygon is among the source's hits, ascending."""
+    hits = set(source_hits)
+    return [k for k, g in enumerate(indices) if g in hits]
+
+
+class TestQueriesOnSubsets:
+    @settings(max_examples=40, deadline=None)
+    @given(st.lists(st.integers(0, 299), max_size=60), st.integers(0, 2**32 - 1))
+    def test_answers_match_the_source_remapped(self, multipolygons, indices, seed):
+        source, _, _ = multipolygons
+        sub = source.subset(u32(indices))
+        rng = np.random.default_rng(seed)
+        for _ in range(5):
+            x0, y0 = rng.uniform(-520, 520), rng.uniform(-120, 320)
+            box = (x0, y0, x0 + rng.uniform(0, 200), y0 + rng.uniform(0, 200))
+            assert sorted(sub.range_query(*box)) == remapped(indices, source.range_query(*box))
+            x, y = rng.uniform(-520, 520), rng.uniform(-120, 320)
+            assert sorted(sub.contains_query(x, y)) == remapped(indices, source.contains_query(x, y))
+        # Masks over the subset are bounded by its own logical count, the number of entries.
+        box = (-600, -200, 600, 400)
+        everything = remapped(indices, source.range_query(*box))
+        mask = sub.range_mask(*box, u32(np.arange(len(indices) + 2)))
+        assert np.flatnonzero(mask).tolist() == everything
+
+    def test_contains_against_shapely_on_a_subset(self):
+        geoms = random_geometries(np.random.default_rng(13), 300, multi_share=0.5)
+        source = Engine.from_polygon_rings(*ring_arrays(geoms))
+        indices = np.random.default_rng(1).integers(0, 300, 150)
+        sub = source.subset(u32(indices))
+        chosen = geoms[indices]
+        rng = np.random.default_rng(2)
+        for g in chosen[:60]:
+            x, y = np.array(shapely.centroid(g).coords[0]) + rng.normal(0, 0.5, 2)
+            expected = np.flatnonzero(shapely.contains_xy(chosen, x, y)).tolist()
+            assert sorted(sub.contains_query(x, y)) == expected
+
+    def test_cost_factors_reach_the_subset_planner(self):
+        # 600 squares; under "auto" the factors alone decide between a scan and the R-tree.
+        xs = np.concatenate([[i, i + 0.5, i + 0.5, i] for i in range(600)]).astype(float)
+        ys = np.tile([0.0, 0.0, 0.5, 0.5], 600)
+        rings = np.arange(0, 2401, 4)
+        source = Engine.from_polygon_rings(xs, ys, rings, np.arange(601))
+        source.set_index_mode("auto")
+        picks = {}
+        for name, factors in [("scan", [1e-6] * 2 + [1e6] * 8), ("index", [1e6] * 2 + [1e-6] * 8)]:
+            source.set_cost_factors(factors)
+            sub = source.subset(u32(np.arange(600)))
+            sub.range_query(10, 0, 10.2, 0.2)
+            picks[name] = [op["index"] for op in sub.take_metrics()["operations"]]
+        assert picks == {"scan": ["brute_force"], "index": ["r_tree"]}
+        assert source.take_metrics()["operations"] == []

@@ -1,4 +1,5 @@
 #pragma once
+#include <array>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -15,6 +16,18 @@ namespace vardelin {
 inline u64 mask_bound(const Engine& engine) noexcept {
     return engine.is_polygons() ? engine.logical_count : engine.stats.n;
 }
+
+// Masks of the hits of one full single query (metrics, delta scan, delta work and merge as
+// when Python calls it) over the whole dataset.
+Buffer<std::uint8_t> range_mask(Engine& engine, double min_x, double min_y, double max_x, double max_y,
+                                std::span<const u32> candidates);
+Buffer<std::uint8_t> contains_mask(Engine& engine, double x, double y, std::span<const u32> candidates);
+
+// The conjunction of every box and every containment point: the boxes through
+// intersect_ranges (which may stop early), then one containment query per point, always all
+// of them. With neither boxes nor points nothing runs and the mask is all false.
+Buffer<std::uint8_t> fused_mask(Engine& engine, std::span<const std::array<double, 4>> boxes,
+                                std::span<const std::array<double, 2>> points, std::span<const u32> candidates);
 
 // Exact ranking of the candidate rows of the main coordinate arrays, nearest first; reads
 // neither the delta buffer nor the coordinate system and records nothing.

@@ -110,4 +110,31 @@ std::vector<std::vector<u64>> to_u64_lists(nb::handle value, const char* name) {
     return out;
 }
 
+std::vector<double> to_float_tuple_values(nb::handle value, std::size_t arity, const char* name) {
+    require_sequence(value, name);
+    std::vector<double> out;
+    nb::object items = nb::steal(PyObject_GetIter(value.ptr()));
+    if (!items.is_valid()) raise_prefixed_type_error(name);
+    while (nb::object item = nb::steal(PyIter_Next(items.ptr()))) {
+        if (!PyTuple_Check(item.ptr())) {
+            throw nb::type_error((std::string("argument '") + name + "': '" + nb::type_name(item.type()).c_str() +
+                                  "' object cannot be converted to 'PyTuple'")
+                                     .c_str());
+        }
+        const auto len = static_cast<std::size_t>(PyTuple_GET_SIZE(item.ptr()));
+        if (len != arity) {
+            throw nb::value_error(("expected tuple of length " + std::to_string(arity) +
+                                   ", but got tuple of length " + std::to_string(len))
+                                      .c_str());
+        }
+        for (std::size_t i = 0; i < arity; ++i) {
+            const double v = PyFloat_AsDouble(PyTuple_GET_ITEM(item.ptr(), static_cast<Py_ssize_t>(i)));
+            if (v == -1.0 && PyErr_Occurred()) raise_prefixed_type_error(name);
+            out.push_back(v);
+        }
+    }
+    if (PyErr_Occurred()) raise_prefixed_type_error(name);
+    return out;
+}
+
 }  // namespace vardelin::lib

@@ -1,4 +1,6 @@
 #pragma once
+#include <algorithm>
+#include <array>
 #include <span>
 #include <string>
 #include <type_traits>
@@ -104,5 +106,18 @@ std::vector<double> to_float_list(nb::handle value, const char* name);
 
 // Any sequence but a str of such sequences, each item through __index__ as by to_u64.
 std::vector<std::vector<u64>> to_u64_lists(nb::handle value, const char* name);
+
+// Any sequence but a str of real tuples (subclasses too) of exactly `arity` items, each through
+// float(), flattened tuple after tuple. A non-tuple item is TypeError naming the argument; a
+// tuple of another length the unprefixed ValueError of tuple extraction.
+std::vector<double> to_float_tuple_values(nb::handle value, std::size_t arity, const char* name);
+
+template <std::size_t N>
+std::vector<std::array<double, N>> to_float_tuples(nb::handle value, const char* name) {
+    const std::vector<double> flat = to_float_tuple_values(value, N, name);
+    std::vector<std::array<double, N>> out(flat.size() / N);
+    for (std::size_t i = 0; i < out.size(); ++i) std::copy_n(flat.begin() + i * N, N, out[i].begin());
+    return out;
+}
 
 }  // namespace vardelin::lib

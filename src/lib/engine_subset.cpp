@@ -12,7 +12,8 @@ void bind_engine_subset(EngineClass& cls) {
             const auto idx = contiguous(indices, "indices must be a contiguous uint32 array");
             return wrap_engine(subset(*e, idx));
         },
-        nb::arg("indices").noconvert(), "Copy selected logical polygons into a compact Engine with no inherited indexes");
+        nb::arg("indices").noconvert(),
+        "Copy selected logical polygons into a compact Engine with no inherited indexes");
 }
 
 }  // namespace vardelin::lib
