@@ -1,4 +1,5 @@
-"""Candidate subsets: kNN over candidates against NumPy argpartition, subsets against shapely."""
+"""Candidate subsets: masks against NumPy boolean filters, kNN over candidates against NumPy
+argpartition, subsets against shapely."""
 import numpy as np
 import shapely
 
@@ -29,6 +30,28 @@ def knn_cases(label, xs, ys):
         peer, expected_mask = best_of(lambda: np.isin(candidates, numpy_knn(xs, ys, candidates, 500.0, 500.0, k)))
         assert mask.sum() == expected_mask.sum()
         report(f"knn_mask_from_candidates {label} k={k}", ours, peer)
+
+
+def in_box(xs, ys, box):
+    x0, y0, x1, y1 = box
+    return (xs >= x0) & (xs <= x1) & (ys >= y0) & (ys <= y1)
+
+
+def mask_cases(label, xs, ys):
+    e = Engine.from_points(xs, ys)
+    e.build_index()
+    rng = np.random.default_rng(7)
+    candidates = rng.integers(0, len(xs), M).astype(np.uint32)
+    boxes = [(400.0, 400.0, 600.0, 600.0), (450.0, 300.0, 700.0, 550.0)]
+    ours, got = best_of(lambda: e.range_mask(*boxes[0], candidates))
+    peer, expected = best_of(lambda: in_box(xs[candidates], ys[candidates], boxes[0]))
+    np.testing.assert_array_equal(got, expected)
+    report(f"range_mask {label} M=1M", ours, peer)
+    ours, got = best_of(lambda: e.fused_mask(boxes, [], candidates))
+    peer, expected = best_of(lambda: in_box(xs[candidates], ys[candidates], boxes[0])
+                             & in_box(xs[candidates], ys[candidates], boxes[1]))
+    np.testing.assert_array_equal(got, expected)
+    report(f"fused_mask 2 boxes {label} M=1M", ours, peer)
 
 
 def polygons(n, seed=4):
@@ -66,6 +89,8 @@ def subset_cases():
 
 def main():
     header()
+    mask_cases("uniform", *uniform_points(N))
+    mask_cases("clustered", *clustered_points(N))
     knn_cases("uniform", *uniform_points(N))
     knn_cases("clustered", *clustered_points(N))
     subset_cases()

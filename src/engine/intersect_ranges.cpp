@@ -1,7 +1,6 @@
 #include "engine/intersect_ranges.hpp"
 
-#include <algorithm>
-
+#include "core/radix_sort.hpp"
 #include "engine/range_query.hpp"
 
 namespace vardelin {
@@ -10,7 +9,7 @@ namespace {
 
 HitList sorted_hits(Engine& engine, const std::array<double, 4>& box) {
     HitList hits = range_query(engine, box[0], box[1], box[2], box[3]);
-    std::sort(hits.begin(), hits.end());
+    sort_ids(hits);
     return hits;
 }
 

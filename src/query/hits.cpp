@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "core/radix_sort.hpp"
+
 namespace vardelin {
 
 HitList sorted_intersect(HitList a, HitList b) {
@@ -32,10 +34,10 @@ HitList intersect_hits(std::vector<HitList> lists) {
     std::stable_sort(lists.begin(), lists.end(),
                      [](const HitList& x, const HitList& y) { return x.size() < y.size(); });
     HitList running = std::move(lists.front());
-    std::sort(running.begin(), running.end());
+    sort_ids(running);
     for (std::size_t l = 1; l < lists.size(); ++l) {
         if (running.empty()) break;
-        std::sort(lists[l].begin(), lists[l].end());
+        sort_ids(lists[l]);
         running = sorted_intersect(std::move(running), std::move(lists[l]));
     }
     return running;
