@@ -15,7 +15,7 @@ using vardelin::testing::square;
 
 namespace {
 
-// Part 0: square at 0 with a hole; part 1: no rings; part 2: square at 10; part 3: square at 20.
+// Polygon part 0: square at 0 with a hole; part 1: no rings; part 2: square at 10; part 3: square at 20.
 Layout four_parts() {
     Layout l;
     l.add({square(0, 0, 4), square(1, 1, 1)});
