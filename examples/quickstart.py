@@ -12,7 +12,15 @@ engine = Engine.from_points(xs, ys)
 print(engine)
 print("points:", engine.n())
 print("extent:", engine.extent())
-print("coordinate system:", engine.coordinate_system())
+print("stats:", engine.stats_info())
+
+print("in the box (10, 10)-(10.5, 10.5):", len(engine.range_query(10.0, 10.0, 10.5, 10.5)), "points")
+print("5 nearest to (0, 0):", engine.knn(0.0, 0.0, 5))
+
 engine.set_coordinate_system("geographic")
-print("now measuring in:", engine.coordinate_system())
+near_paris = engine.radius_query(2.35, 48.85, 50_000.0)
+print("within 50 km of Paris:", len(near_paris), "points")
+print("their distances (m):", Engine.haversine_distance_to(xs[near_paris], ys[near_paris], 2.35, 48.85)[:3])
+
+print("index bytes:", engine.index_bytes())
 print("metrics:", engine.take_metrics())
