@@ -35,12 +35,9 @@ class TestView:
         assert a.ctypes.data == b.ctypes.data
         assert not np.shares_memory(engine.xs(), engine.ys())
 
-    @pytest.mark.parametrize("n", [0, 500])
-    def test_views_feed_back_into_from_points(self, n):
-        e = Engine.from_points(np.linspace(0, 1, n), np.linspace(2, 3, n))
-        copy = Engine.from_points(e.xs(), e.ys())
-        assert (repr(copy), copy.extent(), len(copy.xs())) == (repr(e), e.extent(), n)
-        np.testing.assert_array_equal(copy.ys(), np.linspace(2, 3, n))
+    def test_empty_dataset_views_feed_back(self):
+        e = Engine.from_points(np.empty(0), np.empty(0))
+        assert len(e.xs()) == len(e.ys()) == Engine.from_points(e.xs(), e.ys()).n() == 0
 
 
 class TestLifetime:

@@ -68,17 +68,6 @@ class TestMerge:
         e.flush()
         assert e.n() == 110 and e.extent()[2:] == (1e6, 2e6)
 
-    def test_merges_change_no_counter(self):
-        e = engine_of(50_000)
-        assert e.take_metrics()["construction"]["statistics_ns"] > 0
-        e.flush()
-        e.append_delta(np.arange(3.0), np.arange(3.0))
-        e.flush()
-        e.append_delta(np.arange(6000.0), np.arange(6000.0))
-        assert e.delta_len() == 0
-        assert e.take_metrics() == {"operations": [], "index_builds": [],
-                                    "construction": {"wkb_decode_ns": 0, "statistics_ns": 0}}
-
     def test_row_limit_counts_main_buffer_and_batch(self, huge_array):
         e = engine_of(100)
         e.append_delta(np.arange(7.0), np.arange(7.0))

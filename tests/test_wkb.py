@@ -33,16 +33,14 @@ def from_views(blobs):
 
 
 def polygon(ring_count, points, order=1):
+    """A Polygon of equal rings in the given byte order (1 little-endian, anything else big)."""
     end = "<" if order == 1 else ">"
-    body = struct.pack(end + "I", ring_count)
-    for _ in range(ring_count):
-        body += struct.pack(end + "I", points) + struct.pack(end + "dd", 0.5, 0.5) * points
-    return bytes([order]) + struct.pack(end + "I", 3) + body
+    ring = struct.pack(end + "I", points) + struct.pack(end + "dd", 0.5, 0.5) * points
+    return bytes([order]) + struct.pack(end + "II", 3, ring_count) + ring * ring_count
 
 
 def multipolygon(members, order=1):
-    end = "<" if order == 1 else ">"
-    return bytes([order]) + struct.pack(end + "II", 6, len(members)) + b"".join(members)
+    return bytes([order]) + struct.pack("<II" if order == 1 else ">II", 6, len(members)) + b"".join(members)
 
 
 class TestDecoding:
