@@ -1,6 +1,8 @@
-"""Random polygons with holes and multipolygons, and their ragged arrays, for the polygon tests."""
+"""Random polygons with holes and multipolygons, their ragged arrays and WKB columns, and the
+comparisons the dataset tests share."""
 import numpy as np
 import pyarrow as pa
+import pytest
 import shapely
 
 
@@ -52,6 +54,13 @@ def same_dataset(a, b):
     if hasattr(a, "xs"):
         np.testing.assert_array_equal(np.asarray(a.xs()), np.asarray(b.xs()))
         np.testing.assert_array_equal(np.asarray(a.ys()), np.asarray(b.ys()))
+
+
+def error_of(call, *args, **kwargs):
+    """The message of the ValueError the call raises."""
+    with pytest.raises(ValueError) as info:
+        call(*args, **kwargs)
+    return str(info.value)
 
 
 def wkb_column(blobs):

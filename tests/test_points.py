@@ -1,111 +1,104 @@
-"""Point datasets: construction checks, statistics against NumPy, the text form and settings."""
+"""Point datasets: the argument checks of every point entry point, statistics against NumPy, the
+text form, settings and metrics."""
 import numpy as np
 import pytest
 from hypothesis import given, settings, strategies as st
 from hypothesis.extra.numpy import arrays
 
-from vardelin._core import Engine
+import vardelin._core as core
+from polygon_data import error_of
+from vardelin._core import Engine, _PointBuilder
 
 
 def numpy_extent(xs, ys):
-    if len(xs) == 0 or np.all(np.isnan(xs)):
-        return None
-    mnx = np.nanmin(xs)
-    if not np.isfinite(mnx):
-        return None
-    return (mnx, np.nanmin(ys) if not np.all(np.isnan(ys)) else np.inf,
-            np.nanmax(xs), np.nanmax(ys) if not np.all(np.isnan(ys)) else -np.inf)
+    """Each axis folded apart, skipping NaN; absent unless the minimum x is finite."""
+    def fold(v):
+        v = v[~np.isnan(v)]
+        return np.min(v, initial=np.inf), np.max(v, initial=-np.inf)
+    (x0, x1), (y0, y1) = fold(xs), fold(ys)
+    return (min(x0, x1), min(y0, y1), max(x0, x1), max(y0, y1)) if np.isfinite(x0) else None
 
 
-class TestConstruction:
-    def test_empty(self):
-        e = Engine.from_points(np.empty(0), np.empty(0))
-        assert e.n() == 0
-        assert e.extent() is None
-        assert repr(e) == "Engine(n=0, kind=Empty, dist=Unknown)"
+def point_sink(entry):
+    """feed(xs, ys) through one point entry point; read() gives every point it kept, in order."""
+    engine, builder, made = Engine.from_points(np.empty(0), np.empty(0)), _PointBuilder(), []
+    feed = {"from_points": lambda xs, ys: made.append(Engine.from_points(xs, ys)),
+            "append_delta": engine.append_delta, "builder": builder.append}[entry]
 
-    def test_checks_in_order(self):
+    def read():
+        engine.flush()
+        kept = {"from_points": made, "append_delta": [engine], "builder": [builder.finish()]}[entry]
+        return [p for e in kept for p in zip(e.xs().tolist(), e.ys().tolist())]
+    return feed, read
+
+
+@pytest.mark.parametrize("entry", ["from_points", "append_delta", "builder"])
+class TestArguments:
+    def test_refusals_in_order_change_nothing(self, entry):
+        feed, read = point_sink(entry)
         strided = np.arange(10.0)[::2]
-        with pytest.raises(ValueError, match="^xs must be a contiguous float64 array$"):
-            Engine.from_points(strided, strided)
-        with pytest.raises(ValueError, match="^ys must be a contiguous float64 array$"):
-            Engine.from_points(np.arange(5.0), strided)
-        with pytest.raises(ValueError, match="^xs and ys must have the same length$"):
-            Engine.from_points(np.arange(3.0), np.arange(4.0))
+        for xs, ys, message in [(strided, strided, "xs must be a contiguous float64 array"),
+                                (np.arange(5.0), strided, "ys must be a contiguous float64 array"),
+                                (np.arange(3.0), np.arange(4.0), "xs and ys must have the same length")]:
+            assert error_of(feed, xs, ys) == message
+        for bad in [np.arange(3, dtype=np.float32), np.arange(3), np.zeros((3, 1)), [1.0, 2.0, 3.0],
+                    np.arange(3.0).astype(">f8")]:
+            with pytest.raises(TypeError):
+                feed(bad, np.arange(3.0))
+        assert read() == []
 
-    @pytest.mark.parametrize("bad", [np.arange(3, dtype=np.float32), np.arange(3), np.zeros((3, 1)),
-                                     [1.0, 2.0, 3.0], np.arange(3.0).astype(">f8")])
-    def test_wrong_arrays_are_type_errors(self, bad):
-        with pytest.raises(TypeError):
-            Engine.from_points(bad, np.arange(3.0))
+    def test_read_only_single_strided_and_shared_inputs_are_copied(self, entry):
+        feed, read = point_sink(entry)
+        frozen = np.array([1.0, 2.0])
+        frozen.setflags(write=False)
+        feed(frozen, frozen)
+        # One point waits in the delta buffer, so the buffer must hold a copy too.
+        mutable = np.array([3.0])
+        feed(mutable, mutable)
+        mutable[:] = -1.0
+        feed(np.arange(10.0, 20.0)[::5][:1], np.array([7.0]))
+        assert read() == [(1.0, 1.0), (2.0, 2.0), (3.0, 3.0), (10.0, 7.0)]
 
-    def test_read_only_and_single_element_strided_are_accepted(self):
-        a = np.arange(4.0)
-        a.setflags(write=False)
-        assert Engine.from_points(a, a).n() == 4
-        one = np.arange(10.0)[::5][:1]
-        assert Engine.from_points(one, one).n() == 1
 
-    def test_same_array_twice_and_copy_is_taken(self):
-        a = np.array([1.0, 2.0, 3.0])
-        e = Engine.from_points(a, a)
-        a[:] = 100.0
-        assert e.extent() == (1.0, 1.0, 3.0, 3.0)
-
-    def test_no_constructor_and_no_subclass(self):
-        with pytest.raises(TypeError):
-            Engine()
-        with pytest.raises(TypeError):
-            type("Sub", (Engine,), {})
-
-    def test_module_registers_only_its_classes(self):
-        import vardelin._core as core
-        public = {n for n in dir(core) if not n.startswith("__")}
-        assert {"Engine"} <= public
-        assert "CoordinateBuffer" not in public
+def test_module_registers_exactly_its_classes_which_are_closed():
+    Engine.from_points(np.arange(2.0), np.arange(2.0)).xs()
+    assert [n for n in vars(core) if not n.startswith("__")] == ["Engine", "_PointBuilder", "_PolygonBuilder"]
+    with pytest.raises(TypeError):
+        Engine()
+    with pytest.raises(TypeError):
+        type("Sub", (Engine,), {})
 
 
 class TestStatistics:
-    @pytest.mark.parametrize("layout", ["uniform", "clustered", "nan", "inf"])
-    def test_extent_and_histogram_match_numpy(self, rng, layout):
-        n = 200_000
-        xs = rng.uniform(-50, 150, n)
-        ys = rng.uniform(10, 20, n)
-        if layout == "clustered":
-            centres = rng.uniform(0, 100, (5, 2))
-            pick = rng.integers(0, 5, n)
-            xs = centres[pick, 0] + rng.normal(0, 0.5, n)
-            ys = centres[pick, 1] + rng.normal(0, 0.5, n)
-        if layout == "nan":
-            xs[rng.integers(0, n, 1000)] = np.nan
-            ys[rng.integers(0, n, 1000)] = np.nan
-        if layout == "inf":
-            xs[5] = np.inf
+    def test_large_dataset_with_nan_and_inf_matches_numpy(self, rng):
+        # Large enough to be cut into several chunks, so partial extents are combined.
+        xs, ys = rng.uniform(-50, 150, 200_000), rng.uniform(10, 20, 200_000)
+        xs[rng.integers(0, 200_000, 1000)] = ys[rng.integers(0, 200_000, 1000)] = np.nan
+        xs[5] = np.inf
         e = Engine.from_points(xs, ys)
-        ext = numpy_extent(xs, ys)
-        assert e.extent() == pytest.approx(ext, rel=0, abs=0)
-        assert e.n() == n
-
-    def test_morisita_class(self, rng):
-        grid = np.arange(256) + 0.5
-        gx, gy = np.meshgrid(grid, grid)
-        assert "dist=Uniform" in repr(Engine.from_points(gx.ravel().copy(), gy.ravel().copy()))
-        clustered = np.concatenate([np.full(1000, 5.0), rng.uniform(0, 100, 1000)])
-        assert "dist=Clustered" in repr(Engine.from_points(clustered, clustered[::-1].copy()))
-        assert "dist=Unknown" in repr(Engine.from_points(np.arange(19.0), np.arange(19.0)))
-        assert "dist=Clustered" in repr(Engine.from_points(np.full(20, 3.0), np.full(20, 3.0)))
-
-    def test_all_nan_x_has_no_extent(self):
-        e = Engine.from_points(np.full(30, np.nan), np.arange(30.0))
-        assert e.extent() is None
-        assert repr(e) == "Engine(n=30, kind=Point, dist=Unknown)"
+        assert (e.n(), e.extent()) == (200_000, numpy_extent(xs, ys))
 
     @settings(max_examples=60, deadline=None)
-    @given(arrays(np.float64, st.integers(1, 300),
-                  elements=st.one_of(st.floats(-1e6, 1e6), st.just(np.nan))))
-    def test_extent_property(self, xs):
-        ys = xs[::-1].copy()
+    @given(arrays(np.float64, st.tuples(st.integers(1, 300), st.just(2)),
+                  elements=st.one_of(st.floats(-1e6, 1e6), st.sampled_from([np.nan, np.inf, -np.inf]))))
+    def test_extent_property(self, xy):
+        xs, ys = xy[:, 0].copy(), xy[:, 1].copy()
         assert Engine.from_points(xs, ys).extent() == numpy_extent(xs, ys)
+
+    def test_text_form_and_distribution_class(self, rng):
+        gx, gy = np.meshgrid(np.arange(256) + 0.5, np.arange(256) + 0.5)
+        clustered = np.concatenate([np.full(1000, 5.0), rng.uniform(0, 100, 1000)])
+        for xs, ys, text in [
+            (np.empty(0), np.empty(0), "Engine(n=0, kind=Empty, dist=Unknown)"),
+            (gx.ravel().copy(), gy.ravel().copy(), "Engine(n=65536, kind=Point, dist=Uniform)"),
+            (clustered, clustered[::-1].copy(), "Engine(n=2000, kind=Point, dist=Clustered)"),
+            # Too few points to classify, then just enough.
+            (np.arange(19.0), np.arange(19.0), "Engine(n=19, kind=Point, dist=Unknown)"),
+            (np.full(20, 3.0), np.full(20, 3.0), "Engine(n=20, kind=Point, dist=Clustered)"),
+            # No extent: nothing to classify, however many points.
+            (np.full(30, np.nan), np.arange(30.0), "Engine(n=30, kind=Point, dist=Unknown)"),
+        ]:
+            assert repr(Engine.from_points(xs, ys)) == text
 
 
 class TestSettings:
@@ -113,45 +106,44 @@ class TestSettings:
         e = Engine.from_points(np.arange(3.0), np.arange(3.0))
         assert e.coordinate_system() == "planar"
         e.set_coordinate_system("geographic")
-        e.set_coordinate_system("geographic")
-        assert e.coordinate_system() == "geographic"
         for bad in ["Planar", " planar", ""]:
-            with pytest.raises(ValueError) as info:
-                e.set_coordinate_system(bad)
-            assert str(info.value) == f"coordinate system must be 'planar' or 'geographic', got '{bad}'"
-        assert e.coordinate_system() == "geographic"
+            assert error_of(e.set_coordinate_system, bad) == \
+                f"coordinate system must be 'planar' or 'geographic', got '{bad}'"
         for bad in [None, 3]:
             with pytest.raises(TypeError):
                 e.set_coordinate_system(bad)
+        assert e.coordinate_system() == "geographic"
         e.set_coordinate_system(coordinate_system="planar")
-        assert e.extent() == (0.0, 0.0, 2.0, 2.0)
+        assert e.coordinate_system() == "planar" and e.extent() == (0.0, 0.0, 2.0, 2.0)
 
     def test_cost_factors(self):
         e = Engine.from_points(np.arange(3.0), np.arange(3.0))
-        e.set_cost_factors(list(range(1, 11)))
-        e.set_cost_factors(tuple(float(v) for v in range(1, 11)))
-        e.set_cost_factors(np.arange(1.0, 11.0))
-        for values, count in [([1.0] * 9, 9), ([], 0), ([1.0] * 11, 11)]:
-            with pytest.raises(ValueError, match=f"^cost profile must contain 10 values, got {count}$"):
-                e.set_cost_factors(values)
+        for good in [list(range(1, 11)), tuple(float(v) for v in range(1, 11)), np.arange(1.0, 11.0)]:
+            e.set_cost_factors(good)
+        for count in [9, 0, 11]:
+            assert error_of(e.set_cost_factors, [1.0] * count) == f"cost profile must contain 10 values, got {count}"
         for bad in [0.0, -0.0, -1.0, np.nan, np.inf]:
-            with pytest.raises(ValueError, match="^cost profile values must be finite and greater than zero$"):
-                e.set_cost_factors([1.0] * 9 + [bad])
+            assert error_of(e.set_cost_factors, [1.0] * 9 + [bad]) == \
+                "cost profile values must be finite and greater than zero"
         with pytest.raises(TypeError, match="Can't extract `str` to `Vec`"):
             e.set_cost_factors("abcdefghij")
-        with pytest.raises(TypeError):
-            e.set_cost_factors(5)
-        with pytest.raises(TypeError):
-            e.set_cost_factors([1.0] * 9 + ["x"])
+        for bad in [5, [1.0] * 9 + ["x"]]:
+            with pytest.raises(TypeError):
+                e.set_cost_factors(bad)
 
 
-class TestMetrics:
-    def test_fresh_and_reset(self):
-        e = Engine.from_points(np.arange(100_000.0), np.arange(100_000.0))
-        m = e.take_metrics()
-        assert list(m) == ["operations", "index_builds", "construction"]
-        assert m["operations"] == [] and m["index_builds"] == []
-        assert list(m["construction"]) == ["wkb_decode_ns", "statistics_ns"]
-        assert m["construction"]["wkb_decode_ns"] == 0
-        assert m["construction"]["statistics_ns"] > 0
-        assert e.take_metrics()["construction"] == {"wkb_decode_ns": 0, "statistics_ns": 0}
+def test_metrics_fresh_reset_and_left_alone_by_merges():
+    e = Engine.from_points(np.arange(100_000.0), np.arange(100_000.0))
+    m = e.take_metrics()
+    assert list(m) == ["operations", "index_builds", "construction"]
+    assert m["operations"] == [] and m["index_builds"] == []
+    assert list(m["construction"]) == ["wkb_decode_ns", "statistics_ns"]
+    assert m["construction"]["wkb_decode_ns"] == 0 and m["construction"]["statistics_ns"] > 0
+    # Merging the delta buffer recomputes the statistics but is not a construction.
+    e.flush()
+    e.append_delta(np.arange(3.0), np.arange(3.0))
+    e.flush()
+    e.append_delta(np.arange(11_000.0), np.arange(11_000.0))
+    assert e.delta_len() == 0
+    assert e.take_metrics() == {"operations": [], "index_builds": [],
+                                "construction": {"wkb_decode_ns": 0, "statistics_ns": 0}}
