@@ -2,6 +2,7 @@
 import math
 
 import numpy as np
+import pytest
 import shapely
 
 from polygon_data import ring_arrays
@@ -108,3 +109,33 @@ def shells(geoms):
 def polygon_range_hits(shells, owner, box):
     """Logical polygons with a part whose exterior meets the closed box: holes do not count."""
     return np.unique(owner[shapely.intersects(shells, shapely.box(*box))])
+
+
+class CallsBack:
+    """A number, or a sequence of one item, whose conversion first calls `during`: the borrow
+    a method holds while it converts its arguments is then visible to `during`."""
+
+    def __init__(self, during, value):
+        self.during, self.value = during, value
+
+    def __float__(self):
+        self.during()
+        return float(self.value)
+
+    def __index__(self):
+        self.during()
+        return self.value
+
+    def __len__(self):
+        return 1
+
+    def __getitem__(self, i):
+        if i > 0:
+            raise IndexError
+        self.during()
+        return self.value
+
+
+def expect_refused(call, message):
+    with pytest.raises(RuntimeError, match=f"^{message}$"):
+        call()

@@ -8,7 +8,7 @@ import shapely
 from hypothesis import given, settings, strategies as st
 
 from polygon_data import random_geometries
-from query_oracles import (MODES, TOLERANCE, U32_MAX, box_mask, operations, polygon_engine, polygon_range_hits,
+from query_oracles import (MODES, CallsBack, expect_refused, TOLERANCE, U32_MAX, box_mask, operations, polygon_engine, polygon_range_hits,
                            shells, squared_distances, u32)
 from vardelin._core import Engine
 
@@ -334,19 +334,9 @@ class TestRefusals:
     def test_borrows_held_while_converting(self):
         e = Engine.from_points(np.arange(3.0), np.zeros(3))
         seen = []
-
-        class K:
-            def __index__(self):
-                seen.append(e.knn_from_candidates(2.0, 0.0, 1, u32([0, 2])))  # shared beside shared
-                with pytest.raises(RuntimeError, match="^Already borrowed$"):
-                    e.set_coordinate_system("geographic")
-                return 1
-
-        class Coordinate:
-            def __float__(self):
-                with pytest.raises(RuntimeError, match="^Already mutably borrowed$"):
-                    e.n()
-                return 0.0
-
-        assert e.knn_from_candidates(0.0, 0.0, K(), u32([2, 0])) == [0] and seen == [[2]]
-        assert e.intersect_ranges([(Coordinate(), 0, 1, 1)]) == [0, 1]
+        # k converts under the shared borrow: another shared call runs, an exclusive one is refused.
+        k = CallsBack(lambda: (seen.append(e.knn_from_candidates(2.0, 0.0, 1, u32([0, 2]))),
+                               expect_refused(lambda: e.set_coordinate_system("geographic"), "Already borrowed")), 1)
+        assert e.knn_from_candidates(0.0, 0.0, k, u32([2, 0])) == [0] and seen == [[2]]
+        coordinate = CallsBack(lambda: expect_refused(e.n, "Already mutably borrowed"), 0.0)
+        assert e.intersect_ranges([(coordinate, 0, 1, 1)]) == [0, 1]

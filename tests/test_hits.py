@@ -6,6 +6,7 @@ import numpy as np
 import pytest
 from hypothesis import given, settings, strategies as st
 
+from query_oracles import CallsBack, expect_refused
 from vardelin._core import Engine
 
 U64_MAX = 2**64 - 1
@@ -88,36 +89,15 @@ def test_keyword_failures_while_iterating_and_borrows():
     engine = Engine.from_points(np.zeros(2), np.zeros(2))
     assert engine.intersect_hits(lists=[[1, 2], [2]]) == [2]
 
-    class Broken:
-        def __init__(self, item):
-            self.item = item
+    def broken():
+        raise ValueError("broken item")
 
-        def __len__(self):
-            return 3
-
-        def __getitem__(self, i):
-            if i == 1:
-                raise ValueError("broken item")
-            if i > 2:
-                raise IndexError
-            return self.item
-
-    for lists in ([Broken(4)], Broken([4])):
+    for lists in ([[4], CallsBack(broken, 4)], CallsBack(broken, [4])):
         with pytest.raises(ValueError, match="^broken item$"):
             engine.intersect_hits(lists)
-    seen = []
-
-    class Reentrant:
-        def __len__(self):
-            return 1
-
-        def __getitem__(self, i):
-            if i > 0:
-                raise IndexError
-            seen.append(engine.coordinate_system())  # shared beside shared: allowed
-            with pytest.raises(RuntimeError, match="^Already borrowed$"):
-                engine.set_coordinate_system("geographic")
-            return [7]
-
-    assert engine.intersect_hits(Reentrant()) == [7]
+    seen = []  # the lists convert under the shared borrow: shared calls run, exclusive ones are refused
+    reentrant = CallsBack(lambda: (seen.append(engine.coordinate_system()),
+                                   expect_refused(lambda: engine.set_coordinate_system("geographic"),
+                                                  "Already borrowed")), [7])
+    assert engine.intersect_hits(reentrant) == [7]
     assert seen == ["planar"] and engine.coordinate_system() == "planar"

@@ -6,7 +6,7 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 from polygon_data import random_geometries, ring_arrays, same_dataset, wkb_column
-from query_oracles import u32
+from query_oracles import CallsBack, expect_refused, u32
 from vardelin._core import Engine
 
 LIMIT = "rows; Vardelin's single-node join indices support at most 4294967295"
@@ -152,30 +152,11 @@ class TestRefusals:
 
     def test_borrows(self, polygons):
         source = polygons[0]
-        seen = []
-
-        class Values:
-            def __len__(self):
-                return 10
-
-            def __getitem__(self, i):
-                if i == 0:
-                    with pytest.raises(RuntimeError, match="^Already mutably borrowed$"):
-                        source.subset(u32([0]))
-                return 1.0
-
-        class Lists:
-            def __len__(self):
-                return 1
-
-            def __getitem__(self, i):
-                if i > 0:
-                    raise IndexError
-                seen.append(source.subset(u32([1])).n())  # shared beside shared
-                return [1]
-
-        source.set_cost_factors(Values())
-        assert source.intersect_hits(Lists()) == [1] and seen == [1]
+        factor = CallsBack(lambda: expect_refused(lambda: source.subset(u32([0])), "Already mutably borrowed"), 1.0)
+        source.set_cost_factors([factor] + [1.0] * 9)
+        seen = []  # shared beside shared
+        assert source.intersect_hits(CallsBack(lambda: seen.append(source.subset(u32([1])).n()), [1])) == [1]
+        assert seen == [1]
 
 
 def remapped(indices, source_hits):
