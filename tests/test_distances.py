@@ -20,8 +20,7 @@ def libm(f):
 
 def numpy_euclidean(x1, y1, x2, y2):
     with np.errstate(invalid="ignore", over="ignore"):
-        dx = x1 - x2
-        dy = y1 - y2
+        dx, dy = x1 - x2, y1 - y2
         return np.sqrt(dx * dx + dy * dy)
 
 

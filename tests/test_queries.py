@@ -216,19 +216,17 @@ class TestDeltaWork:
             any_query(e, merging_call)
             assert (e.delta_len(), e.n(), e.index_bytes()) == (0, 110, 0)
 
-    @pytest.mark.parametrize("mode", ["explicit:r_tree", "explicit:kd_tree"])
-    def test_one_main_point_never_merges_under_the_trees(self, mode):
-        e = points_engine([0.0], [0.0], mode)
-        e.append_delta(np.array([1.0]), np.array([1.0]))
-        for i in range(200):
-            any_query(e, i)
-        assert e.delta_len() == 1
-
-    def test_empty_main_under_the_grid_merges_at_once(self):
-        e = points_engine([], [], "explicit:grid")
+    @pytest.mark.parametrize("mode, main, queries, waiting", [("explicit:r_tree", [0.0], 200, 1),
+                                                              ("explicit:kd_tree", [0.0], 200, 1),
+                                                              ("explicit:grid", [], 1, 0)])
+    def test_tiny_main_arrays(self, mode, main, queries, waiting):
+        # One main point never merges under the trees; an empty main merges at once under the grid.
+        e = points_engine(main, main, mode)
         e.append_delta(np.array([1.0]), np.array([2.0]))
-        assert e.range_query(0, 0, 5, 5) == [0]
-        assert (e.delta_len(), e.n()) == (0, 1)
+        for i in range(queries):
+            any_query(e, i)
+        assert (e.delta_len(), e.n()) == (waiting, len(main) + 1 - waiting)
+        assert sorted(e.range_query(0, 0, 5, 5)) == list(range(len(main) + 1))
 
     def test_merging_call_keeps_ids_and_restarts_the_count_and_the_indexes(self):
         e = delta_engine("explicit:grid")
