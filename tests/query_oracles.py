@@ -1,16 +1,35 @@
-"""NumPy oracles and datasets shared by the single-query tests."""
-import numpy as np
+"""NumPy oracles, datasets and metrics readers shared by the query tests."""
+import math
 
+import numpy as np
+import pytest
+import shapely
+
+from polygon_data import ring_arrays
 from vardelin._core import Engine
 
 MODES = ["eager", "auto", "none", "explicit:r_tree", "explicit:kd_tree", "explicit:grid"]
 TOLERANCE = 2.220446049250313e-13
+DIAMETER = 12742017.6
+HALF_CIRCUMFERENCE = math.asin(1.0) * DIAMETER  # the largest distance the haversine formula gives
+U32_MAX = 2**32 - 1
+
+
+def u32(values):
+    return np.asarray(values, dtype=np.uint32)
 
 
 def points_engine(xs, ys, mode="eager"):
     e = Engine.from_points(np.asarray(xs, dtype=np.float64), np.asarray(ys, dtype=np.float64))
     e.set_index_mode(mode)
     return e
+
+
+def lattice(count, columns, copies=1):
+    """A lattice over [100, 200]^2; copies > 1 stacks duplicates, which the statistics call clustered."""
+    i = np.tile(np.arange(count), copies)
+    rows = max((count - 1) // columns, 1)
+    return points_engine(100 + (i % columns) * 100 / (columns - 1), 100 + (i // columns) * 100 / rows)
 
 
 def layout(name, n, rng):
@@ -23,9 +42,7 @@ def layout(name, n, rng):
         pick = rng.integers(0, 5, n)
         return centres[pick, 0] + rng.normal(0, 1, n), centres[pick, 1] + rng.normal(0, 1, n)
     if name == "lattice":
-        i = rng.integers(0, 20, n)
-        j = rng.integers(0, 20, n)
-        return i * 5.0, j * 5.0
+        return rng.integers(0, 20, n) * 5.0, rng.integers(0, 20, n) * 5.0
     xs, ys = rng.uniform(0, 100, n), rng.uniform(0, 100, n)
     xs[::7] = np.nan
     ys[3::11] = np.nan
@@ -34,10 +51,14 @@ def layout(name, n, rng):
     return xs, ys
 
 
-def in_box(xs, ys, box):
+def box_mask(xs, ys, box):
     x0, y0, x1, y1 = box
     with np.errstate(invalid="ignore"):
-        return np.flatnonzero((xs >= x0) & (xs <= x1) & (ys >= y0) & (ys <= y1))
+        return (xs >= x0) & (xs <= x1) & (ys >= y0) & (ys <= y1)
+
+
+def in_box(xs, ys, box):
+    return np.flatnonzero(box_mask(xs, ys, box))
 
 
 def near_point(xs, ys, x, y):
@@ -60,3 +81,61 @@ def random_boxes(rng, count, lo=-10.0, hi=110.0):
         if rng.random() < 0.1:
             w = h = 0.0
         yield (x0, y0, x0 + w, y0 + h)
+
+
+def operations(e):
+    """(name, index, calls, output_rows) per recorded operation since the last take_metrics."""
+    return [(o["name"], o["index"], o["calls"], o["output_rows"]) for o in e.take_metrics()["operations"]]
+
+
+def builds(metrics):
+    return {b["index"]: b["build_count"] for b in metrics["index_builds"]}
+
+
+def polygon_engine(geoms, mode="eager", multi=True):
+    """An Engine over the geometries' ring arrays; multi=False leaves part_poly out."""
+    xs, ys, ring, poly, part_poly = ring_arrays(np.asarray(geoms, dtype=object))
+    e = Engine.from_polygon_rings(xs, ys, ring, poly, part_poly if multi else None)
+    e.set_index_mode(mode)
+    return e
+
+
+def shells(geoms):
+    """The exterior of every part as a polygon, and the index of the geometry owning it."""
+    parts, owner = shapely.get_parts(geoms, return_index=True)
+    return shapely.polygons(shapely.get_exterior_ring(parts)), owner
+
+
+def polygon_range_hits(shells, owner, box):
+    """Logical polygons with a part whose exterior meets the closed box: holes do not count."""
+    return np.unique(owner[shapely.intersects(shells, shapely.box(*box))])
+
+
+class CallsBack:
+    """A number, or a sequence of one item, whose conversion first calls `during`: the borrow
+    a method holds while it converts its arguments is then visible to `during`."""
+
+    def __init__(self, during, value):
+        self.during, self.value = during, value
+
+    def __float__(self):
+        self.during()
+        return float(self.value)
+
+    def __index__(self):
+        self.during()
+        return self.value
+
+    def __len__(self):
+        return 1
+
+    def __getitem__(self, i):
+        if i > 0:
+            raise IndexError
+        self.during()
+        return self.value
+
+
+def expect_refused(call, message):
+    with pytest.raises(RuntimeError, match=f"^{message}$"):
+        call()

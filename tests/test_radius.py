@@ -7,25 +7,14 @@ import pytest
 from hypothesis import given, settings, strategies as st
 from sklearn.neighbors import BallTree
 
-from query_oracles import MODES, layout, points_engine
+from query_oracles import DIAMETER, HALF_CIRCUMFERENCE, MODES, layout, operations, points_engine
 from vardelin._core import Engine
-
-DIAMETER = 12742017.6
-K = 0.017453292519943295
-FARTHEST = math.asin(1.0) * DIAMETER  # the largest distance the haversine formula gives
 
 
 def planar(xs, ys, cx, cy, d):
     with np.errstate(invalid="ignore", over="ignore"):
         dx, dy = xs - cx, ys - cy
         return np.flatnonzero(dx * dx + dy * dy <= d * d) if d >= 0 else np.array([], dtype=np.int64)
-
-
-def numpy_haversine(lon1, lat1, lon2, lat2):
-    s_lat = np.sin((lat2 - lat1) * K * 0.5)
-    s_lon = np.sin((lon2 - lon1) * K * 0.5)
-    a = s_lon * s_lon * (np.cos(lat2 * K) * np.cos(lat1 * K)) + s_lat * s_lat
-    return np.arcsin(np.fmin(np.sqrt(a), 1.0)) * DIAMETER
 
 
 def geographic_engine(lons, lats, mode="eager"):
@@ -40,40 +29,34 @@ def within(lons, lats, cx, cy, d):
 
 
 def world(rng, n):
-    lons = rng.uniform(-180, 180, n)
-    lats = np.degrees(np.arcsin(rng.uniform(-1, 1, n)))
-    return lons, lats
+    return rng.uniform(-180, 180, n), np.degrees(np.arcsin(rng.uniform(-1, 1, n)))
+
+
+def sorted_hits(e, *args):
+    return sorted(e.radius_query(*args).tolist())
 
 
 class TestPlanar:
     @pytest.mark.parametrize("mode", MODES)
     @pytest.mark.parametrize("name", ["uniform", "clustered", "lattice", "nan"])
-    def test_against_numpy(self, rng, mode, name):
+    def test_against_numpy_before_and_after_appending(self, rng, mode, name):
         xs, ys = layout(name, 3000, rng)
         e = points_engine(xs, ys, mode)
-        for cx, cy, d in zip(rng.uniform(-10, 110, 40), rng.uniform(-10, 110, 40), rng.exponential(6, 40)):
+        queries = list(zip(rng.uniform(-10, 110, 40), rng.uniform(-10, 110, 40), rng.exponential(6, 40)))
+        # Centres on points and distances that reach lattice points exactly.
+        queries += [(xs[i], ys[i], 5.0) for i in range(0, 3000, 101)]
+        for cx, cy, d in queries:
             got = e.radius_query(cx, cy, d)
-            assert got.dtype == np.uint64 and got.ndim == 1
-            assert len(set(got.tolist())) == len(got)
+            assert got.dtype == np.uint64 and got.ndim == 1 and len(set(got.tolist())) == len(got)
             assert sorted(got.tolist()) == planar(xs, ys, cx, cy, d).tolist()
-        # On lattice points, and with distances that reach lattice points exactly.
-        for i in range(0, 3000, 101):
-            got = e.radius_query(xs[i], ys[i], 5.0)
-            assert sorted(got.tolist()) == planar(xs, ys, xs[i], ys[i], 5.0).tolist()
-
-    @pytest.mark.parametrize("mode", MODES)
-    def test_with_appended_points(self, rng, mode):
-        xs, ys = layout("uniform", 2000, rng)
-        e = points_engine(xs, ys, mode)
-        ax, ay = rng.uniform(0, 100, 100), rng.uniform(0, 100, 100)
+        ax, ay = layout(name, 100, rng)
         e.append_delta(ax, ay)
-        all_x, all_y = np.r_[xs, ax], np.r_[ys, ay]
-        for cx, cy in rng.uniform(0, 100, (20, 2)):
-            waiting = e.delta_len() > 0
-            got = e.radius_query(cx, cy, 10.0).tolist()
-            assert sorted(got) == planar(all_x, all_y, cx, cy, 10.0).tolist()
-            if waiting:
-                tail = [h for h in got if h >= 2000]
+        for cx, cy, d in queries[:20]:
+            waiting = e.delta_len() > 0  # the delta work of these calls may merge the buffer
+            got = e.radius_query(cx, cy, d).tolist()
+            assert sorted(got) == planar(np.r_[xs, ax], np.r_[ys, ay], cx, cy, d).tolist()
+            if waiting:  # appended points follow the index's hits, in append order
+                tail = [h for h in got if h >= 3000]
                 assert got[len(got) - len(tail):] == sorted(tail)
 
     @pytest.mark.parametrize("mode", MODES)
@@ -82,7 +65,7 @@ class TestPlanar:
         ys = np.r_[np.arange(600.0) // 30 * 10, 14.0, 10.0, 10.0]
         e = points_engine(xs, ys, mode)
         assert 600 in e.radius_query(10.0, 10.0, 5.0).tolist()  # 3-4-5: exactly on the circle
-        assert sorted(e.radius_query(10.0, 10.0, 0.0).tolist()) == [31, 601]
+        assert sorted_hits(e, 10.0, 10.0, 0.0) == [31, 601]
         e.append_delta(np.array([10.5]), np.array([10.0]))
         # A negative or NaN distance, or a NaN centre, holds nothing: index and delta scan agree.
         for args in [(10.0, 10.0, -1.0), (10.0, 10.0, np.nan), (np.nan, 10.0, 5.0), (10.0, np.nan, 5.0)]:
@@ -90,21 +73,19 @@ class TestPlanar:
             assert got.dtype == np.uint64 and got.tolist() == []
         assert e.radius_query(10.0, 10.0, 0.5).tolist()[-1] == 603
 
-    def test_polygon_datasets_are_refused_before_anything_is_recorded(self):
-        e = Engine.from_polygon_rings(np.array([0.0, 1.0, 1.0]), np.array([0.0, 0.0, 1.0]), np.array([0, 3]),
-                                      np.array([0, 1]))
-        with pytest.raises(ValueError) as info:
-            e.radius_query(0.5, 0.5, 1.0)
-        assert str(info.value) == "radius_query requires a point dataset"
-        assert e.take_metrics()["operations"] == []
-
-    def test_argument_conversion(self):
+    def test_arguments_and_refusals(self):
         e = points_engine([0.0, 3.0], [0.0, 4.0])
         assert e.radius_query(cx=0, cy=0, distance=5).tolist() == [0, 1]
         with pytest.raises(TypeError, match="^argument 'distance': "):
             e.radius_query(0, 0, "5")
         with pytest.raises(TypeError):
             e.radius_query(0, 0)
+        e = Engine.from_polygon_rings(np.array([0.0, 1.0, 1.0]), np.array([0.0, 0.0, 1.0]), np.array([0, 3]),
+                                      np.array([0, 1]))
+        with pytest.raises(ValueError) as info:
+            e.radius_query(0.5, 0.5, 1.0)
+        assert str(info.value) == "radius_query requires a point dataset"
+        assert operations(e) == []
 
     def test_metrics_row_and_shortcut(self):
         rng = np.random.default_rng(3)
@@ -112,36 +93,31 @@ class TestPlanar:
         keep = (xs - 50) ** 2 + (ys - 50) ** 2 > 20 ** 2
         e = points_engine(xs[keep], ys[keep])
         assert "dist=Uniform" in repr(e)
-        assert e.radius_query(50, 50, 5).tolist() == []
-        assert len(e.radius_query(10, 10, 3)) > 0
-        ops = [(o["name"], o["index"], o["calls"]) for o in e.take_metrics()["operations"]]
-        assert ops == [("radius_query", "grid", 1), ("radius_query", "none", 1)]
+        assert e.radius_query(50, 50, 5).tolist() == [] and len(e.radius_query(10, 10, 3)) > 0
+        assert [o[:3] for o in operations(e)] == [("radius_query", "grid", 1), ("radius_query", "none", 1)]
+
+
+@pytest.fixture(scope="module")
+def sphere():
+    lons, lats = world(np.random.default_rng(4), 20000)
+    return lons, lats, BallTree(np.radians(np.column_stack([lats, lons])), metric="haversine")
 
 
 class TestGeographic:
     @pytest.mark.parametrize("mode", MODES)
-    def test_against_the_distance_function_and_numpy(self, rng, mode):
-        lons, lats = world(rng, 5000)
+    def test_against_the_distance_function_and_ball_tree(self, sphere, mode):
+        lons, lats, tree = sphere
         e = geographic_engine(lons, lats, mode)
-        centres = list(zip(rng.uniform(-180, 180, 30), rng.uniform(-89, 89, 30))) + [(179.9, 0.0), (-179.95, 10.0),
-                                                                                     (20.0, 89.95), (0.0, -89.99)]
-        for (cx, cy), d in zip(centres, rng.uniform(1e4, 2e6, len(centres))):
-            got = sorted(e.radius_query(cx, cy, d).tolist())
+        rng = np.random.default_rng(len(mode))
+        centres = list(zip(rng.uniform(-180, 180, 30), rng.uniform(-89, 89, 30)))
+        centres += [(179.9, 0.0), (-179.95, 10.0), (20.0, 89.95), (0.0, -89.99)]
+        for (cx, cy), d in zip(centres, rng.uniform(1e4, 3e6, len(centres))):
+            got = sorted_hits(e, cx, cy, d)
             assert got == within(lons, lats, cx, cy, d).tolist()
-            dist = numpy_haversine(cx, cy, lons, lats)
-            clear = np.abs(dist - d) > 1e-6 * d
-            assert set(got) & set(np.flatnonzero(clear)) == set(np.flatnonzero(clear & (dist <= d)))
-
-    def test_against_ball_tree(self, rng):
-        lons, lats = world(rng, 20000)
-        e = geographic_engine(lons, lats)
-        tree = BallTree(np.radians(np.column_stack([lats, lons])), metric="haversine")
-        for cx, cy, d in zip(rng.uniform(-180, 180, 50), rng.uniform(-80, 80, 50), rng.uniform(1e4, 3e6, 50)):
-            got = set(e.radius_query(cx, cy, d).tolist())
+            # The independent tree may differ only on the rim, where rounding decides.
             (want,) = tree.query_radius(np.radians([[cy, cx]]), r=d / (DIAMETER / 2))
-            dist = numpy_haversine(cx, cy, lons, lats)
-            rim = set(np.flatnonzero(np.abs(dist - d) <= 1e-6 * d).tolist())
-            assert got - rim == set(want.tolist()) - rim
+            rim = set(np.flatnonzero(np.abs(Engine.haversine_distance_to(lons, lats, cx, cy) - d) <= 1e-6 * d))
+            assert set(got) - rim == set(want.tolist()) - rim
 
     @pytest.mark.parametrize("lat", [0.0, 45.0, -60.0])
     @pytest.mark.parametrize("mode", ["eager", "explicit:r_tree", "explicit:kd_tree", "explicit:grid"])
@@ -150,55 +126,43 @@ class TestGeographic:
         # assuming more metres per degree than the haversine sphere has would miss the ones
         # just inside it.
         rng = np.random.default_rng(11)
-        d = 50_000.0
-        cx, cy = 10.0, lat
-        lons, lats = list(rng.uniform(-20, 40, 2000)), list(rng.uniform(lat - 5, lat + 5, 2000))
+        d, cx = 50_000.0, 10.0
         per_degree = DIAMETER * math.pi / 360 * math.cos(math.radians(lat))
-        for f in np.linspace(0.998, 1.002, 81):
-            for side in (-1.0, 1.0):
-                lons.append(cx + side * f * d / per_degree)
-                lats.append(cy)
-        lons, lats = np.array(lons), np.array(lats)
-        e = geographic_engine(lons, lats, mode)
-        got = sorted(e.radius_query(cx, cy, d).tolist())
-        want = within(lons, lats, cx, cy, d)
-        assert got == want.tolist()
-        line = np.arange(2000, len(lons))
-        found_on_line = np.intersect1d(want, line)
-        assert 60 < len(found_on_line) < 100  # about half of the line lies inside
+        offsets = np.linspace(0.998, 1.002, 81) * d / per_degree
+        line = np.r_[cx - offsets, cx + offsets]
+        lons = np.r_[rng.uniform(-20, 40, 2000), line]
+        lats = np.r_[rng.uniform(lat - 5, lat + 5, 2000), np.full(len(line), lat)]
+        want = within(lons, lats, cx, lat, d)
+        assert sorted_hits(geographic_engine(lons, lats, mode), cx, lat, d) == want.tolist()
+        assert 60 < np.count_nonzero(want >= 2000) < 100  # about half of the line lies inside
 
     @pytest.mark.parametrize("mode", MODES)
     def test_poles_antimeridian_and_the_whole_sphere(self, mode):
         lons = np.r_[np.linspace(-180, 180, 600), -179.95, 179.95, 0.0, 90.0, -90.0, 45.0, np.nan]
         lats = np.r_[np.linspace(-60, 60, 600), 0.0, 0.0, 89.99, 89.99, 89.99, 89.9, 0.0]
         e = geographic_engine(lons, lats, mode)
-        got = set(e.radius_query(179.9, 0.0, 20_000).tolist())
-        assert {600, 601} <= got  # just across the antimeridian, at their true distance
-        near_pole = set(e.radius_query(0.0, 89.95, 10_000).tolist())
-        assert {602, 603, 604} <= near_pole and near_pole == set(within(lons, lats, 0.0, 89.95, 10_000).tolist())
-        everything = sorted(e.radius_query(12.0, -34.0, FARTHEST).tolist())
-        assert everything == list(range(606))  # every finite point; never the NaN one
+        assert {600, 601} <= set(sorted_hits(e, 179.9, 0.0, 20_000))  # just across the antimeridian
+        near_pole = sorted_hits(e, 0.0, 89.95, 10_000)
+        assert {602, 603, 604} <= set(near_pole) and near_pole == within(lons, lats, 0.0, 89.95, 10_000).tolist()
+        assert sorted_hits(e, 12.0, -34.0, HALF_CIRCUMFERENCE) == list(range(606))  # never the NaN point
         for args in [(np.nan, 0.0, 1e7), (0.0, np.nan, 1e7), (0.0, 0.0, np.nan), (0.0, 0.0, -1.0)]:
             assert e.radius_query(*args).tolist() == []
 
-    def test_coordinate_system_is_read_at_each_call(self, rng):
+    def test_coordinate_system_is_read_at_each_call_and_covers_appended_points(self, rng):
         lons, lats = world(rng, 3000)
         e = points_engine(lons, lats)
-        planar_hits = sorted(e.radius_query(10.0, 10.0, 5.0).tolist())
+        planar_hits = sorted_hits(e, 10.0, 10.0, 5.0)
         assert planar_hits == planar(lons, lats, 10.0, 10.0, 5.0).tolist()
         e.set_coordinate_system("geographic")
-        assert sorted(e.radius_query(10.0, 10.0, 5e5).tolist()) == within(lons, lats, 10.0, 10.0, 5e5).tolist()
+        assert sorted_hits(e, 10.0, 10.0, 5e5) == within(lons, lats, 10.0, 10.0, 5e5).tolist()
         e.set_coordinate_system("planar")
-        assert sorted(e.radius_query(10.0, 10.0, 5.0).tolist()) == planar_hits
-
-    def test_appended_points_use_the_same_distance(self, rng):
-        lons, lats = world(rng, 1000)
-        e = geographic_engine(lons, lats)
+        assert sorted_hits(e, 10.0, 10.0, 5.0) == planar_hits
+        e.set_coordinate_system("geographic")
         ax, ay = np.array([10.0, 10.3, 170.0]), np.array([10.0, 10.0, -5.0])
         e.append_delta(ax, ay)
-        got = e.radius_query(10.0, 10.0, 40_000).tolist()
-        want = within(np.r_[lons, ax], np.r_[lats, ay], 10.0, 10.0, 40_000).tolist()
-        assert sorted(got) == want and {1000, 1001} <= set(got) and 1002 not in got
+        got = sorted_hits(e, 10.0, 10.0, 40_000)
+        assert got == within(np.r_[lons, ax], np.r_[lats, ay], 10.0, 10.0, 40_000).tolist()
+        assert {3000, 3001} <= set(got) and 3002 not in got
 
 
 @settings(max_examples=40, deadline=None)
@@ -208,11 +172,11 @@ def test_every_mode_gives_the_same_answers(seed, n, appended, geographic):
     rng = np.random.default_rng(seed)
     xs, ys = world(rng, n) if geographic else layout("nan", n, rng)
     ax, ay = world(rng, appended) if geographic else layout("uniform", appended, rng)
-    queries = [(x, y, d) for x, y, d in zip(rng.uniform(-180, 180, 6), rng.uniform(-90, 90, 6),
-                                            rng.exponential(1e6 if geographic else 20, 6))]
+    queries = list(zip(rng.uniform(-180, 180, 6), rng.uniform(-90, 90, 6),
+                       rng.exponential(1e6 if geographic else 20, 6)))
     answers = []
     for mode in MODES:
         e = geographic_engine(xs, ys, mode) if geographic else points_engine(xs, ys, mode)
         e.append_delta(ax, ay)
-        answers.append([sorted(e.radius_query(*q).tolist()) for q in queries])
+        answers.append([sorted_hits(e, *q) for q in queries])
     assert all(a == answers[0] for a in answers[1:])
