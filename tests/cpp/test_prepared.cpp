@@ -152,19 +152,18 @@ TEST(PreparedPolygons, BandCounts) {
         }
     }
     EXPECT_EQ(b.band_offsets.back(), b.band_edges.size());
-}
 
-TEST(PreparedPolygons, FlatPartHasOneBand) {
+    // A flat part has one band holding every edge.
     Ring flat;
     for (int i = 0; i < 40; ++i) flat.push_back({static_cast<double>(i), 3.0});
-    Layout l;
-    l.add({flat});
-    const PreparedPolygons p = all_banded(l);
-    const PartBands& b = bands_of(p, l, 0);
-    EXPECT_EQ(b.inv_h, 0.0);
-    EXPECT_EQ(b.band_of(3.0), 0u);
-    EXPECT_EQ(b.band_offsets[1] - b.band_offsets[0], 40u);
-    EXPECT_FALSE(banded_contains(p, l, 0, 5, 3));
+    Layout f;
+    f.add({flat});
+    const PreparedPolygons q = all_banded(f);
+    const PartBands& one = bands_of(q, f, 0);
+    EXPECT_EQ(one.inv_h, 0.0);
+    EXPECT_EQ(one.band_of(3.0), 0u);
+    EXPECT_EQ(one.band_offsets[1] - one.band_offsets[0], 40u);
+    EXPECT_FALSE(banded_contains(q, f, 0, 5, 3));
 }
 
 TEST(PreparedPolygons, UnbandedPartsUsePipRawAndBandsCountAllRings) {
@@ -195,12 +194,11 @@ TEST(PreparedPolygons, LongEdgesFallBackToFewerBandsWithTheSameAnswers) {
     l.add({comb});
     const PreparedPolygons p = all_banded(l);
     const PartBands& b = bands_of(p, l, 0);
-    EXPECT_LT(b.band_count(), 1024u);
-    EXPECT_GE(b.band_count(), 1u);
+    EXPECT_TRUE(b.band_count() >= 1 && b.band_count() < 1024u);
     EXPECT_LE(b.band_edges.size(), 9000u * kMaxBandEntriesPerEdge);
     std::mt19937_64 rng(7);
     std::uniform_real_distribution<double> ux(-5, 9005), uy(-5, 105);
-    for (int i = 0; i < 2000; ++i) {
+    for (int i = 0; i < 1000; ++i) {
         const double x = ux(rng), y = uy(rng);
         EXPECT_EQ(banded_contains(p, l, 0, x, y), raw(l, 0, x, y)) << x << "," << y;
     }
