@@ -15,7 +15,7 @@ PackedKdTree tree_of(Buffer<double> xs, Buffer<double> ys) {
 }
 
 TEST(PackedKdTree, WideIdsFrom65536PointsAnswerExactly) {
-    for (std::size_t n : {std::size_t{65535}, std::size_t{65536}}) {
+    for (std::size_t n : {std::size_t{65535}, std::size_t{65536}}) {  // ids widen to 4 bytes at 65536
         const auto pts = oracle::make_points("clustered", n, 6);
         const auto t = PackedKdTree::build(pts.xs, pts.ys);
         for (const Box& q : oracle::query_boxes(2, 5)) {

@@ -26,38 +26,7 @@ bool meets(const Layout& l, u64 part, double min_x, double min_y, double max_x, 
 
 }  // namespace
 
-TEST(PipRaw, BoundaryRuleOnOpenAndClosedRings) {
-    Layout l;
-    Ring closed = square(0, 0, 1);
-    closed.push_back(closed.front());
-    l.add({square(0, 0, 1)});
-    l.add({closed});
-    // Left and bottom edges are inside, right and top edges outside; corners follow suit.
-    const double probes[][3] = {{0.5, 0.5, 1}, {0, 0.5, 1}, {0.5, 0, 1}, {0, 0, 1}, {1, 0.5, 0}, {0.5, 1, 0},
-                                {1, 0, 0},     {0, 1, 0},   {1, 1, 0},   {kNaN, 0.5, 0}, {0.5, kNaN, 0}, {2, 0.5, 0}};
-    for (u64 part : {0u, 1u}) {
-        for (const auto& p : probes) EXPECT_EQ(pip(l, part, p[0], p[1]), p[2] == 1) << part << " " << p[0] << "," << p[1];
-    }
-}
-
-TEST(PipRaw, DegenerateRings) {
-    Layout d;
-    d.add({{{0, 0}, {10, 10}}, square(4, 4, 2)});                 // exterior of 2 coordinates
-    d.add({square(0, 0, 10), {{4, 4}, {6, 6}}});                  // hole of 2 coordinates
-    d.add({square(0, 0, 10), square(2, 2, 4), square(4, 4, 4)});  // overlapping holes
-    d.add({square(0, 0, 10), square(20, 20, 2)});                 // hole outside the exterior
-    d.add({});                                                    // no rings
-    for (double x : {0.5, 5.0, 9.5}) EXPECT_FALSE(pip(d, 0, x, x));
-    EXPECT_TRUE(pip(d, 1, 5, 5));
-    EXPECT_FALSE(pip(d, 2, 5, 5));  // inside both holes
-    EXPECT_FALSE(pip(d, 2, 3, 3));
-    EXPECT_FALSE(pip(d, 2, 7, 7));
-    EXPECT_TRUE(pip(d, 2, 9, 1));
-    EXPECT_FALSE(pip(d, 3, 21, 21));
-    EXPECT_TRUE(pip(d, 3, 5, 5));
-    EXPECT_FALSE(pip(d, 4, 0, 0));
-}
-
+// The boundary rule and invalid rings are checked in test_prepared.cpp beside the bands.
 TEST(PipRaw, BrokenOffsetsAreInternalErrorsNotReads) {
     Layout l;
     l.add({square(0, 0, 1)});

@@ -1,9 +1,10 @@
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 #include <random>
 #include <span>
-#include <string>
+#include <type_traits>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -25,21 +26,15 @@ using Polygon = std::vector<Ring>;
 struct Writer {
     Bytes bytes;
 
+    template <class T>
+    void put(T value, bool little) {
+        const auto v = std::bit_cast<std::conditional_t<sizeof(T) == 8, std::uint64_t, std::uint32_t>>(value);
+        for (std::size_t k = 0; k < sizeof(T); ++k) {
+            bytes.push_back(static_cast<std::uint8_t>(v >> (8 * (little ? k : sizeof(T) - 1 - k))));
+        }
+    }
+    void word(std::uint32_t v, bool little) { put(v, little); }
     void byte(std::uint8_t b) { bytes.push_back(b); }
-    void word(std::uint32_t v, bool little) {
-        for (int k = 0; k < 4; ++k) {
-            const int shift = little ? 8 * k : 8 * (3 - k);
-            bytes.push_back(static_cast<std::uint8_t>(v >> shift));
-        }
-    }
-    void number(double d, bool little) {
-        std::uint64_t v = 0;
-        std::memcpy(&v, &d, 8);
-        for (int k = 0; k < 8; ++k) {
-            const int shift = little ? 8 * k : 8 * (7 - k);
-            bytes.push_back(static_cast<std::uint8_t>(v >> shift));
-        }
-    }
     void header(std::uint8_t order, std::uint32_t type) {
         byte(order);
         word(type, order == 1);
@@ -50,10 +45,7 @@ struct Writer {
         word(static_cast<std::uint32_t>(p.size()), little);
         for (const Ring& r : p) {
             word(static_cast<std::uint32_t>(r.size()), little);
-            for (const auto& [x, y] : r) {
-                number(x, little);
-                number(y, little);
-            }
+            for (const auto& [x, y] : r) put(x, little), put(y, little);
         }
     }
 };
