@@ -38,6 +38,17 @@ TEST(DeltaMerge, EmptyBufferKeepsIndexesAndWork) {
     EXPECT_TRUE(e.grid);
 }
 
+TEST(DeltaRange, ClosedBoxAsGivenWithIdsAfterMain) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    Engine e = engine_from_points(std::vector<double>(100, 0.0), std::vector<double>(100, 0.0));
+    append_delta(e, std::vector<double>{1.0, nan, 2.0, 5.0, 1.5}, std::vector<double>{1.0, 1.0, 2.0, 5.0, nan});
+    ASSERT_EQ(e.delta_xs.size(), 5u);
+    EXPECT_EQ(delta_range(e, 1.0, 1.0, 2.0, 2.0), (std::vector<u32>{100, 102}));
+    EXPECT_EQ(delta_range(e, 5.0, 5.0, 5.0, 5.0), (std::vector<u32>{103}));
+    EXPECT_TRUE(delta_range(e, 2.0, 2.0, 1.0, 1.0).empty());
+    EXPECT_TRUE(delta_range(e, nan, 0, 10, 10).empty());
+}
+
 TEST(DeltaWork, ThresholdsSaturateAndMergeWhenReached) {
     // Trees pay n ceil(log2 n), the grid n; the scan and a tree over one point never pay.
     const std::pair<u64, u64> trees[] = {{2, 2}, {3, 6}, {4, 8}, {5, 15}, {100, 700}, {1000, 10000}, {1024, 10240},

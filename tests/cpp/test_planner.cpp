@@ -177,6 +177,11 @@ TEST(PlanIndex, AutoWeighsBuiltIndexesFirst) {
     EXPECT_EQ(plan_with_built(s, box, 1, kAuto, f, built({})), IndexKind::BruteForce);
     // A built brute-force index is not a competitor of the scan.
     EXPECT_EQ(plan_with_built(s, box, 1, kAuto, f, built({IndexKind::BruteForce})), IndexKind::BruteForce);
+    Engine e = lattice(100, 10);  // the Engine's slots are what plan_index weighs
+    e.index_mode = kAuto;
+    EXPECT_EQ(plan_index(e, box, 1), IndexKind::BruteForce);
+    build_index_if_needed(e, IndexKind::Grid);
+    EXPECT_EQ(plan_index(e, box, 1), IndexKind::Grid);
 
     // Equal query costs: the earlier kind in the order r_tree, kd_tree, grid keeps the choice,
     // and the scan keeps it against all of them.
