@@ -1,13 +1,13 @@
 #pragma once
 // Polygon datasets for tests, filled by hand: rings are listed as coordinate lists and parts as
 // lists of rings, exterior first.
-#include <cmath>
 #include <utility>
 #include <vector>
 
 #include "core/shared_array.hpp"
 #include "engine/engine.hpp"
-#include "stats/collector.hpp"
+#include "engine/polygons.hpp"
+#include "index/part_boxes.hpp"
 
 namespace vardelin::testing {
 
@@ -29,6 +29,7 @@ struct Layout {
         poly_offsets.push_back(static_cast<i64>(ring_offsets.size() - 1));
     }
     u64 parts() const { return poly_offsets.size() - 1; }
+    PartLayout part_layout() const { return {xs, ys, ring_offsets, poly_offsets}; }
 };
 
 template <class T>
@@ -36,52 +37,33 @@ SharedArray<T> shared(const std::vector<T>& v) {
     return make_shared_array(Buffer<T>(v.begin(), v.end()));
 }
 
-// A polygon Engine with the statistics the planner reads: the extent of every coordinate and a
-// histogram of the plain averages of the exterior vertices.
+// A polygon Engine through the one constructor, every part its own polygon.
 inline Engine polygon_engine(const Layout& l) {
-    Engine e;
-    e.xs = shared(l.xs);
-    e.ys = shared(l.ys);
-    e.ring_offsets = shared(l.ring_offsets);
-    e.poly_offsets = shared(l.poly_offsets);
-    e.cost_factors = CostFactors::defaults();
-    const u64 parts = l.parts();
-    e.logical_count = parts;
-    e.stats.n = parts;
-    e.stats.kind = parts == 0 ? GeometryKind::Empty : GeometryKind::Polygon;
-    e.stats.distribution = Distribution::Unknown;
-    if (parts == 0) return e;
-    const Box b = compute_extent(l.xs, l.ys);
-    if (!std::isfinite(b.min_x)) return e;
-    e.stats.extent = b;
-    const double w = b.max_x - b.min_x, h = b.max_y - b.min_y;
-    e.stats.density = w * h > 0 ? static_cast<double>(parts) / (w * h) : 0.0;
-    SpatialHistogram hist;
-    hist.min_x = b.min_x;
-    hist.min_y = b.min_y;
-    hist.cell_w = histogram_cell_size(w, kHistogramSide);
-    hist.cell_h = histogram_cell_size(h, kHistogramSide);
-    for (u64 p = 0; p < parts; ++p) {
-        if (l.poly_offsets[p] == l.poly_offsets[p + 1]) continue;
-        const auto r = static_cast<std::size_t>(l.poly_offsets[p]);
-        const auto a = static_cast<std::size_t>(l.ring_offsets[r]), z = static_cast<std::size_t>(l.ring_offsets[r + 1]);
-        if (z <= a) continue;
-        double sx = 0, sy = 0;
-        for (std::size_t i = a; i < z; ++i) {
-            sx += l.xs[i];
-            sy += l.ys[i];
-        }
-        const double n = static_cast<double>(z - a);
-        const int col = cell_of(sx / n, hist.min_x, hist.cell_w, kHistogramSide);
-        const int row = cell_of(sy / n, hist.min_y, hist.cell_h, kHistogramSide);
-        ++hist.counts[static_cast<std::size_t>(row * kHistogramSide + col)];
-    }
-    e.stats.histogram = hist;
-    return e;
+    return new_polygons(shared(l.xs), shared(l.ys), shared(l.ring_offsets), shared(l.poly_offsets), nullptr,
+                        l.parts());
 }
 
 inline Ring square(double x0, double y0, double side) {
     return {{x0, y0}, {x0 + side, y0}, {x0 + side, y0 + side}, {x0, y0 + side}};
+}
+
+// Closed squares of side 2 at (4i, 4j) for i = part % 10, j = part / 10; in each ten, part 4 has
+// no rings, part 7 an empty exterior ring and part 2 a hole.
+inline Layout square_parts(int count) {
+    Layout l;
+    for (int i = 0; i < count; ++i) {
+        const double x = 4.0 * (i % 10), y = 4.0 * (i / 10);
+        if (i % 10 == 4) {
+            l.add({});
+        } else if (i % 10 == 7) {
+            l.add({{}});
+        } else {
+            Part p{{{x, y}, {x + 2, y}, {x + 2, y + 2}, {x, y + 2}, {x, y}}};
+            if (i % 10 == 2) p.push_back({{x + 0.5, y + 0.5}, {x + 1.5, y + 0.5}, {x + 1.5, y + 1.5}, {x + 0.5, y + 0.5}});
+            l.add(p);
+        }
+    }
+    return l;
 }
 
 }  // namespace vardelin::testing

@@ -1,6 +1,4 @@
-#include <cmath>
 #include <limits>
-#include <memory>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -8,52 +6,19 @@
 #include "core/error.hpp"
 #include "core/parallel_concat.hpp"
 #include "engine/delta.hpp"
+#include "engine/delta_work.hpp"
+#include "engine/index_build.hpp"
 
 using namespace vardelin;
 
-namespace {
-
-const double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-Engine points(std::vector<double> xs, std::vector<double> ys) {
-    return engine_from_points(xs, ys);
-}
-
-// Index types are only declared here; the slots are filled with non-null handles that are
-// never dereferenced, so the test sees whether a merge drops them.
-template <class T>
-std::shared_ptr<const T> placeholder(const std::shared_ptr<int>& keep) {
-    return std::shared_ptr<const T>(keep, reinterpret_cast<const T*>(keep.get()));
-}
-
-void fill_index_slots(Engine& e, const std::shared_ptr<int>& keep) {
-    e.brute_force = placeholder<BruteForce>(keep);
-    e.r_tree = placeholder<PackedRTree>(keep);
-    e.kd_tree = placeholder<PackedKdTree>(keep);
-    e.grid = placeholder<UniformGrid>(keep);
-}
-
-}  // namespace
-
-TEST(DeltaThreshold, TenthOfMainRoundedDownAtLeastOne) {
-    EXPECT_EQ(delta_flush_threshold(0), 1u);
-    EXPECT_EQ(delta_flush_threshold(9), 1u);
-    EXPECT_EQ(delta_flush_threshold(19), 1u);
-    EXPECT_EQ(delta_flush_threshold(20), 2u);
-    EXPECT_EQ(delta_flush_threshold(100), 10u);
-    EXPECT_EQ(delta_flush_threshold(12345), 1234u);
-    EXPECT_EQ(delta_flush_threshold(kU32Max), 429496729u);
-    for (u64 n = 0; n < 100000; n += 7) EXPECT_EQ(delta_flush_threshold(n), std::max<u64>(n / 10, 1)) << n;
-}
-
 TEST(DeltaBuffer, PolygonDatasetIsRefusedAndUnchanged) {
-    Engine e = points({0.0, 1.0, 1.0}, {0.0, 0.0, 1.0});
+    Engine e = engine_from_points(std::vector<double>{0.0, 1.0, 1.0}, std::vector<double>{0.0, 0.0, 1.0});
     e.ring_offsets = make_shared_array(Buffer<i64>{0, 3});
     e.poly_offsets = make_shared_array(Buffer<i64>{0, 1});
     const std::vector<double> x{5.0};
     try {
         append_delta(e, x, x);
-        FAIL() << "append_delta accepted a polygon dataset";
+        ADD_FAILURE() << "append_delta accepted a polygon dataset";
     } catch (const Error& err) {
         EXPECT_STREQ(err.what(), "delta buffer is not supported for polygon datasets");
     }
@@ -62,64 +27,54 @@ TEST(DeltaBuffer, PolygonDatasetIsRefusedAndUnchanged) {
     EXPECT_EQ(e.x().size(), 3u);
 }
 
-TEST(DeltaMerge, DropsIndexesZeroesWorkAndKeepsOldArrays) {
-    Engine e = points({0.0, 1.0}, {2.0, 3.0});
-    const auto keep = std::make_shared<int>(0);
-    fill_index_slots(e, keep);
-    e.delta_scan_work = 17;
-    e.metrics.statistics_ns = 99;
-    const SharedArray<double> old_x = e.xs;
-
-    const std::vector<double> x{4.0}, y{5.0};
-    append_delta(e, x, y);  // threshold 1: stays buffered
-    EXPECT_EQ(e.delta_xs.size(), 1u);
-    EXPECT_TRUE(e.brute_force && e.r_tree && e.kd_tree && e.grid);
-    EXPECT_EQ(e.delta_scan_work, 17u);
-
-    merge_delta(e);
-    EXPECT_EQ(std::vector<double>(e.x().begin(), e.x().end()), (std::vector<double>{0.0, 1.0, 4.0}));
-    EXPECT_EQ(std::vector<double>(e.y().begin(), e.y().end()), (std::vector<double>{2.0, 3.0, 5.0}));
-    EXPECT_EQ(e.stats.n, 3u);
-    EXPECT_TRUE(e.delta_xs.empty() && e.delta_ys.empty());
-    EXPECT_EQ(e.delta_scan_work, 0u);
-    EXPECT_FALSE(e.brute_force || e.r_tree || e.kd_tree || e.grid);
-    EXPECT_EQ(e.metrics.statistics_ns, 99u);
-    EXPECT_NE(e.xs, old_x);
-    EXPECT_EQ(old_x->size(), 2u);
-}
-
-TEST(DeltaMerge, EmptyBufferTouchesNothing) {
-    Engine e = points({0.0, 1.0}, {2.0, 3.0});
-    const auto keep = std::make_shared<int>(0);
-    fill_index_slots(e, keep);
+TEST(DeltaMerge, EmptyBufferKeepsIndexesAndWork) {
+    Engine e = engine_from_points(std::vector<double>{0.0, 1.0}, std::vector<double>{2.0, 3.0});
+    build_index_if_needed(e, IndexKind::Grid);
     e.delta_scan_work = 5;
     const auto* before = e.xs.get();
     merge_delta(e);
     EXPECT_EQ(e.xs.get(), before);
     EXPECT_EQ(e.delta_scan_work, 5u);
-    EXPECT_TRUE(e.brute_force && e.r_tree && e.kd_tree && e.grid);
+    EXPECT_TRUE(e.grid);
 }
 
 TEST(DeltaRange, ClosedBoxAsGivenWithIdsAfterMain) {
-    Engine e = points(std::vector<double>(30, 0.0), std::vector<double>(30, 0.0));
-    const std::vector<double> x{1.0, kNaN, 2.0, 5.0, 1.5}, y{1.0, 1.0, 2.0, 5.0, kNaN};
-    append_delta(e, x, y);
-    ASSERT_TRUE(e.delta_xs.empty());  // five points pass the threshold 3 of 30: merged
-    EXPECT_TRUE(delta_range(e, 0, 0, 10, 10).empty());
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    Engine e = engine_from_points(std::vector<double>(100, 0.0), std::vector<double>(100, 0.0));
+    append_delta(e, std::vector<double>{1.0, nan, 2.0, 5.0, 1.5}, std::vector<double>{1.0, 1.0, 2.0, 5.0, nan});
+    ASSERT_EQ(e.delta_xs.size(), 5u);
+    EXPECT_EQ(delta_range(e, 1.0, 1.0, 2.0, 2.0), (std::vector<u32>{100, 102}));
+    EXPECT_EQ(delta_range(e, 5.0, 5.0, 5.0, 5.0), (std::vector<u32>{103}));
+    EXPECT_TRUE(delta_range(e, 2.0, 2.0, 1.0, 1.0).empty());
+    EXPECT_TRUE(delta_range(e, nan, 0, 10, 10).empty());
+}
 
-    Engine f = points(std::vector<double>(100, 0.0), std::vector<double>(100, 0.0));
-    append_delta(f, x, y);
-    ASSERT_EQ(f.delta_xs.size(), 5u);
-    EXPECT_EQ(delta_range(f, 1.0, 1.0, 2.0, 2.0), (std::vector<u32>{100, 102}));
-    EXPECT_EQ(delta_range(f, -10, -10, 10, 10), (std::vector<u32>{100, 102, 103}));
-    EXPECT_TRUE(delta_range(f, 2.0, 2.0, 1.0, 1.0).empty());
-    EXPECT_TRUE(delta_range(f, kNaN, 0, 10, 10).empty());
-    EXPECT_EQ(delta_range(f, 5.0, 5.0, 5.0, 5.0), (std::vector<u32>{103}));
+TEST(DeltaWork, ThresholdsSaturateAndMergeWhenReached) {
+    // Trees pay n ceil(log2 n), the grid n; the scan and a tree over one point never pay.
+    const std::pair<u64, u64> trees[] = {{2, 2}, {3, 6}, {4, 8}, {5, 15}, {100, 700}, {1000, 10000}, {1024, 10240},
+                                         {u64{1} << 62, std::numeric_limits<u64>::max()}};
+    for (IndexKind kind : {IndexKind::RTree, IndexKind::KdTree}) {
+        for (const auto& [n, work] : trees) EXPECT_EQ(delta_work_threshold(kind, n), work) << n;
+        EXPECT_EQ(delta_work_threshold(kind, 0), std::nullopt);
+        EXPECT_EQ(delta_work_threshold(kind, 1), std::nullopt);
+    }
+    EXPECT_EQ(delta_work_threshold(IndexKind::Grid, 100), 100u);
+    EXPECT_EQ(delta_work_threshold(IndexKind::BruteForce, 0), std::nullopt);
+
+    Engine e = engine_from_points(std::vector<double>(100, 1.0), std::vector<double>(100, 2.0));
+    e.delta_xs = {3.0};
+    e.delta_ys = {4.0};
+    EXPECT_FALSE(add_delta_work(e, IndexKind::BruteForce, std::numeric_limits<u64>::max()));
+    EXPECT_FALSE(add_delta_work(e, IndexKind::BruteForce, 5));
+    EXPECT_EQ(e.delta_scan_work, std::numeric_limits<u64>::max());
+    EXPECT_TRUE(add_delta_work(e, IndexKind::Grid, 0));
+    EXPECT_EQ(e.delta_scan_work, 0u);
+    EXPECT_EQ(e.x().size(), 101u);
+    EXPECT_EQ(e.x()[100], 3.0);
 }
 
 TEST(ParallelConcat, SplitsAcrossChunks) {
-    for (std::size_t head_n : {std::size_t{0}, std::size_t{1}, std::size_t{65535}, std::size_t{65536},
-                               std::size_t{200000}}) {
+    for (std::size_t head_n : {std::size_t{0}, std::size_t{1}, std::size_t{65535}, std::size_t{65536}, std::size_t{200000}}) {
         for (std::size_t tail_n : {std::size_t{0}, std::size_t{3}, std::size_t{70000}}) {
             std::vector<double> head(head_n), tail(tail_n);
             for (std::size_t i = 0; i < head_n; ++i) head[i] = static_cast<double>(i);
@@ -127,8 +82,7 @@ TEST(ParallelConcat, SplitsAcrossChunks) {
             const auto out = parallel_concat<double>(head, tail);
             ASSERT_EQ(out.size(), head_n + tail_n);
             for (std::size_t i = 0; i < out.size(); ++i) {
-                const double want = i < head_n ? head[i] : tail[i - head_n];
-                ASSERT_EQ(out[i], want) << head_n << " " << tail_n << " " << i;
+                ASSERT_EQ(out[i], i < head_n ? head[i] : tail[i - head_n]) << head_n << " " << tail_n << " " << i;
             }
         }
     }

@@ -1,13 +1,13 @@
 #include <algorithm>
-#include <cmath>
 
 #include <gtest/gtest.h>
 
 #include "index/brute.hpp"
 #include "index_oracle.hpp"
-#include "polygon_layout.hpp"
+#include "polygon_fixture.hpp"
 
 using namespace vardelin;
+using vardelin::testing::Layout;
 
 namespace {
 
@@ -15,57 +15,46 @@ bool same_box(const Box& a, const Box& b) {
     return a.min_x == b.min_x && a.min_y == b.min_y && a.max_x == b.max_x && a.max_y == b.max_y;
 }
 
-TEST(ExteriorRingBox, HolesEmptyPartsAndNaN) {
-    TestPolygons t;
-    t.ring({{0, 0}, {10, 0}, {10, 5}, {0, 5}});
-    t.ring({{-50, -50}, {50, 50}, {-50, 50}});  // a hole larger than its shell never widens the box
-    t.end_part();
-    t.end_part();  // no rings: must not borrow the next part's exterior ring
-    t.ring({});
-    t.end_part();  // an empty exterior ring
-    t.ring({{oracle::kNaN, 1}, {2, oracle::kNaN}, {3, 4}});
-    t.end_part();
-    t.ring({{oracle::kNaN, oracle::kNaN}});
-    t.end_part();
-    const auto layout = t.layout();
-    ASSERT_EQ(layout.part_count(), 5u);
-    EXPECT_TRUE(same_box(exterior_ring_box(layout, 0), {0, 0, 10, 5}));
-    EXPECT_TRUE(same_box(exterior_ring_box(layout, 1), {0, 0, 0, 0}));
-    EXPECT_TRUE(same_box(exterior_ring_box(layout, 2), {0, 0, 0, 0}));
-    EXPECT_TRUE(same_box(exterior_ring_box(layout, 3), {2, 1, 3, 4}));
-    EXPECT_TRUE(same_box(exterior_ring_box(layout, 4), {oracle::kInf, oracle::kInf, -oracle::kInf, -oracle::kInf}));
-
+TEST(ExteriorRingBox, HolesEmptyPartsNaNAndBrokenOffsets) {
+    Layout l;
+    l.add({{{0, 0}, {10, 0}, {10, 5}, {0, 5}}, {{-50, -50}, {50, 50}, {-50, 50}}});  // a hole never widens
+    l.add({});    // no rings: must not borrow the next part's exterior ring
+    l.add({{}});  // an empty exterior ring
+    l.add({{{oracle::kNaN, 1}, {2, oracle::kNaN}, {3, 4}}});
+    l.add({{{oracle::kNaN, oracle::kNaN}}});
+    const auto layout = l.part_layout();
+    const Box want[] = {{0, 0, 10, 5}, {0, 0, 0, 0}, {0, 0, 0, 0}, {2, 1, 3, 4},
+                        {oracle::kInf, oracle::kInf, -oracle::kInf, -oracle::kInf}};
     const auto par = part_boxes_parallel(layout);
-    for (std::size_t p = 0; p < 5; ++p) EXPECT_TRUE(same_box(par[p], exterior_ring_box(layout, p)));
-}
+    ASSERT_EQ(layout.part_count(), 5u);
+    for (std::size_t p = 0; p < 5; ++p) {
+        EXPECT_TRUE(same_box(exterior_ring_box(layout, p), want[p])) << p;
+        EXPECT_TRUE(same_box(par[p], want[p])) << p;
+    }
 
-TEST(ExteriorRingBox, OffsetsOutsideTheArraysReadNothing) {
-    const std::vector<double> xs{1, 2, 3}, ys{1, 2, 3};
+    // Ring 1 starts at the end of xs, ring 2 has a negative end, ring 3 no end entry: all empty.
+    const std::vector<double> xs{1, 2, 3};
     const std::vector<i64> rings{0, 3, 99, -1}, parts{0, 1, 2, 3, 7};
-    const PartLayout layout{xs, ys, rings, parts};
-    EXPECT_TRUE(same_box(exterior_ring_box(layout, 0), {1, 1, 3, 3}));
-    EXPECT_TRUE(same_box(exterior_ring_box(layout, 1), {0, 0, 0, 0}));  // starts at the end of xs
-    EXPECT_TRUE(same_box(exterior_ring_box(layout, 2), {0, 0, 0, 0}));  // a negative end
-    EXPECT_TRUE(same_box(exterior_ring_box(layout, 3), {0, 0, 0, 0}));  // ring 3 has no end entry
-    const std::vector<i64> one{0};
-    EXPECT_EQ((PartLayout{xs, ys, rings, one}.part_count()), 0u);
+    const PartLayout broken{xs, xs, rings, parts};
+    EXPECT_TRUE(same_box(exterior_ring_box(broken, 0), {1, 1, 3, 3}));
+    for (std::size_t p = 1; p < 4; ++p) EXPECT_TRUE(same_box(exterior_ring_box(broken, p), {0, 0, 0, 0})) << p;
+    EXPECT_EQ((PartLayout{xs, xs, rings, std::vector<i64>{0}}.part_count()), 0u);
 }
 
-TEST(BruteForce, PointsShareTheCoordinateArrays) {
+TEST(BruteForce, PointsShareTheCoordinatesAndRankNaNQueriesByTheOtherAxis) {
     const auto pts = oracle::make_points("uniform", 50, 1);
     const auto b = BruteForce::over_points(pts.xs, pts.ys);
     EXPECT_EQ(b.bytes(), 0u);
-    EXPECT_EQ(pts.xs.use_count(), 3);  // min_x and max_x both refer to xs
-    const auto all = b.range({0, 0, 100, 100});
-    EXPECT_TRUE(std::is_sorted(all.begin(), all.end()));
-    EXPECT_EQ(all.size(), 50u);
-    // A point box with min_x > max_x matches no point.
+    EXPECT_EQ(pts.xs.use_count(), 3);  // min_x and max_x both refer to xs: nothing copied
     EXPECT_TRUE(b.range({60, 0, 40, 100}).empty());
+
+    Buffer<double> xs{0, 100, 50}, ys{10, 1, 5};
+    const auto c = BruteForce::over_points(make_shared_array(std::move(xs)), make_shared_array(std::move(ys)));
+    EXPECT_EQ(c.nearest(oracle::kNaN, 0, 3), (std::vector<u64>{1, 2, 0}));
 }
 
 TEST(BruteForce, PolygonPartBoxes) {
-    const auto t = square_parts(10);
-    const auto b = BruteForce::over_parts(t.layout());
+    const auto b = BruteForce::over_parts(vardelin::testing::square_parts(10).part_layout());
     EXPECT_EQ(b.size(), 10u);
     EXPECT_EQ(b.bytes(), 320u);
     // The rings-less part 4 and the empty-ring part 7 sit at the origin with part 0.
@@ -82,13 +71,7 @@ TEST(BruteForce, PolygonPartBoxes) {
     EXPECT_EQ(found[0].dist2, 0.0);
     EXPECT_EQ(found[1].dist2, 2.0);
     EXPECT_EQ(found[2].dist2, 2.0);
-    EXPECT_EQ(BruteForce::over_parts(TestPolygons{}.layout()).size(), 0u);
-}
-
-TEST(BruteForce, NaNQueryCoordinateRanksByTheOtherAxis) {
-    Buffer<double> xs{0, 100, 50}, ys{10, 1, 5};
-    const auto b = BruteForce::over_points(make_shared_array(std::move(xs)), make_shared_array(std::move(ys)));
-    EXPECT_EQ(b.nearest(oracle::kNaN, 0, 3), (std::vector<u64>{1, 2, 0}));
+    EXPECT_EQ(BruteForce::over_parts(Layout{}.part_layout()).size(), 0u);
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 
 #include "index/kdtree.hpp"
 #include "index_oracle.hpp"
-#include "stats/collector.hpp"
 
 using namespace vardelin;
 
@@ -15,26 +14,10 @@ PackedKdTree tree_of(Buffer<double> xs, Buffer<double> ys) {
     return PackedKdTree::build(make_shared_array(std::move(xs)), make_shared_array(std::move(ys)));
 }
 
-u64 layout_bytes(u64 n) {
-    const u64 ids = n * (n < 65536 ? 2 : 4);
-    return (8 + ids + 7) / 8 * 8 + 16 * n;
-}
-
-TEST(PackedKdTree, BufferSizesFollowTheLayout) {
-    EXPECT_EQ(tree_of({}, {}).bytes(), 8u);
-    const auto pts = oracle::make_points("uniform", 1000, 2);
-    auto t = PackedKdTree::build(pts.xs, pts.ys);
-    EXPECT_EQ(t.bytes(), 18008u);
-    t.attach_histogram(*collect_points(view(pts.xs), view(pts.ys)).histogram);
-    EXPECT_EQ(t.bytes(), 22104u);
-    EXPECT_EQ(tree_of(Buffer<double>(3, 1.0), Buffer<double>(3, 1.0)).bytes(), 8u + 6 + 2 + 48);
-}
-
-TEST(PackedKdTree, WideIdsFrom65536Points) {
-    for (std::size_t n : {std::size_t{65535}, std::size_t{65536}}) {
+TEST(PackedKdTree, WideIdsFrom65536PointsAnswerExactly) {
+    for (std::size_t n : {std::size_t{65535}, std::size_t{65536}}) {  // ids widen to 4 bytes at 65536
         const auto pts = oracle::make_points("clustered", n, 6);
         const auto t = PackedKdTree::build(pts.xs, pts.ys);
-        EXPECT_EQ(t.bytes(), layout_bytes(n));
         for (const Box& q : oracle::query_boxes(2, 5)) {
             auto got = t.range(q);
             std::sort(got.begin(), got.end());
@@ -55,14 +38,6 @@ TEST(PackedKdTree, AreaIgnoresNaNAndNeedsAFiniteMinimumX) {
     EXPECT_EQ(tree_of({}, {}).area(), 0.0);
 }
 
-TEST(PackedKdTree, RadiusSearchIsClosed) {
-    const auto t = tree_of({3, 0, 3.0000001}, {4, 0, 4});
-    std::vector<u32> hits;
-    t.for_each_within(0, 0, 5, [&](u32 id) { hits.push_back(id); });
-    std::sort(hits.begin(), hits.end());
-    EXPECT_EQ(hits, (std::vector<u32>{0, 1}));
-}
-
 TEST(PackedKdTree, NearestBeyondTheRadiusCapAndNaNQueries) {
     // The point at 1e16 lies past the last radius pass: fewer than k come back.
     const auto t = tree_of({0, 1e16, oracle::kNaN}, {0, 0, 0});
@@ -71,8 +46,7 @@ TEST(PackedKdTree, NearestBeyondTheRadiusCapAndNaNQueries) {
     // A line of points has no area: the first radius is 1.5 * sqrt(k / pi) and grows from there.
     Buffer<double> xs, ys;
     for (int i = 0; i < 500; ++i) xs.push_back(i * 1000.0), ys.push_back(0.0);
-    const auto line = tree_of(std::move(xs), std::move(ys));
-    EXPECT_EQ(line.nearest(-5e6, 0, 2), (std::vector<u64>{0, 1}));
+    EXPECT_EQ(tree_of(std::move(xs), std::move(ys)).nearest(-5e6, 0, 2), (std::vector<u64>{0, 1}));
 }
 
 TEST(PackedKdTree, AllEqualAndAllNaNPoints) {
@@ -83,20 +57,6 @@ TEST(PackedKdTree, AllEqualAndAllNaNPoints) {
     const auto nan = tree_of(Buffer<double>(300, oracle::kNaN), Buffer<double>(300, 1.0));
     EXPECT_TRUE(nan.range({-oracle::kInf, -oracle::kInf, oracle::kInf, oracle::kInf}).empty());
     EXPECT_TRUE(nan.nearest(0, 1, 5).empty());
-}
-
-TEST(PackedKdTree, HistogramDensityKeepsClusteredAnswersExact) {
-    const auto pts = oracle::make_points("clustered", 5000, 12);
-    auto t = PackedKdTree::build(pts.xs, pts.ys);
-    t.attach_histogram(*collect_points(view(pts.xs), view(pts.ys)).histogram);
-    ASSERT_TRUE(t.histogram());
-    // Queries in dense cells, sparse cells and far outside the extent.
-    for (const auto& [x, y] : oracle::query_points(pts, 4, 30)) {
-        const auto expected = oracle::sorted_dist2(pts, x, y);
-        const auto ids = t.nearest(x, y, 20);
-        ASSERT_EQ(ids.size(), 20u);
-        for (std::size_t i = 0; i < ids.size(); ++i) EXPECT_EQ(oracle::dist2(pts, ids[i], x, y), expected[i]);
-    }
 }
 
 }  // namespace
