@@ -50,7 +50,7 @@ double selectivity(const DatasetStats& stats, const QueryShape& shape) noexcept 
 CostModel::CostModel(const CostFactors& factors, u64 items, u64 queries, double selectivity_, bool is_knn) noexcept
     : c(factors), n(static_cast<double>(items)), q(static_cast<double>(queries)), s(selectivity_), knn(is_knn) {}
 
-// log2 0 is -inf and fmax ignores a NaN operand, so both maxima give 1 where the spec's do.
+// log2 0 is -inf and fmax ignores a NaN operand, so an empty dataset still costs one level.
 double CostModel::log_n() const noexcept { return std::fmax(std::log2(n), 1.0); }
 
 double CostModel::matches() const noexcept { return std::fmax(s * n, 1.0); }
