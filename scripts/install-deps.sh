@@ -12,6 +12,8 @@ case "$codename" in
 esac
 pkgs=("$boost" libtbb-dev libpolyclipping-dev nlohmann-json3-dev libgtest-dev clang "$clangrt")
 missing=()
+# Debian's own python3 ships venv and ensurepip separately.
+"$PYTHON" -c "import venv, ensurepip" 2>/dev/null || missing+=(python3-venv)
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
