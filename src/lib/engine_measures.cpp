@@ -1,22 +1,38 @@
+#include <array>
+#include <string>
+
 #include "lib/convert.hpp"
 #include "lib/py_engine.hpp"
 #include "query/distances.hpp"
 
 namespace vardelin::lib {
 
+namespace {
+
+// The four arrays of a pairwise distance: contiguity argument by argument in order, then one
+// length check over all of them.
+std::array<std::span<const double>, 4> pairwise_inputs(std::array<const InArray<double>*, 4> arrays,
+                                                       std::array<const char*, 4> names) {
+    std::array<std::span<const double>, 4> spans;
+    for (std::size_t i = 0; i < 4; ++i) {
+        const std::string message = std::string(names[i]) + " must be a contiguous float64 array";
+        spans[i] = contiguous(*arrays[i], message.c_str());
+    }
+    for (std::size_t i = 1; i < 4; ++i) {
+        require_same_length(spans[0].size(), spans[i].size(), "all coordinate arrays must have the same length");
+    }
+    return spans;
+}
+
+}  // namespace
+
 void bind_engine_measures(EngineClass& cls) {
     cls.def_static(
         "euclidean_distance",
         [](const InArray<double>& xs1, const InArray<double>& ys1, const InArray<double>& xs2,
            const InArray<double>& ys2) {
-            const auto x1 = contiguous(xs1, "xs1 must be a contiguous float64 array");
-            const auto y1 = contiguous(ys1, "ys1 must be a contiguous float64 array");
-            const auto x2 = contiguous(xs2, "xs2 must be a contiguous float64 array");
-            const auto y2 = contiguous(ys2, "ys2 must be a contiguous float64 array");
-            const char* length_message = "all coordinate arrays must have the same length";
-            require_same_length(x1.size(), y1.size(), length_message);
-            require_same_length(x1.size(), x2.size(), length_message);
-            require_same_length(x1.size(), y2.size(), length_message);
+            const auto [x1, y1, x2, y2] =
+                pairwise_inputs({&xs1, &ys1, &xs2, &ys2}, {"xs1", "ys1", "xs2", "ys2"});
             return to_numpy(euclidean_distance(x1, y1, x2, y2));
         },
         nb::arg("xs1").noconvert(), nb::arg("ys1").noconvert(), nb::arg("xs2").noconvert(),
@@ -26,14 +42,8 @@ void bind_engine_measures(EngineClass& cls) {
         "haversine_distance",
         [](const InArray<double>& lons1, const InArray<double>& lats1, const InArray<double>& lons2,
            const InArray<double>& lats2) {
-            const auto lo1 = contiguous(lons1, "lons1 must be a contiguous float64 array");
-            const auto la1 = contiguous(lats1, "lats1 must be a contiguous float64 array");
-            const auto lo2 = contiguous(lons2, "lons2 must be a contiguous float64 array");
-            const auto la2 = contiguous(lats2, "lats2 must be a contiguous float64 array");
-            const char* length_message = "all coordinate arrays must have the same length";
-            require_same_length(lo1.size(), la1.size(), length_message);
-            require_same_length(lo1.size(), lo2.size(), length_message);
-            require_same_length(lo1.size(), la2.size(), length_message);
+            const auto [lo1, la1, lo2, la2] =
+                pairwise_inputs({&lons1, &lats1, &lons2, &lats2}, {"lons1", "lats1", "lons2", "lats2"});
             return to_numpy(haversine_distance(lo1, la1, lo2, la2));
         },
         nb::arg("lons1").noconvert(), nb::arg("lats1").noconvert(), nb::arg("lons2").noconvert(),
