@@ -14,20 +14,20 @@ deps:
 	VENV=$(VENV) scripts/install-deps.sh
 
 build: deps
-	mkdir -p $(BUILD) && $(CMAKE) -S . -B $(BUILD)/release -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	mkdir -p $(BUILD) && $(CMAKE) -S . -B $(BUILD)/release -G Ninja -DVARDELIN_WERROR=ON -DCMAKE_BUILD_TYPE=Release \
 	    -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV))/bin/ninja \
 	    -DPython_EXECUTABLE=$(abspath $(PY)) > $(BUILD)/configure.log 2>&1 || (cat $(BUILD)/configure.log; exit 1)
 	$(CMAKE) --build $(BUILD)/release -j $(JOBS)
 	$(PY) scripts/link-package.py
 
 build-asan: deps
-	mkdir -p $(BUILD) && $(CMAKE) -S . -B $(BUILD)/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS=-O1 \
+	mkdir -p $(BUILD) && $(CMAKE) -S . -B $(BUILD)/asan -G Ninja -DVARDELIN_WERROR=ON -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS=-O1 \
 	    -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV))/bin/ninja \
 	    -DVARDELIN_PYTHON=OFF -DVARDELIN_SANITIZE=ON > $(BUILD)/configure-asan.log 2>&1 || (cat $(BUILD)/configure-asan.log; exit 1)
 	$(CMAKE) --build $(BUILD)/asan -j $(JOBS)
 
 build-fuzz: deps
-	mkdir -p $(BUILD) && $(CMAKE) -S . -B $(BUILD)/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	mkdir -p $(BUILD) && $(CMAKE) -S . -B $(BUILD)/fuzz -G Ninja -DVARDELIN_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	    -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV))/bin/ninja \
 	    -DVARDELIN_PYTHON=OFF -DVARDELIN_TESTS=OFF -DVARDELIN_FUZZ=ON > $(BUILD)/configure-fuzz.log 2>&1 || (cat $(BUILD)/configure-fuzz.log; exit 1)
 	$(CMAKE) --build $(BUILD)/fuzz -j $(JOBS)

@@ -13,6 +13,7 @@ using i64 = std::int64_t;
 
 inline constexpr u64 kU32Max = 4294967295ULL;
 inline constexpr double kEpsilon = 2.220446049250313e-16;
+inline constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 // Counters never wrap: a wrapped count would report less work than was done.
 constexpr u64 sat_add(u64 a, u64 b) noexcept {

@@ -7,6 +7,7 @@
 #include "core/numeric.hpp"
 #include "core/shared_array.hpp"
 #include "engine/engine.hpp"
+#include "query/hits.hpp"
 
 namespace vardelin {
 
@@ -16,6 +17,12 @@ namespace vardelin {
 inline u64 mask_bound(const Engine& engine) noexcept {
     return engine.is_polygons() ? engine.logical_count : engine.stats.n;
 }
+
+// The ids that every box (min_x, min_y, max_x, max_y) holds, ascending, as the multiset
+// intersection of one full range query per box in the given order. Stops querying at the
+// first box after which the running intersection is empty: later boxes run no query and
+// record nothing. Empty for no boxes.
+HitList intersect_ranges(Engine& engine, std::span<const std::array<double, 4>> boxes);
 
 // Masks of the hits of one full single query (metrics, delta scan, delta work and merge as
 // when Python calls it) over the whole dataset.

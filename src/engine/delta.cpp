@@ -1,6 +1,7 @@
 #include "engine/delta.hpp"
 
 #include <algorithm>
+#include <cmath>
 
 #include "core/append.hpp"
 #include "core/error.hpp"
@@ -39,24 +40,44 @@ void merge_delta(Engine& engine) {
     engine.delta_xs.clear();
     engine.delta_ys.clear();
     engine.delta_scan_work = 0;
-    engine.brute_force.reset();
-    engine.r_tree.reset();
-    engine.kd_tree.reset();
-    engine.grid.reset();
+    engine.indexes.clear();
 }
 
 std::vector<u32> delta_range(const Engine& engine, double min_x, double min_y, double max_x, double max_y) {
     std::vector<u32> hits;
     const std::size_t main_length = engine.x().size();
-    const std::size_t n = std::min(engine.delta_xs.size(), engine.delta_ys.size());
-    for (std::size_t j = 0; j < n; ++j) {
-        const double x = engine.delta_xs[j], y = engine.delta_ys[j];
+    const PointSpans delta = engine.delta();
+    for (std::size_t j = 0; j < delta.size(); ++j) {
+        const double x = delta.x(j), y = delta.y(j);
         // Written as comparisons so that a NaN on either side fails them.
         if (min_x <= x && x <= max_x && min_y <= y && y <= max_y) {
             hits.push_back(static_cast<u32>(main_length + j));
         }
     }
     return hits;
+}
+
+std::optional<u64> delta_work_threshold(IndexKind kind, u64 main_length) noexcept {
+    switch (kind) {
+        case IndexKind::BruteForce: break;
+        case IndexKind::RTree:
+        case IndexKind::KdTree: {
+            // A tree rebuild costs about n log n; below two points it never pays.
+            if (main_length < 2) break;
+            const u64 depth = saturating_cast<u64>(std::ceil(std::log2(static_cast<double>(main_length))));
+            return sat_mul(main_length, depth);
+        }
+        case IndexKind::Grid: return main_length;
+    }
+    return std::nullopt;
+}
+
+bool add_delta_work(Engine& engine, IndexKind kind, u64 work) {
+    sat_add_to(engine.delta_scan_work, work);
+    const auto threshold = delta_work_threshold(kind, engine.x().size());
+    if (!threshold || engine.delta_scan_work < *threshold) return false;
+    merge_delta(engine);
+    return true;
 }
 
 }  // namespace vardelin

@@ -4,19 +4,18 @@
 #include <vector>
 
 #include "core/numeric.hpp"
+#include "core/point_spans.hpp"
+#include "core/polygon_layout.hpp"
 #include "core/shared_array.hpp"
-#include "engine/coordinate_system.hpp"
 #include "engine/metrics.hpp"
+#include "engine/settings.hpp"
+#include "index/slots.hpp"
 #include "planner/cost_factors.hpp"
 #include "planner/index_mode.hpp"
 #include "stats/types.hpp"
 
 namespace vardelin {
 
-class BruteForce;
-class PackedRTree;
-class PackedKdTree;
-class UniformGrid;
 class PreparedPolygons;
 
 // One dataset (points, or polygons with holes and multi-part polygons) with everything built
@@ -28,10 +27,7 @@ struct Engine {
     SharedArray<i64> ring_offsets;  // present exactly on polygon datasets, with poly_offsets
     SharedArray<i64> poly_offsets;
     DatasetStats stats;
-    std::shared_ptr<const BruteForce> brute_force;
-    std::shared_ptr<const PackedRTree> r_tree;
-    std::shared_ptr<const PackedKdTree> kd_tree;
-    std::shared_ptr<const UniformGrid> grid;
+    IndexSlots indexes;
     std::vector<double> delta_xs;
     std::vector<double> delta_ys;
     std::shared_ptr<PreparedPolygons> prepared_polygons;
@@ -46,13 +42,12 @@ struct Engine {
     bool is_polygons() const noexcept { return static_cast<bool>(ring_offsets); }
     std::span<const double> x() const noexcept { return view(xs); }
     std::span<const double> y() const noexcept { return view(ys); }
+    // The main coordinates; every constructor and merge keeps the two arrays of one length.
+    PointSpans points() const { return {x(), y()}; }
+    // The points waiting in the delta buffer; appends grow both arrays together.
+    PointSpans delta() const { return {delta_xs, delta_ys}; }
+    // The polygon layout of a polygon dataset (empty for points), as every part reader takes it.
+    PolygonLayout layout() const noexcept { return {x(), y(), view(ring_offsets), view(poly_offsets)}; }
 };
-
-// A point dataset over arrays the caller has already checked (equal lengths, row limit);
-// gathers and times the statistics.
-Engine new_points(SharedArray<double> xs, SharedArray<double> ys);
-
-// Copies the caller's coordinates once into shared arrays, then builds the point dataset.
-Engine engine_from_points(std::span<const double> xs, std::span<const double> ys);
 
 }  // namespace vardelin

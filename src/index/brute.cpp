@@ -31,7 +31,7 @@ BruteForce BruteForce::over_points(SharedArray<double> xs, SharedArray<double> y
     return BruteForce(xs, ys, xs, ys);
 }
 
-BruteForce BruteForce::over_parts(const PartLayout& layout) {
+BruteForce BruteForce::over_parts(const PolygonLayout& layout) {
     const std::size_t parts = layout.part_count();
     Buffer<double> lx, ly, hx, hy;
     lx.reserve(parts), ly.reserve(parts), hx.reserve(parts), hy.reserve(parts);

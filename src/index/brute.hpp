@@ -12,7 +12,7 @@ namespace vardelin {
 class BruteForce {
 public:
     static BruteForce over_points(SharedArray<double> xs, SharedArray<double> ys);
-    static BruteForce over_parts(const PartLayout& layout);
+    static BruteForce over_parts(const PolygonLayout& layout);
 
     std::size_t size() const noexcept { return n_; }
     // Nothing of its own over points (the boxes are the coordinate arrays), else 32 per item.

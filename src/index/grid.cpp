@@ -25,7 +25,7 @@ inline double cell_size(double lo, double hi, std::size_t side) noexcept {
 
 }  // namespace
 
-UniformGrid UniformGrid::build(SharedArray<double> xs, SharedArray<double> ys) {
+UniformGrid UniformGrid::over_points(SharedArray<double> xs, SharedArray<double> ys) {
     UniformGrid g;
     if (!xs || !ys) xs = ys = make_shared_array(Buffer<double>());
     const std::span<const double> x = view(xs), y = view(ys);

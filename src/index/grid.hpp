@@ -12,7 +12,7 @@ namespace vardelin {
 // the point ids of each cell stored contiguously. Points only; shares the coordinate arrays.
 class UniformGrid {
 public:
-    static UniformGrid build(SharedArray<double> xs, SharedArray<double> ys);
+    static UniformGrid over_points(SharedArray<double> xs, SharedArray<double> ys);
 
     std::size_t size() const noexcept { return cell_items_.size(); }
     u64 bytes() const noexcept { return 4 * static_cast<u64>(cell_start_.capacity() + cell_items_.capacity()); }

@@ -93,7 +93,7 @@ constexpr std::size_t kFirstRoom = 256;
 
 }  // namespace
 
-PackedKdTree PackedKdTree::build(SharedArray<double> xs, SharedArray<double> ys) {
+PackedKdTree PackedKdTree::over_points(SharedArray<double> xs, SharedArray<double> ys) {
     PackedKdTree t;
     if (!xs || !ys) xs = ys = make_shared_array(Buffer<double>());
     const std::span<const double> x = view(xs), y = view(ys);

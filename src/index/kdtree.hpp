@@ -18,7 +18,7 @@ class PackedKdTree {
 public:
     static constexpr std::size_t kNodeSize = 64;
 
-    static PackedKdTree build(SharedArray<double> xs, SharedArray<double> ys);
+    static PackedKdTree over_points(SharedArray<double> xs, SharedArray<double> ys);
     // The Engine's builder hands over the dataset's histogram once, before the first search,
     // so nearest can start from the local density.
     void attach_histogram(const SpatialHistogram& histogram) { hist_ = histogram; }

@@ -1,4 +1,5 @@
 #pragma once
+#include <array>
 #include <cstdint>
 
 namespace vardelin {
@@ -18,6 +19,9 @@ constexpr const char* name_of(IndexKind kind) noexcept {
     }
     return "brute_force";
 }
+
+// Which index slots of a dataset are filled, by IndexKind number.
+using BuiltKinds = std::array<bool, kIndexKinds>;
 
 constexpr int column_of(IndexKind kind) noexcept { return static_cast<int>(kind); }
 

@@ -1,45 +1,19 @@
 #include "index/part_boxes.hpp"
 
-#include <algorithm>
-#include <cmath>
-#include <limits>
-
-#include <tbb/blocked_range.h>
-#include <tbb/parallel_for.h>
+#include "core/parallel_map.hpp"
 
 namespace vardelin {
 
-Box exterior_ring_box(const PartLayout& layout, std::size_t p) noexcept {
-    const Box empty{0.0, 0.0, 0.0, 0.0};
-    // Offsets are read as unsigned positions; a negative one becomes huge and fails the checks.
-    const u64 ring = static_cast<u64>(layout.poly_offsets[p]);
-    const u64 ring_end = static_cast<u64>(layout.poly_offsets[p + 1]);
-    // A part without rings has no exterior ring: taking ring poly_offsets[p] anyway would read
-    // the next part's exterior ring.
-    // (ring_end <= ring also catches ring = 2^64 - 1, so ring + 1 below cannot wrap.)
-    if (ring_end <= ring || ring + 1 >= layout.ring_offsets.size()) return empty;
-    const u64 begin = static_cast<u64>(layout.ring_offsets[ring]);
-    const u64 end = std::min<u64>(static_cast<u64>(layout.ring_offsets[ring + 1]),
-                                  std::min(layout.xs.size(), layout.ys.size()));
-    if (end <= begin) return empty;
-    constexpr double inf = std::numeric_limits<double>::infinity();
-    Box b{inf, inf, -inf, -inf};
-    for (u64 i = begin; i < end; ++i) {
-        b.min_x = std::fmin(b.min_x, layout.xs[i]);
-        b.max_x = std::fmax(b.max_x, layout.xs[i]);
-        b.min_y = std::fmin(b.min_y, layout.ys[i]);
-        b.max_y = std::fmax(b.max_y, layout.ys[i]);
-    }
+Box exterior_ring_box(const PolygonLayout& layout, std::size_t p) noexcept {
+    const IndexRange ring = layout.exterior(p);
+    if (ring.empty()) return kEmptyBox;
+    Box b = kFoldStart;
+    for (u64 i = ring.begin; i < ring.end; ++i) fold_point(b, layout.xs[i], layout.ys[i]);
     return b;
 }
 
-Buffer<Box> part_boxes_parallel(const PartLayout& layout) {
-    Buffer<Box> boxes;
-    boxes.resize(layout.part_count());
-    tbb::parallel_for(tbb::blocked_range<std::size_t>(0, boxes.size()), [&](const tbb::blocked_range<std::size_t>& r) {
-        for (std::size_t p = r.begin(); p != r.end(); ++p) boxes[p] = exterior_ring_box(layout, p);
-    });
-    return boxes;
+Buffer<Box> part_boxes_parallel(const PolygonLayout& layout) {
+    return parallel_map<Box>(layout.part_count(), [&](std::size_t p) { return exterior_ring_box(layout, p); });
 }
 
 }  // namespace vardelin

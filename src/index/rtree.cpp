@@ -23,13 +23,6 @@ inline u32 hilbert_cell(double centre, double origin, double width) noexcept {
     return std::min(saturating_cast<u32>(f), kHilbertSide - 1);
 }
 
-Box fold(const Box& a, const Box& b) noexcept {
-    return {std::fmin(a.min_x, b.min_x), std::fmin(a.min_y, b.min_y), std::fmax(a.max_x, b.max_x),
-            std::fmax(a.max_y, b.max_y)};
-}
-
-constexpr Box kFoldStart{kInfinity, kInfinity, -kInfinity, -kInfinity};
-
 struct Scratch {
     std::vector<u64> search_queue;
     bool search_queue_taken = false;
@@ -78,10 +71,10 @@ PackedRTree PackedRTree::pack(std::size_t n, const BoxOf& box_of, bool points) {
     const Box ext = tbb::parallel_reduce(
         tbb::blocked_range<std::size_t>(0, n, 1 << 15), kFoldStart,
         [&](const tbb::blocked_range<std::size_t>& r, Box acc) {
-            for (std::size_t i = r.begin(); i != r.end(); ++i) acc = fold(acc, box_of(i));
+            for (std::size_t i = r.begin(); i != r.end(); ++i) acc = fold_boxes(acc, box_of(i));
             return acc;
         },
-        fold);
+        fold_boxes);
     const double w = ext.max_x - ext.min_x > 0.0 ? ext.max_x - ext.min_x : 1.0;
     const double h = ext.max_y - ext.min_y > 0.0 ? ext.max_y - ext.min_y : 1.0;
 
@@ -120,7 +113,7 @@ PackedRTree PackedRTree::pack(std::size_t n, const BoxOf& box_of, bool points) {
                 const std::size_t first = child_begin + j * kNodeSize;
                 const std::size_t last = std::min(first + kNodeSize, child_end);
                 Box b = kFoldStart;
-                for (std::size_t c = first; c < last; ++c) b = fold(b, boxes[c]);
+                for (std::size_t c = first; c < last; ++c) b = fold_boxes(b, boxes[c]);
                 boxes[child_end + j] = b;
                 set_id(child_end + j, first);
             }
@@ -134,7 +127,7 @@ PackedRTree PackedRTree::over_points(std::span<const double> xs, std::span<const
     return pack(n, [&](std::size_t i) { return Box{xs[i], ys[i], xs[i], ys[i]}; }, true);
 }
 
-PackedRTree PackedRTree::build_polygons(const PartLayout& layout) {
+PackedRTree PackedRTree::over_parts(const PolygonLayout& layout) {
     const Buffer<Box> boxes = part_boxes_parallel(layout);
     return pack(boxes.size(), [&](std::size_t i) { return boxes[i]; }, false);
 }

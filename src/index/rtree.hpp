@@ -42,7 +42,7 @@ public:
     // infinite distance, and a query box with a NaN coordinate matches no point.
     static PackedRTree over_points(std::span<const double> xs, std::span<const double> ys);
     // One exterior-ring box per part, computed on the worker pool.
-    static PackedRTree build_polygons(const PartLayout& layout);
+    static PackedRTree over_parts(const PolygonLayout& layout);
 
     std::size_t size() const noexcept { return n_; }
     std::size_t nodes() const noexcept { return nodes_; }

@@ -24,17 +24,6 @@ struct PointHit {
     double x, y;
 };
 
-inline constexpr double kInfinity = std::numeric_limits<double>::infinity();
-
-inline bool has_nan(const Box& b) noexcept {
-    return std::isnan(b.min_x) || std::isnan(b.min_y) || std::isnan(b.max_x) || std::isnan(b.max_y);
-}
-
-// Closed-box test written as ordered comparisons, so a NaN on either side means no match.
-inline bool point_in_box(double x, double y, const Box& q) noexcept {
-    return x >= q.min_x && q.max_x >= x && y >= q.min_y && q.max_y >= y;
-}
-
 // Keeps the `k` nearest of the candidates appended after `base`, nearest first. Ties stay in
 // the selection's order; a NaN distance ranks last so the order stays a strict weak order.
 inline void keep_nearest(std::vector<Neighbor>& buf, std::size_t base, u64 k) {

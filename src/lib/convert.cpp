@@ -31,6 +31,11 @@ u64 to_u64(nb::handle value, const char* name) {
     return static_cast<u64>(v);
 }
 
+std::optional<u64> to_optional_u64(nb::handle value, const char* name) {
+    if (!value.is_valid() || value.is_none()) return std::nullopt;
+    return to_u64(value, name);
+}
+
 void require_sequence(nb::handle value, const char* name) {
     if (PyUnicode_Check(value.ptr())) {
         throw nb::type_error((std::string("argument '") + name + "': Can't extract `str` to `Vec`").c_str());

@@ -1,6 +1,7 @@
 #pragma once
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <span>
 #include <string>
 #include <type_traits>
@@ -91,6 +92,10 @@ nb::list to_int_list(const Items& items) {
 // Unsigned parameters go through __index__: a float is TypeError, a negative or too large
 // value the interpreter's OverflowError.
 u64 to_u64(nb::handle value, const char* name);
+
+// An optional unsigned parameter (`total_q_count=None`): None gives no value and is not
+// converted; anything else goes through to_u64.
+std::optional<u64> to_optional_u64(nb::handle value, const char* name);
 
 // Sequence arguments accept any object that passes the interpreter's sequence check, except a
 // str; otherwise TypeError naming the argument.

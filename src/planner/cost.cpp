@@ -20,16 +20,7 @@ namespace {
 
 double histogram_selectivity(const DatasetStats& stats, const SpatialHistogram& h, const Box& box) noexcept {
     if (stats.n == 0) return 1.0;
-    const int col_lo = cell_of(box.min_x, h.min_x, h.cell_w, kHistogramSide);
-    const int col_hi = cell_of(box.max_x, h.min_x, h.cell_w, kHistogramSide);
-    const int row_lo = cell_of(box.min_y, h.min_y, h.cell_h, kHistogramSide);
-    const int row_hi = cell_of(box.max_y, h.min_y, h.cell_h, kHistogramSide);
-    u64 sum = 0;
-    for (int row = row_lo; row <= row_hi; ++row) {
-        for (int col = col_lo; col <= col_hi; ++col) {
-            sum += h.counts[static_cast<std::size_t>(row * kHistogramSide + col)];
-        }
-    }
+    const u64 sum = h.count_in(box);
     return std::fmin(static_cast<double>(sum) / static_cast<double>(stats.n), 1.0);
 }
 

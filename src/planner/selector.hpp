@@ -9,9 +9,6 @@
 
 namespace vardelin {
 
-// Which index slots of a dataset are filled, by IndexKind number.
-using BuiltKinds = std::array<bool, kIndexKinds>;
-
 // Datasets below this size are scanned unless an index already exists.
 inline constexpr u64 kMinIndexedItems = 500;
 

@@ -16,9 +16,10 @@ struct Ranked {
 
 }  // namespace
 
-std::vector<u64> knn_indices_from_candidates(std::span<const double> xs, std::span<const double> ys, u64 k,
-                                             std::span<const u32> candidates, double x, double y) {
-    const std::size_t rows = std::min(xs.size(), ys.size());
+std::vector<u64> knn_indices_from_candidates(const PointSpans& points, u64 k, std::span<const u32> candidates,
+                                             double x, double y) {
+    const std::span<const double> xs = points.xs(), ys = points.ys();
+    const std::size_t rows = points.size();
     for (const u32 c : candidates) {
         if (c >= rows) {
             throw Error("candidate " + std::to_string(c) + " is out of bounds for " + std::to_string(rows) + " rows");

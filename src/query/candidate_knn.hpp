@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "core/numeric.hpp"
+#include "core/point_spans.hpp"
 
 namespace vardelin {
 
@@ -10,7 +11,7 @@ namespace vardelin {
 // every occurrence of a repeated candidate competes on its own. Ties come in no fixed order
 // and NaN distances rank last. A candidate at or beyond the coordinate arrays is refused with
 // Error before anything is read.
-std::vector<u64> knn_indices_from_candidates(std::span<const double> xs, std::span<const double> ys, u64 k,
-                                             std::span<const u32> candidates, double x, double y);
+std::vector<u64> knn_indices_from_candidates(const PointSpans& points, u64 k, std::span<const u32> candidates,
+                                             double x, double y);
 
 }  // namespace vardelin

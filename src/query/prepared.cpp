@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 
+#include "core/box.hpp"
 #include "core/error.hpp"
 #include "query/crossing.hpp"
 #include "query/range.hpp"
@@ -22,14 +22,12 @@ std::size_t band_index(double y, double y_min, double inv_h, std::size_t nbands)
 }
 
 // Parity over every edge of every ring of the part: what the bands compute, without them.
-bool whole_part_contains(std::span<const double> xs, std::span<const double> ys, std::span<const i64> ring_offsets,
-                         std::span<const i64> poly_offsets, u64 part, double x, double y) {
-    const PartRings rings = part_rings(ring_offsets, poly_offsets, part);
-    const u64 count = std::min(xs.size(), ys.size());
+bool whole_part_contains(const PolygonLayout& layout, u64 part, double x, double y) noexcept {
+    const IndexRange rings = layout.part_rings(part);
     bool inside = false;
-    for (u64 r = rings.first; r < rings.last; ++r) {
-        const RingSpan ring = ring_span(ring_offsets, r, count);
-        if (ring_contains(xs.data(), ys.data(), ring.begin, ring.end, x, y)) inside = !inside;
+    for (u64 r = rings.begin; r < rings.end; ++r) {
+        const IndexRange ring = layout.ring(r);
+        if (ring_contains(layout.xs.data(), layout.ys.data(), ring.begin, ring.end, x, y)) inside = !inside;
     }
     return inside;
 }
@@ -64,17 +62,16 @@ std::vector<i64> band_size_steps(std::span<const double> ys, const std::vector<u
 
 std::size_t PartBands::band_of(double y) const noexcept { return band_index(y, y_min, inv_h, band_count()); }
 
-PartBands build_part_bands(std::span<const double> ys, u64 coordinate_count, std::span<const i64> ring_offsets,
-                           std::span<const i64> poly_offsets, u64 part) {
+PartBands build_part_bands(const PolygonLayout& layout, u64 part) {
     PartBands out;
-    const PartRings rings = part_rings(ring_offsets, poly_offsets, part);
-    const u64 limit = std::min<u64>(coordinate_count, ys.size());
-    out.coordinate_count = limit;
+    const std::span<const double> ys = layout.ys;
+    const IndexRange rings = layout.part_rings(part);
+    out.coordinate_count = layout.coordinate_count();
 
     u64 edge_count = 0;
     bool fits = true;
-    for (u64 r = rings.first; r < rings.last; ++r) {
-        const RingSpan ring = ring_span(ring_offsets, r, limit);
+    for (u64 r = rings.begin; r < rings.end; ++r) {
+        const IndexRange ring = layout.ring(r);
         if (ring.size() < 2) continue;
         edge_count += ring.size();
         fits = fits && ring.end - 1 <= kU32Max;
@@ -85,10 +82,10 @@ PartBands build_part_bands(std::span<const double> ys, u64 coordinate_count, std
     }
 
     out.edges.reserve(checked_mul(edge_count, 2));
-    double y_min = std::numeric_limits<double>::infinity();
-    double y_max = -std::numeric_limits<double>::infinity();
-    for (u64 r = rings.first; r < rings.last; ++r) {
-        const RingSpan ring = ring_span(ring_offsets, r, limit);
+    double y_min = kInfinity;
+    double y_max = -kInfinity;
+    for (u64 r = rings.begin; r < rings.end; ++r) {
+        const IndexRange ring = layout.ring(r);
         if (ring.size() < 2) continue;
         for (u64 k = ring.begin; k < ring.end; ++k) {
             out.edges.push_back(static_cast<u32>(k));
@@ -143,15 +140,12 @@ PreparedPolygons::PreparedPolygons(std::vector<std::uint8_t> banded)
 
 PreparedPolygons::~PreparedPolygons() = default;
 
-const PartBands& PreparedPolygons::bands(u64 part, std::span<const double> xs, std::span<const double> ys,
-                                         std::span<const i64> ring_offsets,
-                                         std::span<const i64> poly_offsets) const {
+const PartBands& PreparedPolygons::bands(u64 part, const PolygonLayout& layout) const {
     if (part >= banded_.size()) throw InternalError("prepared polygon part out of range");
     Cell& cell = cells_[part];
     // A build that throws leaves the flag unset, so a later call tries again.
     std::call_once(cell.once, [&] {
-        cell.owned = std::make_unique<const PartBands>(
-            build_part_bands(ys, std::min(xs.size(), ys.size()), ring_offsets, poly_offsets, part));
+        cell.owned = std::make_unique<const PartBands>(build_part_bands(layout, part));
         cell.ready.store(cell.owned.get(), std::memory_order_release);
     });
     return *cell.owned;
@@ -162,14 +156,13 @@ const PartBands* PreparedPolygons::built_bands(u64 part) const noexcept {
     return cells_[part].ready.load(std::memory_order_acquire);
 }
 
-bool PreparedPolygons::contains(u64 part, std::span<const double> xs, std::span<const double> ys,
-                                std::span<const i64> ring_offsets, std::span<const i64> poly_offsets, double x,
-                                double y) const {
+bool PreparedPolygons::contains(u64 part, const PolygonLayout& layout, double x, double y) const {
     if (part >= banded_.size()) throw InternalError("prepared polygon part out of range");
-    if (!banded_[part]) return pip_raw(xs, ys, ring_offsets, poly_offsets, part, x, y);
-    const PartBands& b = bands(part, xs, ys, ring_offsets, poly_offsets);
-    if (b.whole_part) return whole_part_contains(xs, ys, ring_offsets, poly_offsets, part, x, y);
-    if (std::min(xs.size(), ys.size()) < b.coordinate_count) {
+    if (!banded_[part]) return pip_raw(layout, part, x, y);
+    const PartBands& b = bands(part, layout);
+    if (b.whole_part) return whole_part_contains(layout, part, x, y);
+    const std::span<const double> xs = layout.xs, ys = layout.ys;
+    if (layout.coordinate_count() < b.coordinate_count) {
         throw InternalError("prepared polygon coordinates changed");
     }
     const std::size_t band = b.band_of(y);

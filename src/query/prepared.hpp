@@ -3,10 +3,10 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <span>
 #include <vector>
 
 #include "core/numeric.hpp"
+#include "core/polygon_layout.hpp"
 
 namespace vardelin {
 
@@ -38,8 +38,7 @@ struct PartBands {
 
 // Builds the bands of one part with `nbands` bands at most. The number of bands is lowered
 // (halved until it fits) when the band entries would exceed kMaxBandEntriesPerEdge per edge.
-PartBands build_part_bands(std::span<const double> ys, u64 coordinate_count, std::span<const i64> ring_offsets,
-                           std::span<const i64> poly_offsets, u64 part);
+PartBands build_part_bands(const PolygonLayout& layout, u64 part);
 
 // Point-in-polygon tests of the containment joins. Per part a flag (the part has enough edges
 // to be worth banding) and a cell built on first use, once, also when several threads need the
@@ -57,12 +56,10 @@ public:
     // The test the joins call: pip_raw for unbanded parts, else one even-odd count over the
     // edges of all rings of the part in the point's band. The two agree on parts whose holes
     // lie inside the exterior without overlapping.
-    bool contains(u64 part, std::span<const double> xs, std::span<const double> ys,
-                  std::span<const i64> ring_offsets, std::span<const i64> poly_offsets, double x, double y) const;
+    bool contains(u64 part, const PolygonLayout& layout, double x, double y) const;
 
     // The bands of a part, built first if needed. Thread-safe.
-    const PartBands& bands(u64 part, std::span<const double> xs, std::span<const double> ys,
-                           std::span<const i64> ring_offsets, std::span<const i64> poly_offsets) const;
+    const PartBands& bands(u64 part, const PolygonLayout& layout) const;
 
     // The bands of a part if some call has built them, else null.
     const PartBands* built_bands(u64 part) const noexcept;

@@ -15,9 +15,6 @@ namespace vardelin {
 
 namespace {
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr Box kEmptyFold{kInf, kInf, -kInf, -kInf};
-
 // NaN is skipped on its own axis only: a NaN x still contributes its y. The accumulators are
 // never NaN, so these comparisons are fmin/fmax, written so that the loop vectorises.
 template <bool Copy>
@@ -42,7 +39,7 @@ template <bool Copy>
 Box parallel_fold(std::span<const double> xs, std::span<const double> ys, double* out_x, double* out_y) {
     const std::size_t n = std::min(xs.size(), ys.size());
     return tbb::parallel_reduce(
-        tbb::blocked_range<std::size_t>(0, n, 1 << 15), kEmptyFold,
+        tbb::blocked_range<std::size_t>(0, n, 1 << 15), kFoldStart,
         [&](const tbb::blocked_range<std::size_t>& r, Box acc) {
             return fold_range<Copy>(xs.data(), ys.data(), r.begin(), r.end(), acc, out_x, out_y);
         },
@@ -50,11 +47,6 @@ Box parallel_fold(std::span<const double> xs, std::span<const double> ys, double
 }
 
 }  // namespace
-
-Box fold_boxes(const Box& a, const Box& b) noexcept {
-    return {std::fmin(a.min_x, b.min_x), std::fmin(a.min_y, b.min_y), std::fmax(a.max_x, b.max_x),
-            std::fmax(a.max_y, b.max_y)};
-}
 
 Box compute_extent(std::span<const double> xs, std::span<const double> ys) {
     return parallel_fold<false>(xs, ys, nullptr, nullptr);
@@ -156,46 +148,35 @@ DatasetStats collect_points(std::span<const double> xs, std::span<const double> 
     return stats;
 }
 
-DatasetStats collect_polygons(std::span<const double> xs, std::span<const double> ys,
-                              std::span<const i64> ring_offsets, std::span<const i64> poly_offsets) {
+DatasetStats collect_polygons(const PolygonLayout& layout) {
     DatasetStats stats;
-    const u64 parts = poly_offsets.empty() ? 0 : poly_offsets.size() - 1;
+    const u64 parts = layout.part_count();
     if (parts == 0) return stats;  // Empty, Unknown, no extent
     stats.n = parts;
     stats.kind = GeometryKind::Polygon;
-    if (!settle_extent(stats, compute_extent(xs, ys))) return stats;
+    if (!settle_extent(stats, compute_extent(layout.xs, layout.ys))) return stats;
     SpatialHistogram& hist = *stats.histogram;
-    hist.counts = build_polygon_centroid_histogram(xs, ys, ring_offsets, poly_offsets, parts, hist.min_x,
-                                                   hist.min_y, hist.cell_w, hist.cell_h);
+    hist.counts = build_polygon_centroid_histogram(layout, hist.min_x, hist.min_y, hist.cell_w, hist.cell_h);
     return stats;
 }
 
-std::array<u32, kHistogramCells> build_polygon_centroid_histogram(
-    std::span<const double> xs, std::span<const double> ys, std::span<const i64> ring_offsets,
-    std::span<const i64> poly_offsets, std::size_t parts, double min_x, double min_y, double cell_w,
-    double cell_h) {
+std::array<u32, kHistogramCells> build_polygon_centroid_histogram(const PolygonLayout& layout, double min_x,
+                                                                  double min_y, double cell_w, double cell_h) {
     using Counts = std::array<u32, kHistogramCells>;
-    // The callers vouch for the layout; these bounds only keep a broken one from reading past
-    // the arrays.
-    parts = std::min(parts, poly_offsets.empty() ? std::size_t{0} : poly_offsets.size() - 1);
-    const u64 coords = std::min(xs.size(), ys.size());
+    const std::size_t parts = layout.part_count();
     const std::size_t chunk = std::max<std::size_t>(parts / worker_threads(), 4096);
     auto partial = map_chunks(parts, chunk, [&](std::size_t, std::size_t b, std::size_t e) {
         Counts counts{};
         for (std::size_t p = b; p < e; ++p) {
-            const u64 ring = static_cast<u64>(poly_offsets[p]);
-            if (ring == static_cast<u64>(poly_offsets[p + 1])) continue;  // a part without rings
-            if (ring_offsets.size() < 2 || ring > ring_offsets.size() - 2) continue;
-            const u64 a = static_cast<u64>(ring_offsets[ring]);
-            const u64 end = static_cast<u64>(ring_offsets[ring + 1]);
-            if (end <= a || end > coords) continue;
+            const IndexRange ring = layout.exterior(p);
+            if (ring.empty()) continue;
             double sx = 0.0;
             double sy = 0.0;
-            for (u64 i = a; i < end; ++i) {
-                sx += xs[i];
-                sy += ys[i];
+            for (u64 i = ring.begin; i < ring.end; ++i) {
+                sx += layout.xs[i];
+                sy += layout.ys[i];
             }
-            const double k = static_cast<double>(end - a);
+            const double k = static_cast<double>(ring.size());
             const int col = cell_of(sx / k, min_x, cell_w, kHistogramSide);
             const int row = cell_of(sy / k, min_y, cell_h, kHistogramSide);
             ++counts[static_cast<std::size_t>(row * kHistogramSide + col)];

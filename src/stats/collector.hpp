@@ -3,6 +3,7 @@
 #include <span>
 #include <vector>
 
+#include "core/polygon_layout.hpp"
 #include "stats/types.hpp"
 
 namespace vardelin {
@@ -23,11 +24,7 @@ DatasetStats collect_points(std::span<const double> xs, std::span<const double> 
 DatasetStats collect_points(std::span<const double> xs, std::span<const double> ys, const Box& folded);
 
 // Statistics of a polygon dataset: n counts parts, the histogram counts exterior-ring centroids.
-DatasetStats collect_polygons(std::span<const double> xs, std::span<const double> ys,
-                              std::span<const i64> ring_offsets, std::span<const i64> poly_offsets);
-
-// Merges two raw folds; the result does not depend on how the input was split.
-Box fold_boxes(const Box& a, const Box& b) noexcept;
+DatasetStats collect_polygons(const PolygonLayout& layout);
 
 // Copies the pairs into `out_x`, `out_y` (already sized) and folds their raw extent in the
 // same pass, so construction reads its input once instead of twice.
@@ -35,10 +32,8 @@ Box copy_and_fold(std::span<const double> xs, std::span<const double> ys, double
 
 // Counts every part 0 ... parts-1 with a non-empty exterior ring in the cell of the plain
 // average of that ring's stored vertices (no area weighting; holes and other parts ignored).
-std::array<u32, kHistogramCells> build_polygon_centroid_histogram(
-    std::span<const double> xs, std::span<const double> ys, std::span<const i64> ring_offsets,
-    std::span<const i64> poly_offsets, std::size_t parts, double min_x, double min_y, double cell_w,
-    double cell_h);
+std::array<u32, kHistogramCells> build_polygon_centroid_histogram(const PolygonLayout& layout, double min_x,
+                                                                  double min_y, double cell_w, double cell_h);
 
 // Side of a histogram cell for an extent side: degenerate and non-numeric sides still give a
 // usable grid.

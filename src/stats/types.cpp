@@ -22,17 +22,16 @@ const char* name_of(Distribution distribution) noexcept {
     return "Unknown";
 }
 
-bool SpatialHistogram::has_any_in_bbox(const Box& box) const noexcept {
+u64 SpatialHistogram::count_in(const Box& box) const noexcept {
     const int col_lo = cell_of(box.min_x, min_x, cell_w, kHistogramSide);
     const int col_hi = cell_of(box.max_x, min_x, cell_w, kHistogramSide);
     const int row_lo = cell_of(box.min_y, min_y, cell_h, kHistogramSide);
     const int row_hi = cell_of(box.max_y, min_y, cell_h, kHistogramSide);
+    u64 sum = 0;
     for (int row = row_lo; row <= row_hi; ++row) {
-        for (int col = col_lo; col <= col_hi; ++col) {
-            if (counts[static_cast<std::size_t>(row * kHistogramSide + col)] != 0) return true;
-        }
+        for (int col = col_lo; col <= col_hi; ++col) sum += counts[static_cast<std::size_t>(row * kHistogramSide + col)];
     }
-    return false;
+    return sum;
 }
 
 }  // namespace vardelin

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "core/box.hpp"
 #include "core/numeric.hpp"
 
 namespace vardelin {
@@ -13,10 +14,6 @@ enum class Distribution : std::uint8_t { Uniform = 0, Clustered = 1, Unknown = 2
 
 const char* name_of(GeometryKind kind) noexcept;
 const char* name_of(Distribution distribution) noexcept;
-
-struct Box {
-    double min_x = 0, min_y = 0, max_x = 0, max_y = 0;
-};
 
 // Maps v to one of k cells of size `size` from `origin`. Values beyond the grid land in the
 // border cells and a NaN quotient in cell 0, so every coordinate has a cell.
@@ -38,9 +35,11 @@ struct SpatialHistogram {
     std::array<u32, kHistogramCells> counts{};
     double min_x = 0, min_y = 0, cell_w = 0, cell_h = 0;
 
-    // The box must be normalised (min <= max on each axis). Conservative: clamping to the
-    // border cells means a box beyond the extent still looks at the nearest border cells.
-    bool has_any_in_bbox(const Box& box) const noexcept;
+    // The sum of the cells the box overlaps. The box must be normalised (min <= max on each
+    // axis). Conservative: clamping to the border cells means a box beyond the extent still
+    // counts the nearest border cells.
+    u64 count_in(const Box& box) const noexcept;
+    bool has_any_in_bbox(const Box& box) const noexcept { return count_in(box) != 0; }
 };
 
 struct DatasetStats {

@@ -3,7 +3,7 @@
 #include <span>
 
 #include "core/numeric.hpp"
-#include "engine/parsed_polygons.hpp"
+#include "core/parsed_polygons.hpp"
 #include "wkb/fault.hpp"
 
 namespace vardelin {

@@ -6,7 +6,7 @@
 
 #include "core/shared_array.hpp"
 #include "engine/engine.hpp"
-#include "engine/polygons.hpp"
+#include "engine/construction.hpp"
 #include "index/part_boxes.hpp"
 
 namespace vardelin::testing {
@@ -29,7 +29,7 @@ struct Layout {
         poly_offsets.push_back(static_cast<i64>(ring_offsets.size() - 1));
     }
     u64 parts() const { return poly_offsets.size() - 1; }
-    PartLayout part_layout() const { return {xs, ys, ring_offsets, poly_offsets}; }
+    PolygonLayout part_layout() const { return {xs, ys, ring_offsets, poly_offsets}; }
 };
 
 template <class T>

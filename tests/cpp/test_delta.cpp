@@ -5,9 +5,9 @@
 
 #include "core/error.hpp"
 #include "core/parallel_concat.hpp"
+#include "engine/construction.hpp"
 #include "engine/delta.hpp"
-#include "engine/delta_work.hpp"
-#include "engine/index_build.hpp"
+#include "engine/indexes.hpp"
 
 using namespace vardelin;
 
@@ -35,7 +35,7 @@ TEST(DeltaMerge, EmptyBufferKeepsIndexesAndWork) {
     merge_delta(e);
     EXPECT_EQ(e.xs.get(), before);
     EXPECT_EQ(e.delta_scan_work, 5u);
-    EXPECT_TRUE(e.grid);
+    EXPECT_TRUE(e.indexes.built(IndexKind::Grid));
 }
 
 TEST(DeltaRange, ClosedBoxAsGivenWithIdsAfterMain) {

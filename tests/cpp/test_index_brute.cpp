@@ -35,10 +35,10 @@ TEST(ExteriorRingBox, HolesEmptyPartsNaNAndBrokenOffsets) {
     // Ring 1 starts at the end of xs, ring 2 has a negative end, ring 3 no end entry: all empty.
     const std::vector<double> xs{1, 2, 3};
     const std::vector<i64> rings{0, 3, 99, -1}, parts{0, 1, 2, 3, 7};
-    const PartLayout broken{xs, xs, rings, parts};
+    const PolygonLayout broken{xs, xs, rings, parts};
     EXPECT_TRUE(same_box(exterior_ring_box(broken, 0), {1, 1, 3, 3}));
     for (std::size_t p = 1; p < 4; ++p) EXPECT_TRUE(same_box(exterior_ring_box(broken, p), {0, 0, 0, 0})) << p;
-    EXPECT_EQ((PartLayout{xs, xs, rings, std::vector<i64>{0}}.part_count()), 0u);
+    EXPECT_EQ((PolygonLayout{xs, xs, rings, std::vector<i64>{0}}.part_count()), 0u);
 }
 
 TEST(BruteForce, PointsShareTheCoordinatesAndRankNaNQueriesByTheOtherAxis) {

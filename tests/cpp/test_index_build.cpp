@@ -2,8 +2,7 @@
 
 #include "core/error.hpp"
 #include "core/quote.hpp"
-#include "engine/calibration_build.hpp"
-#include "engine/index_build.hpp"
+#include "engine/indexes.hpp"
 #include "index/brute.hpp"
 #include "index/grid.hpp"
 #include "index/kdtree.hpp"
@@ -39,13 +38,13 @@ TEST(BuildIndexIfNeeded, FillsEachSlotOnce) {
         build_index_if_needed(e, kind);
         EXPECT_EQ(e.metrics.build_of(kind).build_count, 1u) << name_of(kind);
     }
-    ASSERT_TRUE(e.kd_tree->histogram());
-    EXPECT_EQ(e.kd_tree->histogram()->counts, e.stats.histogram->counts);
-    const auto* kd = e.kd_tree.get();
+    ASSERT_TRUE(e.indexes.get<PackedKdTree>()->histogram());
+    EXPECT_EQ(e.indexes.get<PackedKdTree>()->histogram()->counts, e.stats.histogram->counts);
+    const auto* kd = e.indexes.get<PackedKdTree>();
     const u64 spent = e.metrics.build_of(IndexKind::KdTree).elapsed_compute_ns;
     EXPECT_GT(spent, 0u);
     EXPECT_EQ(build_index_if_needed(e, IndexKind::KdTree), 0u);
-    EXPECT_EQ(e.kd_tree.get(), kd);
+    EXPECT_EQ(e.indexes.get<PackedKdTree>(), kd);
     EXPECT_EQ(e.metrics.build_of(IndexKind::KdTree).elapsed_compute_ns, spent);
 
     // On polygons the brute force and the R-tree index part boxes, the others vertices.
@@ -54,10 +53,10 @@ TEST(BuildIndexIfNeeded, FillsEachSlotOnce) {
     for (IndexKind kind : {IndexKind::BruteForce, IndexKind::RTree, IndexKind::KdTree, IndexKind::Grid}) {
         build_index_if_needed(p, kind);
     }
-    EXPECT_EQ(p.brute_force->size(), 10u);
-    EXPECT_EQ(p.r_tree->size(), 10u);
-    EXPECT_EQ(p.kd_tree->size(), t.xs.size());
-    EXPECT_EQ(p.grid->size(), t.xs.size());
+    EXPECT_EQ(p.indexes.get<BruteForce>()->size(), 10u);
+    EXPECT_EQ(p.indexes.get<PackedRTree>()->size(), 10u);
+    EXPECT_EQ(p.indexes.get<PackedKdTree>()->size(), t.xs.size());
+    EXPECT_EQ(p.indexes.get<UniformGrid>()->size(), t.xs.size());
 }
 
 TEST(Calibration, SetsTheModeOnlyForAnAcceptedKind) {
@@ -67,14 +66,14 @@ TEST(Calibration, SetsTheModeOnlyForAnAcceptedKind) {
     EXPECT_EQ(e.index_mode, IndexMode::eager());
     EXPECT_EQ(calibration_error(e, "grid"), "");
     EXPECT_EQ(e.index_mode, IndexMode::explicit_kind(IndexKind::Grid));
-    EXPECT_TRUE(e.grid);
+    EXPECT_TRUE(e.indexes.built(IndexKind::Grid));
 
     Engine poly = polygon_engine(square_parts(5));
     for (const char* kind : {"grid", "kd_tree"}) {
         EXPECT_EQ(calibration_error(poly, kind), "grid and kd_tree calibration indexes require point data");
     }
     EXPECT_EQ(poly.index_mode, IndexMode::eager());
-    EXPECT_FALSE(poly.kd_tree || poly.grid);
+    EXPECT_FALSE(poly.indexes.built(IndexKind::KdTree) || poly.indexes.built(IndexKind::Grid));
     EXPECT_EQ(calibration_error(poly, "r_tree"), "");
     EXPECT_EQ(poly.index_mode, IndexMode::explicit_kind(IndexKind::RTree));
     EXPECT_EQ(poly.metrics.build_of(IndexKind::RTree).build_count, 1u);

@@ -10,7 +10,7 @@ using namespace vardelin;
 namespace {
 
 UniformGrid grid_of(Buffer<double> xs, Buffer<double> ys) {
-    return UniformGrid::build(make_shared_array(std::move(xs)), make_shared_array(std::move(ys)));
+    return UniformGrid::over_points(make_shared_array(std::move(xs)), make_shared_array(std::move(ys)));
 }
 
 std::vector<u64> sorted(std::vector<u64> v) {
@@ -28,7 +28,7 @@ TEST(UniformGrid, FlatExtentsAndNaNQueries) {
     // All x equal: zero-width cells; answers stay exact.
     const auto line = oracle::make_points("uniform", 200, 8);
     const oracle::Points vertical{"line", make_shared_array(Buffer<double>(200, 7.0)), line.ys};
-    const auto g = UniformGrid::build(vertical.xs, vertical.ys);
+    const auto g = UniformGrid::over_points(vertical.xs, vertical.ys);
     for (const Box& q : oracle::query_boxes(3, 20)) EXPECT_EQ(sorted(g.range(q)), oracle::range(vertical, q));
     const auto far = oracle::sorted_dist2(vertical, 50, 50);
     std::vector<double> got;
@@ -37,7 +37,7 @@ TEST(UniformGrid, FlatExtentsAndNaNQueries) {
 
     // A NaN query coordinate still gives k ids.
     const auto pts = oracle::make_points("uniform", 400, 5);
-    const auto h = UniformGrid::build(pts.xs, pts.ys);
+    const auto h = UniformGrid::over_points(pts.xs, pts.ys);
     EXPECT_EQ(h.nearest(oracle::kNaN, 5, 7).size(), 7u);
     EXPECT_EQ(h.nearest(oracle::kNaN, oracle::kNaN, 500).size(), 400u);
 }

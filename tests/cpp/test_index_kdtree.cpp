@@ -11,13 +11,13 @@ using namespace vardelin;
 namespace {
 
 PackedKdTree tree_of(Buffer<double> xs, Buffer<double> ys) {
-    return PackedKdTree::build(make_shared_array(std::move(xs)), make_shared_array(std::move(ys)));
+    return PackedKdTree::over_points(make_shared_array(std::move(xs)), make_shared_array(std::move(ys)));
 }
 
 TEST(PackedKdTree, WideIdsFrom65536PointsAnswerExactly) {
     for (std::size_t n : {std::size_t{65535}, std::size_t{65536}}) {  // ids widen to 4 bytes at 65536
         const auto pts = oracle::make_points("clustered", n, 6);
-        const auto t = PackedKdTree::build(pts.xs, pts.ys);
+        const auto t = PackedKdTree::over_points(pts.xs, pts.ys);
         for (const Box& q : oracle::query_boxes(2, 5)) {
             auto got = t.range(q);
             std::sort(got.begin(), got.end());

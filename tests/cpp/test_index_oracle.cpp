@@ -22,16 +22,16 @@ struct BruteOf {
 };
 struct GridOf {
     static constexpr bool kReturnsInfinite = true;
-    static UniformGrid make(const oracle::Points& p) { return UniformGrid::build(p.xs, p.ys); }
+    static UniformGrid make(const oracle::Points& p) { return UniformGrid::over_points(p.xs, p.ys); }
 };
 struct KdOf {
     static constexpr bool kReturnsInfinite = false;  // the radius search never reports a NaN point
-    static PackedKdTree make(const oracle::Points& p) { return PackedKdTree::build(p.xs, p.ys); }
+    static PackedKdTree make(const oracle::Points& p) { return PackedKdTree::over_points(p.xs, p.ys); }
 };
 struct KdWithHistogramOf {
     static constexpr bool kReturnsInfinite = false;
     static PackedKdTree make(const oracle::Points& p) {
-        PackedKdTree t = PackedKdTree::build(p.xs, p.ys);
+        PackedKdTree t = PackedKdTree::over_points(p.xs, p.ys);
         const auto stats = collect_points(view(p.xs), view(p.ys));
         if (stats.histogram) t.attach_histogram(*stats.histogram);
         return t;

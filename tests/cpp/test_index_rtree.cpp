@@ -63,12 +63,12 @@ TEST(PackedRTree, NodeCountsSingleItemAndWideIds) {
 // Against the brute force on part boxes the index fuzzer compares every search; these are the
 // part boxes' own rules.
 TEST(PackedRTree, PolygonPartBoxes) {
-    const auto t = PackedRTree::build_polygons(vardelin::testing::square_parts(250).part_layout());
+    const auto t = PackedRTree::over_parts(vardelin::testing::square_parts(250).part_layout());
     ASSERT_EQ(t.size(), 250u);
     // The empty parts (4, 7, 14, ...) sit at the origin; the hole of part 2 does not hide it.
     EXPECT_EQ(t.range({0, 0, 0, 0}).size(), 1u + 2 * 25);
     EXPECT_EQ(t.range({9, 1, 9, 1}), (std::vector<u64>{2}));
-    EXPECT_EQ(PackedRTree::build_polygons(Layout{}.part_layout()).nodes(), 0u);
+    EXPECT_EQ(PackedRTree::over_parts(Layout{}.part_layout()).nodes(), 0u);
     // A NaN query box meets every part box but no point.
     const double n = oracle::kNaN;
     EXPECT_EQ(t.range({n, n, n, n}).size(), 250u);
@@ -80,7 +80,7 @@ TEST(PackedRTree, AllNaNRingIsNeverANeighbour) {
     Layout l;
     l.add({{{oracle::kNaN, oracle::kNaN}, {oracle::kNaN, oracle::kNaN}}});
     l.add({{{5, 5}, {6, 5}, {6, 6}}});
-    const auto tree = PackedRTree::build_polygons(l.part_layout());
+    const auto tree = PackedRTree::over_parts(l.part_layout());
     EXPECT_EQ(tree.nearest(0, 0, 5), (std::vector<u64>{1}));
     EXPECT_EQ(tree.range({-1e300, -1e300, 1e300, 1e300}), (std::vector<u64>{1}));
 }

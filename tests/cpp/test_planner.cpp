@@ -5,8 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/index_build.hpp"
-#include "engine/planning.hpp"
+#include "engine/indexes.hpp"
 #include "planner/cost.hpp"
 #include "planner/selector.hpp"
 #include "polygon_fixture.hpp"

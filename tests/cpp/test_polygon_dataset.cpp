@@ -6,10 +6,10 @@
 #include <gtest/gtest.h>
 
 #include "core/error.hpp"
-#include "engine/polygons.hpp"
+#include "engine/construction.hpp"
 #include "polygon_fixture.hpp"
 #include "stats/collector.hpp"
-#include "wkb/polygon_builder.hpp"
+#include "engine/builders.hpp"
 
 using namespace vardelin;
 using vardelin::testing::shared;
@@ -73,7 +73,7 @@ TEST(PolygonStatistics, BrokenLayoutNeverReadsOutOfBounds) {
     const std::vector<double> xs{0, 1, 2};
     const std::vector<i64> rings{0, 2, 99, -1};
     const std::vector<i64> parts{0, 1, 2, 7, 3};
-    EXPECT_EQ(total(build_polygon_centroid_histogram(xs, xs, rings, parts, 10, 0, 0, 1, 1)), 1u);
+    EXPECT_EQ(total(build_polygon_centroid_histogram(PolygonLayout(xs, xs, rings, parts), 0, 0, 1, 1)), 1u);
 }
 
 TEST(FromParsedPolygons, RowLimitsAndTrailingPolygonsWithoutParts) {

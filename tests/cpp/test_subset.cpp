@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/polygons.hpp"
+#include "engine/construction.hpp"
 #include "polygon_fixture.hpp"
 #include "subset/subset.hpp"
 

@@ -61,8 +61,8 @@ void fuzz_points(Reader& in) {
     for (std::size_t i = 0; i < n && in.more(); ++i) xs.push_back(in.coord()), ys.push_back(in.coord());
     auto X = make_shared_array(std::move(xs)), Y = make_shared_array(std::move(ys));
     const auto brute = BruteForce::over_points(X, Y);
-    const auto grid = UniformGrid::build(X, Y);
-    const auto kd = PackedKdTree::build(X, Y);
+    const auto grid = UniformGrid::over_points(X, Y);
+    const auto kd = PackedKdTree::over_points(X, Y);
     const auto rtree = PackedRTree::over_points(view(X), view(Y));
     for (int q = 0; q < 8 && in.more(); ++q) {
         const Box box{in.coord(), in.coord(), in.coord(), in.coord()};
@@ -115,9 +115,9 @@ void fuzz_polygons(Reader& in) {
     const auto offset = [&] { return static_cast<i64>(static_cast<std::int8_t>(in.byte())); };
     for (std::size_t i = 0, r = in.byte() % 32; i < r; ++i) rings.push_back(offset());
     for (std::size_t i = 0, p = in.byte() % 32; i < p; ++i) parts.push_back(offset());
-    const PartLayout layout{xs, ys, rings, parts};
+    const PolygonLayout layout{xs, ys, rings, parts};
     const auto brute = BruteForce::over_parts(layout);
-    const auto rtree = PackedRTree::build_polygons(layout);
+    const auto rtree = PackedRTree::over_parts(layout);
     check(brute.size() == layout.part_count() && rtree.size() == layout.part_count());
     for (int q = 0; q < 8 && in.more(); ++q) {
         const Box box{in.coord(), in.coord(), in.coord(), in.coord()};

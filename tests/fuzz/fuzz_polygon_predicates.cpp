@@ -28,13 +28,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<i64> parts = offsets(6, -1, static_cast<i64>(rings.size()) + 1);
     const std::vector<std::uint8_t> banded(parts.size() < 2 ? 0 : parts.size() - 1, 1);
     const PreparedPolygons prepared(banded);
+    const PolygonLayout layout(xs, ys, rings, parts);
     while (in.remaining_bytes() > 0) {
         const u64 part = in.ConsumeIntegralInRange<u64>(0, parts.size());
         const double x = in.ConsumeFloatingPoint<double>(), y = in.ConsumeFloatingPoint<double>();
         try {
-            (void)pip_raw(xs, ys, rings, parts, part, x, y);
-            (void)polygon_intersects_bbox_raw(xs, ys, rings, parts, part, x, y, x + 1.0, y + 1.0);
-            (void)prepared.contains(part, xs, ys, rings, parts, x, y);
+            (void)pip_raw(layout, part, x, y);
+            (void)polygon_intersects_bbox_raw(layout, part, Box{x, y, x + 1.0, y + 1.0});
+            (void)prepared.contains(part, layout, x, y);
         } catch (const InternalError&) {
         }
     }

@@ -1,0 +1,149 @@
+#include "engine/single_queries.hpp"
+
+#include "core/box.hpp"
+#include "core/error.hpp"
+#include "engine/delta.hpp"
+#include "index/search.hpp"
+#include "query/geodesy.hpp"
+#include "query/multipoly.hpp"
+#include "query/radius.hpp"
+#include "query/range.hpp"
+
+namespace vardelin {
+
+namespace {
+
+// True when a query over the normalised box can find nothing: no point waits in the delta
+// buffer and the statistics histogram of a point dataset counts no point in any cell under
+// the box. Without a histogram (empty or non-finite data, polygons) the answer is false.
+bool nothing_under(const Engine& engine, const Box& normalised) noexcept {
+    if (!engine.delta_xs.empty() || engine.stats.kind != GeometryKind::Point || !engine.stats.histogram) {
+        return false;
+    }
+    return !engine.stats.histogram->has_any_in_bbox(normalised);
+}
+
+// Appends the ids of the delta points inside the closed raw box and counts the scanned delta
+// length as the call's delta work, which may merge the buffer. Nothing when it is empty.
+void scan_delta_box(Engine& engine, IndexKind kind, const Box& raw, std::vector<u64>& hits) {
+    if (engine.delta_xs.empty()) return;
+    const std::vector<u32> found = delta_range(engine, raw.min_x, raw.min_y, raw.max_x, raw.max_y);
+    hits.insert(hits.end(), found.begin(), found.end());
+    add_delta_work(engine, kind, engine.delta_xs.size());
+}
+
+// Only point datasets hold delta points, so every index hit is a main point.
+void merge_delta_neighbors(const Engine& engine, double x, double y, u64 k, std::vector<Neighbor>& found) {
+    const PointSpans main = engine.points(), delta = engine.delta();
+    for (Neighbor& n : found) {
+        const double dx = main.x(n.id) - x, dy = main.y(n.id) - y;
+        n.dist2 = dx * dx + dy * dy;
+    }
+    found.reserve(found.size() + delta.size());
+    for (std::size_t j = 0; j < delta.size(); ++j) {
+        const double dx = delta.x(j) - x, dy = delta.y(j) - y;
+        found.push_back(Neighbor{static_cast<u32>(main.size() + j), dx * dx + dy * dy});
+    }
+    keep_nearest(found, 0, k);
+}
+
+std::vector<u64> logical_polygons(const Engine& engine, std::vector<u64>&& parts) {
+    if (!engine.part_poly) return std::move(parts);
+    return query::multipoly::dedup_indices(std::move(parts), view(engine.part_poly));
+}
+
+}  // namespace
+
+std::vector<Neighbor> knn(Engine& engine, double x, double y, u64 k) {
+    MeteredCall call(engine, Operation::Knn);
+    const IndexUse use = call.plan_and_build(QueryShape::knn(k, x, y), 1);
+    std::vector<Neighbor> found;
+    engine.indexes.visit(use.served, [&](const auto& index) { nearest_into(index, x, y, k, found); });
+    if (!engine.delta_xs.empty()) {
+        merge_delta_neighbors(engine, x, y, k, found);
+        add_delta_work(engine, use.served, engine.delta_xs.size());
+    }
+    call.record(found.size());
+    return found;
+}
+
+std::vector<u64> range_query(Engine& engine, double min_x, double min_y, double max_x, double max_y) {
+    MeteredCall call(engine, Operation::RangeQuery);
+    const Box raw{min_x, min_y, max_x, max_y};
+    const Box box = normalised_box(raw);
+    std::vector<u64> hits;
+    if (nothing_under(engine, box)) {
+        call.record(0);
+        return hits;
+    }
+    const IndexUse use = call.plan_and_build(QueryShape::range(box), 1);
+    if (engine.is_polygons()) {
+        const PolygonLayout layout = engine.layout();
+        engine.indexes.visit(use.served, [&](const auto& index) {
+            for_each_in_range(index, raw, [&](u32 part) {
+                if (polygon_intersects_bbox_raw(layout, part, raw)) hits.push_back(part);
+            });
+        });
+    } else {
+        engine.indexes.visit(use.served, [&](const auto& index) { range_into(index, raw, hits); });
+    }
+    scan_delta_box(engine, use.served, raw, hits);
+    hits = logical_polygons(engine, std::move(hits));
+    call.record(hits.size());
+    return hits;
+}
+
+Metered<std::vector<u64>> radius_query(Engine& engine, double cx, double cy, double distance) {
+    if (engine.is_polygons()) throw Error("radius_query requires a point dataset");
+    MeteredCall call(engine, Operation::RadiusQuery);
+    const bool geographic = engine.coordinate_system == CoordinateSystem::Geographic;
+    const RadiusTest test =
+        geographic ? RadiusTest::haversine(cx, cy, distance) : RadiusTest::planar(cx, cy, distance);
+    const Box search = geographic ? geographic_search_box(cx, cy, distance)
+                                  : Box{cx - distance, cy - distance, cx + distance, cy + distance};
+    const Box box = normalised_box(search);
+    if (nothing_under(engine, box)) return {std::move(call), {}, 0};
+    const IndexUse use = call.plan_and_build(QueryShape::range(box), 1);
+    std::vector<PointHit> candidates;
+    engine.indexes.visit(use.served, [&](const auto& index) { point_range_into(index, search, candidates); });
+    std::vector<u64> hits = par_radius(candidates, test);
+    if (!engine.delta_xs.empty()) {
+        const u64 main_length = engine.x().size();
+        const PointSpans delta = engine.delta();
+        for (std::size_t j = 0; j < delta.size(); ++j) {
+            if (test.keeps(delta.x(j), delta.y(j))) hits.push_back(main_length + j);
+        }
+        add_delta_work(engine, use.served, engine.delta_xs.size());
+    }
+    const u64 rows = hits.size();
+    return {std::move(call), std::move(hits), rows};
+}
+
+std::vector<u64> contains_query(Engine& engine, double x, double y) {
+    MeteredCall call(engine, Operation::ContainsQuery);
+    const Box near{x + (-kPointTolerance), y + (-kPointTolerance), x + kPointTolerance, y + kPointTolerance};
+    std::vector<u64> hits;
+    // The whole tolerance box is looked up, not only the point's own cell: a point within the
+    // tolerance can lie across a cell border.
+    if (nothing_under(engine, normalised_box(near))) {
+        call.record(0);
+        return hits;
+    }
+    const IndexUse use = call.plan_and_build(QueryShape::point(x, y), 1);
+    if (engine.is_polygons()) {
+        const PolygonLayout layout = engine.layout();
+        engine.indexes.visit(use.served, [&](const auto& index) {
+            for_each_in_range(index, Box{x, y, x, y}, [&](u32 part) {
+                if (pip_raw(layout, part, x, y)) hits.push_back(part);
+            });
+        });
+        hits = logical_polygons(engine, std::move(hits));
+    } else {
+        engine.indexes.visit(use.served, [&](const auto& index) { range_into(index, near, hits); });
+        scan_delta_box(engine, use.served, near, hits);
+    }
+    call.record(hits.size());
+    return hits;
+}
+
+}  // namespace vardelin

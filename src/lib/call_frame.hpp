@@ -1,0 +1,49 @@
+#pragma once
+#include <functional>
+#include <utility>
+
+#include <nanobind/nanobind.h>
+
+#include "core/point_spans.hpp"
+#include "engine/call_frame.hpp"
+#include "engine/engine.hpp"
+#include "lib/borrow.hpp"
+#include "lib/convert.hpp"
+
+namespace vardelin::lib {
+
+// The binding's half of the call frame: the borrowed Engine, the checks of the join arguments,
+// the kernel without the interpreter lock and the hand-over that closes the metered call.
+
+using PyEngine = Borrowed<Engine>;
+using EngineClass = nb::class_<PyEngine>;
+
+// Moves a finished record into a new Python Engine object.
+nb::object wrap_engine(Engine&& engine);
+
+// The query arrays of a join, checked in this order: query_xs contiguous, query_ys contiguous,
+// equal lengths, then the row limit labelled "join query". Call it after every argument is
+// converted and before the join's own checks that follow the row limit.
+PointSpans join_query(const InArray<double>& query_xs, const InArray<double>& query_ys);
+
+// Runs `work` with the interpreter lock released; a RunUnlocked for the core's entries. The
+// caller holds its Engine borrow throughout, so a call on the same Engine from another thread
+// is refused at once instead of waiting. `work` must touch no Python object.
+void without_gil(const std::function<void()>& work);
+
+// Converts a metered result for Python, then records the call: the recorded time covers the
+// conversion, as the metrics promise.
+template <class R, class Convert>
+auto hand_over(Metered<R>&& result, Convert&& convert) {
+    auto out = convert(std::move(result.value));
+    result.call.record(result.rows);
+    return out;
+}
+
+// The same for a vector that becomes a NumPy array without copying.
+template <class R>
+auto hand_over(Metered<R>&& result) {
+    return hand_over(std::move(result), [](R&& values) { return to_numpy(std::move(values)); });
+}
+
+}  // namespace vardelin::lib
