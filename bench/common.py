@@ -1,7 +1,18 @@
-"""Shared helpers for the benchmarks: seeded data and the one-line report."""
+"""Shared helpers for the benchmarks: seeded data, the alternating comparison and its report.
+
+Every case runs our call and the peer's on the same data in one process, alternating, so that
+a noisy machine slows both alike; the answers of both are checked in full before anything is
+timed, and one line reports the per-call times (median) and the min/median/max of the ratio
+peer time / our time over the rounds."""
+import os
+import pathlib
+import statistics
 import time
 
 import numpy as np
+
+ROUNDS = int(os.environ.get("BENCH_ROUNDS", "5"))
+THREADS = os.cpu_count()
 
 
 def uniform_points(n, seed=1):
@@ -16,8 +27,74 @@ def clustered_points(n, seed=2, clusters=50):
     return centres[pick, 0] + rng.normal(0, 5.0, n), centres[pick, 1] + rng.normal(0, 5.0, n)
 
 
+def _seconds(fn, calls):
+    t = time.perf_counter()
+    fn()
+    return (time.perf_counter() - t) / calls
+
+
+def _fmt(seconds):
+    for unit, scale in (("s", 1.0), ("ms", 1e-3), ("us", 1e-6)):
+        if seconds >= scale:
+            return f"{seconds / scale:.2f} {unit}"
+    return f"{seconds / 1e-9:.2f} ns"
+
+
+def header():
+    print(f"{'case':<58} {'ours':>11} {'peer':>11}   ratio min/median/max", flush=True)
+
+
+def compare(case, ours, peer, check, rounds=ROUNDS, calls=1, setup=None, note=""):
+    """Runs `ours` and `peer` alternately for `rounds` rounds and prints one line.
+
+    `check(ours_result, peer_result)` sees one untimed result of each first and must raise on
+    any difference. `calls` divides the times when each function makes several calls.
+    `setup()`, when given, runs untimed before every timed call of either side (for cold
+    cases: a fresh engine, say) and its result is passed to both functions."""
+    if setup is None:
+        check(ours(), peer())
+    else:
+        check(ours(setup()), peer(setup()))
+    ours_t, peer_t = [], []
+    for _ in range(rounds):
+        for side, fn in ((ours_t, ours), (peer_t, peer)):
+            if setup is None:
+                side.append(_seconds(fn, calls))
+            else:
+                arg = setup()
+                side.append(_seconds(lambda: fn(arg), calls))
+    ratios = sorted(p / o for o, p in zip(ours_t, peer_t))
+    line = (f"{case:<58} {_fmt(statistics.median(ours_t)):>11} {_fmt(statistics.median(peer_t)):>11}   "
+            f"{ratios[0]:.2f}/{statistics.median(ratios):.2f}/{ratios[-1]:.2f}x")
+    print(line + (f"  ({note})" if note else ""), flush=True)
+    return statistics.median(ratios)
+
+
+def same_pairs(got, expected):
+    """Pair arrays (flat [q0, e0, q1, e1, ...] or (n, 2)) compared as sets."""
+    a = np.asarray(got).reshape(-1, 2).astype(np.uint64)
+    b = np.asarray(expected).reshape(-1, 2).astype(np.uint64)
+    a_keys = np.sort((a[:, 0] << np.uint64(32)) | a[:, 1])
+    b_keys = np.sort((b[:, 0] << np.uint64(32)) | b[:, 1])
+    if not np.array_equal(a_keys, b_keys):
+        raise AssertionError(f"pair sets differ: {len(a_keys)} pairs against {len(b_keys)}")
+
+
+def duckdb_spatial(threads=THREADS):
+    """A DuckDB connection with the spatial extension that its pip package ships, loaded from
+    the package's own file (nothing is downloaded)."""
+    import duckdb
+    import duckdb_ext
+
+    ext = next(pathlib.Path(duckdb_ext.__path__[0]).rglob("spatial.duckdb_extension"))
+    con = duckdb.connect(config={"allow_unsigned_extensions": "true"})
+    con.execute(f"LOAD '{ext}'")
+    con.execute(f"SET threads={int(threads)}")
+    return con
+
+
+# Kept while the older scripts move to `compare`.
 def best_of(fn, repeat=5):
-    """Best wall time of `repeat` runs, and the last result."""
     best = float("inf")
     result = None
     for _ in range(repeat):
@@ -28,8 +105,4 @@ def best_of(fn, repeat=5):
 
 
 def report(case, ours_s, peer_s):
-    print(f"{case:<40} {ours_s:10.6f} {peer_s:10.6f} {peer_s / ours_s:8.2f}x", flush=True)
-
-
-def header():
-    print(f"{'case':<40} {'ours_s':>10} {'peer_s':>10} {'ratio':>9}")
+    print(f"{case:<58} {_fmt(ours_s):>11} {_fmt(peer_s):>11}   {peer_s / ours_s:.2f}x", flush=True)
