@@ -1,20 +1,25 @@
 #pragma once
 #include <algorithm>
 #include <cstddef>
+#include <span>
 #include <type_traits>
 #include <utility>
 #include <vector>
 
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
+#include <tbb/parallel_reduce.h>
 #include <tbb/task_arena.h>
 
+#include "core/numeric.hpp"
 #include "core/shared_array.hpp"
 
 namespace vardelin {
 
-// Threads of the process-wide pool (oneTBB's global arena), at least 1. Work that is chunked
-// by thread count takes it from here.
+// Every parallel loop of the system goes through these helpers, over the process-wide pool
+// (oneTBB's global arena).
+
+// Threads of the pool, at least 1. Work that is chunked by thread count takes it from here.
 inline std::size_t worker_threads() {
     int c = tbb::this_task_arena::max_concurrency();
     return c < 1 ? std::size_t{1} : static_cast<std::size_t>(c);
@@ -22,6 +27,23 @@ inline std::size_t worker_threads() {
 
 inline std::size_t chunk_count(std::size_t n, std::size_t chunk_size) {
     return chunk_size == 0 ? 0 : (n + chunk_size - 1) / chunk_size;
+}
+
+// f(begin, end) over blocks of [0, n) of at least `grain` items (the pool's own splitting
+// below that): for loops whose every item writes only its own output.
+template <class F>
+void parallel_blocks(std::size_t n, std::size_t grain, const F& f) {
+    tbb::parallel_for(tbb::blocked_range<std::size_t>(0, n, grain),
+                      [&](const tbb::blocked_range<std::size_t>& r) { f(r.begin(), r.end()); });
+}
+
+// Folds blocks of [0, n) with fold(begin, end, acc) from `identity` and joins the block
+// results with `join`, which must not depend on how the range was split.
+template <class T, class Fold, class Join>
+T parallel_fold(std::size_t n, std::size_t grain, const T& identity, const Fold& fold, const Join& join) {
+    return tbb::parallel_reduce(
+        tbb::blocked_range<std::size_t>(0, n, grain), identity,
+        [&](const tbb::blocked_range<std::size_t>& r, T acc) { return fold(r.begin(), r.end(), acc); }, join);
 }
 
 // Runs f(chunk_index, begin, end) over consecutive chunks of `chunk_size` items in parallel
@@ -33,13 +55,12 @@ auto map_chunks(std::size_t n, std::size_t chunk_size, F&& f) {
     using R = std::invoke_result_t<F&, std::size_t, std::size_t, std::size_t>;
     const std::size_t chunks = chunk_count(n, chunk_size);
     std::vector<R> out(chunks);
-    tbb::parallel_for(tbb::blocked_range<std::size_t>(0, chunks, 1),
-                      [&](const tbb::blocked_range<std::size_t>& r) {
-                          for (std::size_t c = r.begin(); c != r.end(); ++c) {
-                              const std::size_t b = c * chunk_size;
-                              out[c] = f(c, b, std::min(n, b + chunk_size));
-                          }
-                      });
+    parallel_blocks(chunks, 1, [&](std::size_t first, std::size_t last) {
+        for (std::size_t c = first; c != last; ++c) {
+            const std::size_t b = c * chunk_size;
+            out[c] = f(c, b, std::min(n, b + chunk_size));
+        }
+    });
     return out;
 }
 
@@ -58,16 +79,46 @@ std::vector<T> concat_ordered(std::vector<std::vector<T>>&& parts) {
     return out;
 }
 
+// out[i] = f(i) for every i < n. Each element is written once by one worker, so the result
+// does not depend on the split; the buffer is left uninitialised until then, because zeroing
+// it on one thread would cost as much as the map.
+template <class T, class F>
+Buffer<T> parallel_map(std::size_t n, const F& f) {
+    Buffer<T> out;
+    out.resize(n);
+    T* dst = out.data();
+    parallel_blocks(n, 1, [&](std::size_t b, std::size_t e) {
+        for (std::size_t i = b; i != e; ++i) dst[i] = f(i);
+    });
+    return out;
+}
+
 // Copies `src` into a new vector on every worker; a 10 M-point copy is memory-bound and a
 // single thread leaves most of the bandwidth unused.
 template <class T>
 Buffer<T> parallel_copy(const T* src, std::size_t n) {
     Buffer<T> out;
     out.resize(n);
-    tbb::parallel_for(tbb::blocked_range<std::size_t>(0, n, 1 << 16),
-                      [&](const tbb::blocked_range<std::size_t>& r) {
-                          std::copy(src + r.begin(), src + r.end(), out.data() + r.begin());
-                      });
+    parallel_blocks(n, 1 << 16, [&](std::size_t b, std::size_t e) { std::copy(src + b, src + e, out.data() + b); });
+    return out;
+}
+
+// `head` followed by `tail` in one new array, allocated once and filled on every worker: a
+// merge copies the whole main array, which is memory-bound like `parallel_copy`.
+template <class T>
+Buffer<T> parallel_concat(std::span<const T> head, std::span<const T> tail) {
+    Buffer<T> out;
+    out.resize(checked_add(head.size(), tail.size()));
+    T* dst = out.data();
+    const std::size_t split = head.size();
+    parallel_blocks(out.size(), 1 << 16, [&](std::size_t b, std::size_t e) {
+        // Pointers are only formed inside the span they belong to.
+        if (b < split) std::copy(head.data() + b, head.data() + std::min(e, split), dst + b);
+        if (e > split) {
+            const std::size_t from = std::max(b, split);
+            std::copy(tail.data() + (from - split), tail.data() + (e - split), dst + from);
+        }
+    });
     return out;
 }
 

@@ -1,6 +1,5 @@
 #pragma once
 #include <ctime>
-#include <limits>
 #include <optional>
 
 #include "core/numeric.hpp"
@@ -29,11 +28,7 @@ inline std::optional<u64> duration_ns(const Instant& start, const Instant& end) 
         sec -= 1;
         nsec += 1000000000L;
     }
-    u64 ns = 0;
-    if (__builtin_mul_overflow(static_cast<u64>(sec), u64{1000000000}, &ns)) {
-        return std::numeric_limits<u64>::max();
-    }
-    return sat_add(ns, static_cast<u64>(nsec));
+    return sat_add(sat_mul(static_cast<u64>(sec), u64{1000000000}), static_cast<u64>(nsec));
 }
 
 class Stopwatch {

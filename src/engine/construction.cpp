@@ -28,7 +28,7 @@ Engine with_stats(SharedArray<double> xs, SharedArray<double> ys, DatasetStats s
 
 Engine new_points(SharedArray<double> xs, SharedArray<double> ys) {
     const Stopwatch clock;
-    DatasetStats stats = collect_points(view(xs), view(ys));
+    DatasetStats stats = collect_points({view(xs), view(ys)});
     const u64 ns = clock.elapsed_or_zero();
     return with_stats(std::move(xs), std::move(ys), std::move(stats), ns);
 }
@@ -38,8 +38,8 @@ Engine engine_from_points(std::span<const double> xs, std::span<const double> ys
     Buffer<double> x(xs.size()), y(ys.size());
     // The extent fold rides along with the copy; it is part of the statistics time.
     const Stopwatch clock;
-    const Box folded = copy_and_fold(xs, ys, x.data(), y.data());
-    DatasetStats stats = collect_points(xs, ys, folded);
+    const Box folded = copy_and_fold({xs, ys}, x.data(), y.data());
+    DatasetStats stats = collect_points({xs, ys}, folded);
     const u64 ns = clock.elapsed_or_zero();
     return with_stats(make_shared_array(std::move(x)), make_shared_array(std::move(y)), std::move(stats), ns);
 }

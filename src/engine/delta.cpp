@@ -5,7 +5,7 @@
 
 #include "core/append.hpp"
 #include "core/error.hpp"
-#include "core/parallel_concat.hpp"
+#include "core/parallel.hpp"
 #include "core/row_limit.hpp"
 #include "stats/collector.hpp"
 
@@ -34,7 +34,7 @@ void merge_delta(Engine& engine) {
     if (engine.delta_xs.empty()) return;
     auto xs = make_shared_array(parallel_concat<double>(engine.x(), engine.delta_xs));
     auto ys = make_shared_array(parallel_concat<double>(engine.y(), engine.delta_ys));
-    engine.stats = collect_points(view(xs), view(ys));
+    engine.stats = collect_points({view(xs), view(ys)});
     engine.xs = std::move(xs);
     engine.ys = std::move(ys);
     engine.delta_xs.clear();

@@ -21,7 +21,7 @@ Index build_over(const Engine& e) {
     if constexpr (std::is_same_v<Index, BruteForce>) {
         return e.is_polygons() ? BruteForce::over_parts(e.layout()) : BruteForce::over_points(e.xs, e.ys);
     } else if constexpr (std::is_same_v<Index, PackedRTree>) {
-        return e.is_polygons() ? PackedRTree::over_parts(e.layout()) : PackedRTree::over_points(e.x(), e.y());
+        return e.is_polygons() ? PackedRTree::over_parts(e.layout()) : PackedRTree::over_points(e.points());
     } else if constexpr (std::is_same_v<Index, PackedKdTree>) {
         PackedKdTree tree = PackedKdTree::over_points(e.xs, e.ys);
         if (e.stats.histogram) tree.attach_histogram(*e.stats.histogram);

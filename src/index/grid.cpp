@@ -1,8 +1,7 @@
 #include "index/grid.hpp"
 
-#include <tbb/blocked_range.h>
-#include <tbb/parallel_for.h>
 
+#include "core/parallel.hpp"
 #include "stats/collector.hpp"
 
 namespace vardelin {
@@ -29,8 +28,9 @@ UniformGrid UniformGrid::over_points(SharedArray<double> xs, SharedArray<double>
     UniformGrid g;
     if (!xs || !ys) xs = ys = make_shared_array(Buffer<double>());
     const std::span<const double> x = view(xs), y = view(ys);
-    const std::size_t n = std::min(x.size(), y.size());
-    const Box ext = compute_extent(x, y);
+    const PointSpans points(x, y);
+    const std::size_t n = points.size();
+    const Box ext = compute_extent(points);
     const double side_f = std::fmax(1.0, std::ceil(std::sqrt(static_cast<double>(n))));
     const std::size_t side = static_cast<std::size_t>(side_f);
     const std::size_t cells = static_cast<std::size_t>(checked_mul(side, side));
@@ -42,8 +42,8 @@ UniformGrid UniformGrid::over_points(SharedArray<double> xs, SharedArray<double>
     // side <= 65536 because n < 2^32, so cy * side + cx stays below 2^32.
     Buffer<u32> point_cell;
     point_cell.resize(n);
-    tbb::parallel_for(tbb::blocked_range<std::size_t>(0, n, 1 << 14), [&](const tbb::blocked_range<std::size_t>& r) {
-        for (std::size_t i = r.begin(); i != r.end(); ++i) {
+    parallel_blocks(n, 1 << 14, [&](std::size_t first, std::size_t last) {
+        for (std::size_t i = first; i != last; ++i) {
             const std::size_t cx = clamp_cell((x[i] - g.min_x_) / g.cell_w_, side);
             const std::size_t cy = clamp_cell((y[i] - g.min_y_) / g.cell_h_, side);
             point_cell[i] = static_cast<u32>(cy * side + cx);

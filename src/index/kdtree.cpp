@@ -5,9 +5,8 @@
 #include <cstring>
 #include <numbers>
 
-#include <tbb/blocked_range.h>
-#include <tbb/parallel_for.h>
 
+#include "core/parallel.hpp"
 #include "stats/collector.hpp"
 
 namespace vardelin {
@@ -97,13 +96,14 @@ PackedKdTree PackedKdTree::over_points(SharedArray<double> xs, SharedArray<doubl
     PackedKdTree t;
     if (!xs || !ys) xs = ys = make_shared_array(Buffer<double>());
     const std::span<const double> x = view(xs), y = view(ys);
-    const std::size_t n = std::min(x.size(), y.size());
+    const PointSpans points(x, y);
+    const std::size_t n = points.size();
     t.n_ = n;
     t.wide_ids_ = n >= 65536;
     const std::size_t id_bytes = static_cast<std::size_t>(checked_mul(n, t.wide_ids_ ? 4 : 2));
     t.coords_offset_ = (kHeader + id_bytes + 7) / 8 * 8;
     t.buf_ = PackedBuffer(static_cast<std::size_t>(checked_add(t.coords_offset_, checked_mul(n, 16))));
-    t.area_ = extent_area(compute_extent(x, y));
+    t.area_ = extent_area(compute_extent(points));
 
     std::uint8_t* header = t.buf_.at<std::uint8_t>(0);
     header[0] = 0xdb;  // marks the buffer as a k-d tree
@@ -117,8 +117,8 @@ PackedKdTree PackedKdTree::over_points(SharedArray<double> xs, SharedArray<doubl
     Buffer<u32> ids;
     ids.resize(n);
     double* coords = t.buf_.at<double>(t.coords_offset_);
-    tbb::parallel_for(tbb::blocked_range<std::size_t>(0, n, 1 << 15), [&](const tbb::blocked_range<std::size_t>& r) {
-        for (std::size_t i = r.begin(); i != r.end(); ++i) {
+    parallel_blocks(n, 1 << 15, [&](std::size_t first, std::size_t last) {
+        for (std::size_t i = first; i != last; ++i) {
             ids[i] = static_cast<u32>(i);
             coords[2 * i] = x[i];
             coords[2 * i + 1] = y[i];
@@ -126,11 +126,11 @@ PackedKdTree PackedKdTree::over_points(SharedArray<double> xs, SharedArray<doubl
     });
     if (n > 0) sort_subtree(SortState{ids.data(), coords}, 0, n - 1, 0);
 
-    tbb::parallel_for(tbb::blocked_range<std::size_t>(0, n, 1 << 15), [&](const tbb::blocked_range<std::size_t>& r) {
-        if (t.wide_ids_) std::copy(ids.begin() + r.begin(), ids.begin() + r.end(), t.buf_.at<u32>(kHeader) + r.begin());
+    parallel_blocks(n, 1 << 15, [&](std::size_t first, std::size_t last) {
+        if (t.wide_ids_) std::copy(ids.begin() + first, ids.begin() + last, t.buf_.at<u32>(kHeader) + first);
         else {
             std::uint16_t* narrow = t.buf_.at<std::uint16_t>(kHeader);
-            for (std::size_t i = r.begin(); i != r.end(); ++i) narrow[i] = static_cast<std::uint16_t>(ids[i]);
+            for (std::size_t i = first; i != last; ++i) narrow[i] = static_cast<std::uint16_t>(ids[i]);
         }
     });
     t.xs_ = std::move(xs);

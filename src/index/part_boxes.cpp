@@ -1,6 +1,6 @@
 #include "index/part_boxes.hpp"
 
-#include "core/parallel_map.hpp"
+#include "core/parallel.hpp"
 
 namespace vardelin {
 

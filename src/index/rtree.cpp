@@ -3,12 +3,10 @@
 #include <cmath>
 #include <cstring>
 
-#include <tbb/blocked_range.h>
-#include <tbb/parallel_for.h>
-#include <tbb/parallel_reduce.h>
 #include <tbb/parallel_sort.h>
 
 #include "core/error.hpp"
+#include "core/parallel.hpp"
 #include "index/hilbert.hpp"
 
 namespace vardelin {
@@ -68,10 +66,10 @@ PackedRTree PackedRTree::pack(std::size_t n, const BoxOf& box_of, bool points) {
     std::memcpy(header + 4, &count, 4);
     if (n == 0) return t;
 
-    const Box ext = tbb::parallel_reduce(
-        tbb::blocked_range<std::size_t>(0, n, 1 << 15), kFoldStart,
-        [&](const tbb::blocked_range<std::size_t>& r, Box acc) {
-            for (std::size_t i = r.begin(); i != r.end(); ++i) acc = fold_boxes(acc, box_of(i));
+    const Box ext = parallel_fold(
+        n, 1 << 15, kFoldStart,
+        [&](std::size_t b, std::size_t e, Box acc) {
+            for (std::size_t i = b; i != e; ++i) acc = fold_boxes(acc, box_of(i));
             return acc;
         },
         fold_boxes);
@@ -82,8 +80,8 @@ PackedRTree PackedRTree::pack(std::size_t n, const BoxOf& box_of, bool points) {
     // curve order with ties broken by id, the same on every run.
     Buffer<u64> keys;
     keys.resize(n);
-    tbb::parallel_for(tbb::blocked_range<std::size_t>(0, n, 1 << 14), [&](const tbb::blocked_range<std::size_t>& r) {
-        for (std::size_t i = r.begin(); i != r.end(); ++i) {
+    parallel_blocks(n, 1 << 14, [&](std::size_t first, std::size_t last) {
+        for (std::size_t i = first; i != last; ++i) {
             const Box b = box_of(i);
             const u32 hx = hilbert_cell((b.min_x + b.max_x) / 2.0, ext.min_x, w);
             const u32 hy = hilbert_cell((b.min_y + b.max_y) / 2.0, ext.min_y, h);
@@ -97,8 +95,8 @@ PackedRTree PackedRTree::pack(std::size_t n, const BoxOf& box_of, bool points) {
         if (t.wide_ids_) t.buf_.at<u32>(t.ids_offset_)[pos] = static_cast<u32>(id);
         else t.buf_.at<std::uint16_t>(t.ids_offset_)[pos] = static_cast<std::uint16_t>(id);
     };
-    tbb::parallel_for(tbb::blocked_range<std::size_t>(0, n, 1 << 14), [&](const tbb::blocked_range<std::size_t>& r) {
-        for (std::size_t pos = r.begin(); pos != r.end(); ++pos) {
+    parallel_blocks(n, 1 << 14, [&](std::size_t first, std::size_t last) {
+        for (std::size_t pos = first; pos != last; ++pos) {
             const u64 id = keys[pos] & 0xffffffffu;
             boxes[pos] = box_of(static_cast<std::size_t>(id));
             set_id(pos, id);
@@ -108,8 +106,8 @@ PackedRTree PackedRTree::pack(std::size_t n, const BoxOf& box_of, bool points) {
         const std::size_t child_begin = l >= 2 ? t.level_ends_[l - 2] : 0;
         const std::size_t child_end = t.level_ends_[l - 1];
         const std::size_t parents = t.level_ends_[l] - child_end;
-        tbb::parallel_for(tbb::blocked_range<std::size_t>(0, parents, 1024), [&](const tbb::blocked_range<std::size_t>& r) {
-            for (std::size_t j = r.begin(); j != r.end(); ++j) {
+        parallel_blocks(parents, 1024, [&](std::size_t first_parent, std::size_t last_parent) {
+            for (std::size_t j = first_parent; j != last_parent; ++j) {
                 const std::size_t first = child_begin + j * kNodeSize;
                 const std::size_t last = std::min(first + kNodeSize, child_end);
                 Box b = kFoldStart;
@@ -122,9 +120,9 @@ PackedRTree PackedRTree::pack(std::size_t n, const BoxOf& box_of, bool points) {
     return t;
 }
 
-PackedRTree PackedRTree::over_points(std::span<const double> xs, std::span<const double> ys) {
-    const std::size_t n = std::min(xs.size(), ys.size());
-    return pack(n, [&](std::size_t i) { return Box{xs[i], ys[i], xs[i], ys[i]}; }, true);
+PackedRTree PackedRTree::over_points(const PointSpans& points) {
+    const double *xs = points.xs().data(), *ys = points.ys().data();
+    return pack(points.size(), [&](std::size_t i) { return Box{xs[i], ys[i], xs[i], ys[i]}; }, true);
 }
 
 PackedRTree PackedRTree::over_parts(const PolygonLayout& layout) {

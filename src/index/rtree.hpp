@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/packed_buffer.hpp"
+#include "core/point_spans.hpp"
 #include "index/part_boxes.hpp"
 #include "index/spatial_index.hpp"
 
@@ -40,7 +41,7 @@ public:
 
     // Points as boxes (x, y, x, y). A point with a NaN coordinate matches no box and lies at an
     // infinite distance, and a query box with a NaN coordinate matches no point.
-    static PackedRTree over_points(std::span<const double> xs, std::span<const double> ys);
+    static PackedRTree over_points(const PointSpans& points);
     // One exterior-ring box per part, computed on the worker pool.
     static PackedRTree over_parts(const PolygonLayout& layout);
 

@@ -4,10 +4,7 @@
 #include <cmath>
 #include <limits>
 
-#include <tbb/blocked_range.h>
 #include <tbb/enumerable_thread_specific.h>
-#include <tbb/parallel_for.h>
-#include <tbb/parallel_reduce.h>
 
 #include "core/parallel.hpp"
 
@@ -36,39 +33,36 @@ Box fold_range(const double* xs, const double* ys, std::size_t b, std::size_t e,
 }
 
 template <bool Copy>
-Box parallel_fold(std::span<const double> xs, std::span<const double> ys, double* out_x, double* out_y) {
-    const std::size_t n = std::min(xs.size(), ys.size());
-    return tbb::parallel_reduce(
-        tbb::blocked_range<std::size_t>(0, n, 1 << 15), kFoldStart,
-        [&](const tbb::blocked_range<std::size_t>& r, Box acc) {
-            return fold_range<Copy>(xs.data(), ys.data(), r.begin(), r.end(), acc, out_x, out_y);
-        },
+Box fold_points(const PointSpans& points, double* out_x, double* out_y) {
+    const double *xs = points.xs().data(), *ys = points.ys().data();
+    return parallel_fold(
+        points.size(), 1 << 15, kFoldStart,
+        [&](std::size_t b, std::size_t e, Box acc) { return fold_range<Copy>(xs, ys, b, e, acc, out_x, out_y); },
         fold_boxes);
 }
 
 }  // namespace
 
-Box compute_extent(std::span<const double> xs, std::span<const double> ys) {
-    return parallel_fold<false>(xs, ys, nullptr, nullptr);
+Box compute_extent(const PointSpans& points) { return fold_points<false>(points, nullptr, nullptr); }
+
+Box copy_and_fold(const PointSpans& points, double* out_x, double* out_y) {
+    return fold_points<true>(points, out_x, out_y);
 }
 
-Box copy_and_fold(std::span<const double> xs, std::span<const double> ys, double* out_x, double* out_y) {
-    return parallel_fold<true>(xs, ys, out_x, out_y);
-}
-
-std::vector<u32> count_grid(std::span<const double> xs, std::span<const double> ys, const Box& extent) {
-    const std::size_t n = std::min(xs.size(), ys.size());
+std::vector<u32> count_grid(const PointSpans& points, const Box& extent) {
+    const std::size_t n = points.size();
+    const std::span<const double> xs = points.xs(), ys = points.ys();
     const double fw = histogram_cell_size(extent.max_x - extent.min_x, kFineSide);
     const double fh = histogram_cell_size(extent.max_y - extent.min_y, kFineSide);
     // One private grid per worker thread, so workers never share a counter; small blocks keep
     // every thread busy to the end even when some of them are slowed down.
     tbb::enumerable_thread_specific<std::vector<u32>> grids([] { return std::vector<u32>(kFineCells, 0); });
     constexpr std::size_t kBlock = 1024;
-    tbb::parallel_for(tbb::blocked_range<std::size_t>(0, n, 16384), [&](const tbb::blocked_range<std::size_t>& r) {
+    parallel_blocks(n, 16384, [&](std::size_t first, std::size_t last) {
         std::vector<u32>& cells = grids.local();
         u32 slots[kBlock];
-        for (std::size_t b = r.begin(); b < r.end(); b += kBlock) {
-            const std::size_t m = std::min(r.end() - b, kBlock);
+        for (std::size_t b = first; b < last; b += kBlock) {
+            const std::size_t m = std::min(last - b, kBlock);
             // Cells first, in a loop that vectorises; the increments after.
             for (std::size_t i = 0; i < m; ++i) {
                 const int col = cell_of(xs[b + i], extent.min_x, fw, kFineSide);
@@ -85,9 +79,9 @@ std::vector<u32> count_grid(std::span<const double> xs, std::span<const double> 
     return total;
 }
 
-DatasetStats collect_points(std::span<const double> xs, std::span<const double> ys) {
-    if (xs.empty()) return DatasetStats{};  // Empty, Unknown, no extent
-    return collect_points(xs, ys, compute_extent(xs, ys));
+DatasetStats collect_points(const PointSpans& points) {
+    if (points.empty()) return DatasetStats{};  // Empty, Unknown, no extent
+    return collect_points(points, compute_extent(points));
 }
 
 namespace {
@@ -113,15 +107,15 @@ bool settle_extent(DatasetStats& stats, const Box& folded) {
 
 }  // namespace
 
-DatasetStats collect_points(std::span<const double> xs, std::span<const double> ys, const Box& folded) {
+DatasetStats collect_points(const PointSpans& points, const Box& folded) {
     DatasetStats stats;
-    const std::size_t n = xs.size();
+    const std::size_t n = points.size();
     if (n == 0) return stats;
     stats.n = n;
     stats.kind = GeometryKind::Point;
     if (!settle_extent(stats, folded)) return stats;
 
-    const std::vector<u32> fine = count_grid(xs, ys, *stats.extent);
+    const std::vector<u32> fine = count_grid(points, *stats.extent);
 
     if (n < 20) {
         stats.distribution = Distribution::Unknown;
@@ -154,7 +148,7 @@ DatasetStats collect_polygons(const PolygonLayout& layout) {
     if (parts == 0) return stats;  // Empty, Unknown, no extent
     stats.n = parts;
     stats.kind = GeometryKind::Polygon;
-    if (!settle_extent(stats, compute_extent(layout.xs, layout.ys))) return stats;
+    if (!settle_extent(stats, compute_extent({layout.xs, layout.ys}))) return stats;
     SpatialHistogram& hist = *stats.histogram;
     hist.counts = build_polygon_centroid_histogram(layout, hist.min_x, hist.min_y, hist.cell_w, hist.cell_h);
     return stats;

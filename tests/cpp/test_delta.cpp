@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "core/error.hpp"
-#include "core/parallel_concat.hpp"
+#include "core/parallel.hpp"
 #include "engine/construction.hpp"
 #include "engine/delta.hpp"
 #include "engine/indexes.hpp"

@@ -32,14 +32,14 @@ struct KdWithHistogramOf {
     static constexpr bool kReturnsInfinite = false;
     static PackedKdTree make(const oracle::Points& p) {
         PackedKdTree t = PackedKdTree::over_points(p.xs, p.ys);
-        const auto stats = collect_points(view(p.xs), view(p.ys));
+        const auto stats = collect_points({view(p.xs), view(p.ys)});
         if (stats.histogram) t.attach_histogram(*stats.histogram);
         return t;
     }
 };
 struct RTreeOf {
     static constexpr bool kReturnsInfinite = false;  // infinite distances are dropped
-    static PackedRTree make(const oracle::Points& p) { return PackedRTree::over_points(view(p.xs), view(p.ys)); }
+    static PackedRTree make(const oracle::Points& p) { return PackedRTree::over_points({view(p.xs), view(p.ys)}); }
 };
 
 template <class F>

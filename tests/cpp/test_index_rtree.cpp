@@ -46,14 +46,14 @@ TEST(PackedRTree, NodeCountsSingleItemAndWideIds) {
     EXPECT_EQ(PackedRTree::node_count(4294967295ULL), 4294967295ULL + 268435456 + 16777216 + 1048576 + 65536 + 4096 + 256 + 16 + 1);
 
     const std::vector<double> xs{3}, ys{4};
-    const auto one = PackedRTree::over_points(xs, ys);
+    const auto one = PackedRTree::over_points({xs, ys});
     EXPECT_EQ(one.range({3, 4, 5, 5}), (std::vector<u64>{0}));
     EXPECT_TRUE(one.range({3.5, 4, 5, 5}).empty());
     EXPECT_EQ(one.nearest(100, -100, 9), (std::vector<u64>{0}));
 
     // 15500 items make 16535 nodes: ids are 4 bytes wide.
     const auto pts = oracle::make_points("clustered", 15500, 3);
-    const auto t = PackedRTree::over_points(view(pts.xs), view(pts.ys));
+    const auto t = PackedRTree::over_points({view(pts.xs), view(pts.ys)});
     for (const Box& q : oracle::query_boxes(6, 10)) EXPECT_EQ(sorted(t.range(q)), oracle::range(pts, q));
     const auto ids = t.nearest(50, 50, 50);
     const auto expected = oracle::sorted_dist2(pts, 50, 50);
@@ -73,7 +73,7 @@ TEST(PackedRTree, PolygonPartBoxes) {
     const double n = oracle::kNaN;
     EXPECT_EQ(t.range({n, n, n, n}).size(), 250u);
     const auto pts = oracle::make_points("uniform", 30, 2);
-    EXPECT_TRUE(PackedRTree::over_points(view(pts.xs), view(pts.ys)).range({n, n, n, n}).empty());
+    EXPECT_TRUE(PackedRTree::over_points({view(pts.xs), view(pts.ys)}).range({n, n, n, n}).empty());
 }
 
 TEST(PackedRTree, AllNaNRingIsNeverANeighbour) {
@@ -87,7 +87,7 @@ TEST(PackedRTree, AllNaNRingIsNeverANeighbour) {
 
 TEST(PackedRTree, BestFirstWalkStreamsInDistanceOrderAndStops) {
     const auto pts = oracle::make_points("duplicates", 500, 5);
-    const auto t = PackedRTree::over_points(view(pts.xs), view(pts.ys));
+    const auto t = PackedRTree::over_points({view(pts.xs), view(pts.ys)});
     std::vector<NeighborNode> heap;
     std::vector<double> seen;
     t.for_each_nearest(2.5, 2.5, heap, [&](u32, double d2) {
@@ -100,7 +100,7 @@ TEST(PackedRTree, BestFirstWalkStreamsInDistanceOrderAndStops) {
 
 TEST(RTreeScratch, OneSearchPerThreadAtATime) {
     const auto pts = oracle::make_points("uniform", 2000, 9);
-    const auto t = PackedRTree::over_points(view(pts.xs), view(pts.ys));
+    const auto t = PackedRTree::over_points({view(pts.xs), view(pts.ys)});
     std::vector<u32> via_lease;
     {
         SearchQueueLease queue;

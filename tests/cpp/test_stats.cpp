@@ -21,14 +21,14 @@ TEST(CellRule, ClampsAndSendsNaNToZero) {
 // The histogram is not visible from Python: its counts are checked here.
 TEST(PointStats, NaNAndInfinityRules) {
     const std::vector<double> same(20, 3.0);
-    const auto s = collect_points(same, same);
+    const auto s = collect_points({same, same});
     ASSERT_TRUE(s.histogram);
     EXPECT_EQ(s.histogram->counts[0], 20u);
     EXPECT_EQ(s.density, 0.0);
 
     // A NaN x keeps its y in the extent and is counted in column 0.
     const std::vector<double> x2{kNaN, 0.0, 10.0}, y2{5.0, 0.0, 10.0};
-    const auto mixed = collect_points(x2, y2);
+    const auto mixed = collect_points({x2, y2});
     ASSERT_TRUE(mixed.extent);
     EXPECT_EQ(mixed.extent->min_x, 0.0);
     EXPECT_EQ(mixed.extent->max_x, 10.0);
@@ -38,8 +38,8 @@ TEST(PointStats, NaNAndInfinityRules) {
     EXPECT_EQ(mixed.histogram->counts[16 * 32 + 0], 1u);
 
     // Only the minimum x decides: a -inf x removes the extent, a +inf max does not.
-    EXPECT_FALSE(collect_points(std::vector<double>{-kInf, 1.0}, std::vector<double>{0.0, 1.0}).extent);
-    EXPECT_TRUE(collect_points(std::vector<double>{0.0, kInf}, std::vector<double>{0.0, 1.0}).extent);
+    EXPECT_FALSE(collect_points({std::vector<double>{-kInf, 1.0}, std::vector<double>{0.0, 1.0}}).extent);
+    EXPECT_TRUE(collect_points({std::vector<double>{0.0, kInf}, std::vector<double>{0.0, 1.0}}).extent);
 }
 
 TEST(Histogram, BoxBeyondExtentReadsBorderColumn) {
@@ -62,7 +62,7 @@ TEST(Histogram, FineFoldMatchesDirectBinning) {
         s = s * 1103515245u + 12345u;
         ys.push_back((s >> 8) % 100000 / 3.0);
     }
-    const auto st = collect_points(xs, ys);
+    const auto st = collect_points({xs, ys});
     std::vector<u32> direct(1024, 0);
     for (std::size_t i = 0; i < xs.size(); ++i) {
         const int c = cell_of(xs[i], st.histogram->min_x, st.histogram->cell_w, 32);

@@ -63,7 +63,7 @@ void fuzz_points(Reader& in) {
     const auto brute = BruteForce::over_points(X, Y);
     const auto grid = UniformGrid::over_points(X, Y);
     const auto kd = PackedKdTree::over_points(X, Y);
-    const auto rtree = PackedRTree::over_points(view(X), view(Y));
+    const auto rtree = PackedRTree::over_points({view(X), view(Y)});
     for (int q = 0; q < 8 && in.more(); ++q) {
         const Box box{in.coord(), in.coord(), in.coord(), in.coord()};
         const auto expected = brute.range(box);
