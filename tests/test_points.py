@@ -67,6 +67,24 @@ def test_module_registers_exactly_its_classes_which_are_closed():
         Engine()
     with pytest.raises(TypeError):
         type("Sub", (Engine,), {})
+    assert [getattr(core, n).__doc__ for n in ("Engine", "_PointBuilder", "_PolygonBuilder")] == [None] * 3
+
+
+# The Engine's methods as Python lists them: the method table's order, joins not yet built left out.
+ENGINE_METHODS = [
+    "from_points", "from_polygon_rings", "from_wkb_polygons", "from_wkb_polygon_views", "subset", "build_index",
+    "_build_index_for_calibration", "set_index_mode", "set_cost_factors", "set_coordinate_system",
+    "coordinate_system", "knn", "range_query", "radius_query", "intersect_ranges", "intersect_hits",
+    "knn_from_candidates", "contains_query", "range_mask", "contains_mask", "fused_mask",
+    "knn_mask_from_candidates", "append_delta", "flush", "delta_len", "euclidean_distance", "haversine_distance",
+    "euclidean_distance_to", "haversine_distance_to", "take_metrics", "index_bytes", "xs", "ys", "n", "extent",
+    "stats_info"]
+
+
+def test_engine_methods_in_table_order():
+    listed = [n for n in vars(Engine) if not n.startswith("__")]
+    assert [n for n in listed if not n.startswith(("batch_", "polygon_", "points_", "convex_", "group_"))] \
+        == ENGINE_METHODS
 
 
 class TestStatistics:

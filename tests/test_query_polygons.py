@@ -88,7 +88,7 @@ class TestPolygonRules:
         assert [o[1:3] for o in operations(e)] == [("brute_force", 2)]
 
     def test_degenerate_exteriors_contain_nothing_and_no_delta_buffer(self):
-        # Part 0 is a two-point exterior, part 1 a square over it.
+        # The first part is a two-point exterior, part 1 a square over it.
         e = Engine.from_polygon_rings(np.array([0.0, 10.0, 0.0, 10.0, 10.0, 0.0]),
                                       np.array([0.0, 10.0, 0.0, 0.0, 10.0, 10.0]), np.array([0, 2, 6]),
                                       np.array([0, 1, 2]))

@@ -16,11 +16,10 @@ void PointBuilder::require_open() const {
     if (finished_) throw Error("point builder is already finished");
 }
 
-void PointBuilder::append(std::span<const double> xs, std::span<const double> ys, u64 wkb_decode_ns) {
+void PointBuilder::append(const PointSpans& points, u64 wkb_decode_ns) {
     require_open();
-    if (xs.size() != ys.size()) throw InternalError("PointBuilder::append: xs and ys differ in length");
-    ensure_u32_indexable(sat_add(xs_.size(), xs.size()), "point dataset");
-    append_pair(xs_, ys_, xs, ys);
+    ensure_u32_indexable(sat_add(xs_.size(), points.size()), "point dataset");
+    append_pair(xs_, ys_, points.xs(), points.ys());
     sat_add_to(wkb_decode_ns_, wkb_decode_ns);
 }
 

@@ -17,7 +17,7 @@ class PointBuilder {
 public:
     // Fails before appending anything: finished builder, then the row limit over the points
     // already held plus the batch.
-    void append(std::span<const double> xs, std::span<const double> ys, u64 wkb_decode_ns);
+    void append(const PointSpans& points, u64 wkb_decode_ns);
 
     // The dataset of every batch in append order, its decode time the sum of the batches'.
     Engine finish();

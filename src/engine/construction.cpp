@@ -33,13 +33,13 @@ Engine new_points(SharedArray<double> xs, SharedArray<double> ys) {
     return with_stats(std::move(xs), std::move(ys), std::move(stats), ns);
 }
 
-Engine engine_from_points(std::span<const double> xs, std::span<const double> ys) {
-    ensure_u32_indexable(xs.size(), "point dataset");
-    Buffer<double> x(xs.size()), y(ys.size());
+Engine engine_from_points(const PointSpans& points) {
+    ensure_u32_indexable(points.size(), "point dataset");
+    Buffer<double> x(points.size()), y(points.size());
     // The extent fold rides along with the copy; it is part of the statistics time.
     const Stopwatch clock;
-    const Box folded = copy_and_fold({xs, ys}, x.data(), y.data());
-    DatasetStats stats = collect_points({xs, ys}, folded);
+    const Box folded = copy_and_fold(points, x.data(), y.data());
+    DatasetStats stats = collect_points(points, folded);
     const u64 ns = clock.elapsed_or_zero();
     return with_stats(make_shared_array(std::move(x)), make_shared_array(std::move(y)), std::move(stats), ns);
 }

@@ -19,7 +19,7 @@ namespace vardelin {
 Engine new_points(SharedArray<double> xs, SharedArray<double> ys);
 
 // Copies the caller's coordinates once into shared arrays, then builds the point dataset.
-Engine engine_from_points(std::span<const double> xs, std::span<const double> ys);
+Engine engine_from_points(const PointSpans& points);
 
 // The single constructor of polygon datasets. Stores the arrays without copying, gathers and
 // times the polygon statistics; the callers have checked the row limits and vouch for the

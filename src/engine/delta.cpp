@@ -12,7 +12,7 @@
 namespace vardelin {
 
 u64 delta_flush_threshold(u64 main_length) noexcept {
-    const u64 t = saturating_cast<u64>(static_cast<double>(main_length) * DELTA_FLUSH_FRACTION);
+    const u64 t = saturating_cast<u64>(static_cast<double>(main_length) * kDeltaFlushFraction);
     return std::max<u64>(t, 1);
 }
 
@@ -20,13 +20,12 @@ void require_delta_support(const Engine& engine) {
     if (engine.is_polygons()) throw Error("delta buffer is not supported for polygon datasets");
 }
 
-void append_delta(Engine& engine, std::span<const double> xs, std::span<const double> ys) {
+void append_delta(Engine& engine, const PointSpans& points) {
     require_delta_support(engine);
-    if (xs.size() != ys.size()) throw InternalError("append_delta: xs and ys differ in length");
     const u64 main_length = engine.x().size();
-    ensure_u32_indexable(sat_add(sat_add(main_length, engine.delta_xs.size()), xs.size()),
+    ensure_u32_indexable(sat_add(sat_add(main_length, engine.delta_xs.size()), points.size()),
                          "point dataset after append");
-    append_pair(engine.delta_xs, engine.delta_ys, xs, ys);
+    append_pair(engine.delta_xs, engine.delta_ys, points.xs(), points.ys());
     if (engine.delta_xs.size() > delta_flush_threshold(main_length)) merge_delta(engine);
 }
 

@@ -10,7 +10,7 @@
 namespace vardelin {
 
 // Fraction of the main length the delta buffer may reach before an append merges it.
-inline constexpr double DELTA_FLUSH_FRACTION = 0.1;
+inline constexpr double kDeltaFlushFraction = 0.1;
 
 // The buffer merges at append time once it holds more than this many points.
 u64 delta_flush_threshold(u64 main_length) noexcept;
@@ -20,7 +20,7 @@ void require_delta_support(const Engine& engine);
 
 // Buffers points after the main arrays (point j answers as main length + j) and merges them
 // when the buffer outgrows the threshold. Fails before appending anything.
-void append_delta(Engine& engine, std::span<const double> xs, std::span<const double> ys);
+void append_delta(Engine& engine, const PointSpans& points);
 
 // Appends the buffer to the main arrays as new shared arrays, gathers the statistics again
 // (untimed), empties the buffer, zeroes `delta_scan_work` and drops all four indexes. Does

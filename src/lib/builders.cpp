@@ -20,10 +20,7 @@ void bind_point_builder(nb::module_& m) {
             [](PyPointBuilder& self, const InArray<double>& xs, const InArray<double>& ys, nb::handle wkb_decode_ns) {
                 auto b = self.exclusive();
                 const u64 decode_ns = to_u64(wkb_decode_ns, "wkb_decode_ns");
-                const auto x = contiguous(xs, "xs must be a contiguous float64 array");
-                const auto y = contiguous(ys, "ys must be a contiguous float64 array");
-                require_same_length(x.size(), y.size(), "xs and ys must have the same length");
-                b->append(x, y, decode_ns);
+                b->append(point_arrays(xs, ys), decode_ns);
             },
             nb::arg("xs").noconvert(), nb::arg("ys").noconvert(), nb::arg("wkb_decode_ns") = 0)
         .def(
@@ -52,14 +49,8 @@ void bind_polygon_builder(nb::module_& m) {
            const InArray<i64>& ring_offsets, const InArray<i64>& poly_offsets,
            const std::optional<InArray<i64>>& part_poly) {
             auto state = self.exclusive();
-            const auto x = contiguous(xs, "xs must be a contiguous float64 array");
-            const auto y = contiguous(ys, "ys must be a contiguous float64 array");
-            const auto r = contiguous(ring_offsets, "ring_offsets must be contiguous");
-            const auto p = contiguous(poly_offsets, "poly_offsets must be contiguous");
-            require_same_length(x.size(), y.size(), "xs and ys must have the same length");
-            std::optional<DeferredArray<i64>> map;
-            if (part_poly) map = deferred_contiguous(*part_poly, "part_poly must be contiguous");
-            append_polygon_rings(*state, x, y, r, p, map ? &*map : nullptr);
+            const RingArrays a = ring_arrays(xs, ys, ring_offsets, poly_offsets, part_poly, kBuilderOffsets);
+            append_polygon_rings(*state, a.xs, a.ys, a.ring_offsets, a.poly_offsets, a.part_map());
         },
         nb::arg("xs").noconvert(), nb::arg("ys").noconvert(), nb::arg("ring_offsets").noconvert(),
         nb::arg("poly_offsets").noconvert(), nb::arg("part_poly").noconvert() = nb::none());

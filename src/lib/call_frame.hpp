@@ -40,10 +40,11 @@ auto hand_over(Metered<R>&& result, Convert&& convert) {
     return out;
 }
 
-// The same for a vector that becomes a NumPy array without copying.
+// The same for a vector that becomes a NumPy array without copying; the Python object is made
+// inside the timed stretch.
 template <class R>
-auto hand_over(Metered<R>&& result) {
-    return hand_over(std::move(result), [](R&& values) { return to_numpy(std::move(values)); });
+nb::object hand_over(Metered<R>&& result) {
+    return hand_over(std::move(result), [](R&& values) { return nb::cast(to_numpy(std::move(values))); });
 }
 
 }  // namespace vardelin::lib

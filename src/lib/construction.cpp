@@ -19,10 +19,7 @@ void def_from_points(EngineClass& cls) {
     cls.def_static(
         "from_points",
         [](const InArray<double>& xs, const InArray<double>& ys) {
-            const auto x = contiguous(xs, "xs must be a contiguous float64 array");
-            const auto y = contiguous(ys, "ys must be a contiguous float64 array");
-            require_same_length(x.size(), y.size(), "xs and ys must have the same length");
-            return wrap_engine(engine_from_points(x, y));
+            return wrap_engine(engine_from_points(point_arrays(xs, ys)));
         },
         nb::arg("xs").noconvert(), nb::arg("ys").noconvert(),
         "Construct from contiguous float64 numpy arrays of x and y coordinates.\n"
@@ -34,14 +31,8 @@ void def_from_polygon_rings(EngineClass& cls) {
         "from_polygon_rings",
         [](const InArray<double>& xs, const InArray<double>& ys, const InArray<i64>& ring_offsets,
            const InArray<i64>& poly_offsets, const std::optional<InArray<i64>>& part_poly) {
-            const auto x = contiguous(xs, "xs must be a contiguous float64 array");
-            const auto y = contiguous(ys, "ys must be a contiguous float64 array");
-            const auto r = contiguous(ring_offsets, "ring_offsets must be a contiguous int64 array");
-            const auto p = contiguous(poly_offsets, "poly_offsets must be a contiguous int64 array");
-            require_same_length(x.size(), y.size(), "xs and ys must have the same length");
-            std::optional<DeferredArray<i64>> map;
-            if (part_poly) map = deferred_contiguous(*part_poly, "part_poly must be a contiguous int64 array");
-            return wrap_engine(engine_from_polygon_rings(x, y, r, p, map ? &*map : nullptr));
+            const RingArrays a = ring_arrays(xs, ys, ring_offsets, poly_offsets, part_poly, kConstructorOffsets);
+            return wrap_engine(engine_from_polygon_rings(a.xs, a.ys, a.ring_offsets, a.poly_offsets, a.part_map()));
         },
         nb::arg("xs").noconvert(), nb::arg("ys").noconvert(), nb::arg("ring_offsets").noconvert(),
         nb::arg("poly_offsets").noconvert(), nb::arg("part_poly").noconvert() = nb::none(),

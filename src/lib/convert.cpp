@@ -31,6 +31,26 @@ u64 to_u64(nb::handle value, const char* name) {
     return static_cast<u64>(v);
 }
 
+PointSpans point_arrays(const InArray<double>& xs, const InArray<double>& ys) {
+    const auto x = contiguous(xs, "xs must be a contiguous float64 array");
+    const auto y = contiguous(ys, "ys must be a contiguous float64 array");
+    require_same_length(x.size(), y.size(), "xs and ys must have the same length");
+    return {x, y};
+}
+
+RingArrays ring_arrays(const InArray<double>& xs, const InArray<double>& ys, const InArray<i64>& ring_offsets,
+                       const InArray<i64>& poly_offsets, const std::optional<InArray<i64>>& part_poly,
+                       const OffsetMessages& messages) {
+    RingArrays out;
+    out.xs = contiguous(xs, "xs must be a contiguous float64 array");
+    out.ys = contiguous(ys, "ys must be a contiguous float64 array");
+    out.ring_offsets = contiguous(ring_offsets, messages.ring_offsets);
+    out.poly_offsets = contiguous(poly_offsets, messages.poly_offsets);
+    require_same_length(out.xs.size(), out.ys.size(), "xs and ys must have the same length");
+    if (part_poly) out.part_poly = deferred_contiguous(*part_poly, messages.part_poly);
+    return out;
+}
+
 std::optional<u64> to_optional_u64(nb::handle value, const char* name) {
     if (!value.is_valid() || value.is_none()) return std::nullopt;
     return to_u64(value, name);

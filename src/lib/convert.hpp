@@ -13,6 +13,7 @@
 #include "core/deferred_array.hpp"
 #include "core/error.hpp"
 #include "core/numeric.hpp"
+#include "core/point_spans.hpp"
 
 namespace vardelin::lib {
 
@@ -59,6 +60,35 @@ auto to_numpy(Vec&& values) {
     const std::size_t shape[1] = {heap->size()};
     return OutArray<T>(heap->data(), 1, shape, owner);
 }
+
+// Two coordinate arrays after their checks: xs contiguous, ys contiguous, equal lengths.
+PointSpans point_arrays(const InArray<double>& xs, const InArray<double>& ys);
+
+// The ring-array arguments (xs, ys, ring_offsets, poly_offsets, optional part_poly) after
+// their checks: contiguity argument by argument, then equal coordinate lengths. The contiguity
+// of part_poly is judged when the core's checks reach it. The constructor and the builder word
+// the offset arrays' refusals differently, hence the two message sets.
+struct OffsetMessages {
+    const char* ring_offsets;
+    const char* poly_offsets;
+    const char* part_poly;
+};
+inline constexpr OffsetMessages kConstructorOffsets{"ring_offsets must be a contiguous int64 array",
+                                                    "poly_offsets must be a contiguous int64 array",
+                                                    "part_poly must be a contiguous int64 array"};
+inline constexpr OffsetMessages kBuilderOffsets{"ring_offsets must be contiguous", "poly_offsets must be contiguous",
+                                                "part_poly must be contiguous"};
+
+struct RingArrays {
+    std::span<const double> xs, ys;
+    std::span<const i64> ring_offsets, poly_offsets;
+    std::optional<DeferredArray<i64>> part_poly;
+    const DeferredArray<i64>* part_map() const noexcept { return part_poly ? &*part_poly : nullptr; }
+};
+
+RingArrays ring_arrays(const InArray<double>& xs, const InArray<double>& ys, const InArray<i64>& ring_offsets,
+                       const InArray<i64>& poly_offsets, const std::optional<InArray<i64>>& part_poly,
+                       const OffsetMessages& messages);
 
 // Float parameters go through the interpreter's float(), after the Engine is borrowed, so an
 // argument whose conversion calls back into the same Engine finds it borrowed. A failure is

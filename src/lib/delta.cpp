@@ -10,10 +10,7 @@ void def_append_delta(EngineClass& cls) {
         [](PyEngine& self, const InArray<double>& xs, const InArray<double>& ys) {
             auto e = self.exclusive();
             require_delta_support(*e);
-            const auto x = contiguous(xs, "xs must be a contiguous float64 array");
-            const auto y = contiguous(ys, "ys must be a contiguous float64 array");
-            require_same_length(x.size(), y.size(), "xs and ys must have the same length");
-            append_delta(*e, x, y);
+            append_delta(*e, point_arrays(xs, ys));
         },
         nb::arg("xs").noconvert(), nb::arg("ys").noconvert(),
         "Append new points to the delta buffer (point datasets only). Queries reflect them\n"

@@ -57,10 +57,8 @@ void def_euclidean_distance_to(EngineClass& cls) {
     cls.def_static(
         "euclidean_distance_to",
         [](const InArray<double>& xs, const InArray<double>& ys, double cx, double cy) {
-            const auto x = contiguous(xs, "xs must be a contiguous float64 array");
-            const auto y = contiguous(ys, "ys must be a contiguous float64 array");
-            require_same_length(x.size(), y.size(), "xs and ys must have the same length");
-            return to_numpy(euclidean_distance_to(x, y, cx, cy));
+            const PointSpans points = point_arrays(xs, ys);
+            return to_numpy(euclidean_distance_to(points.xs(), points.ys(), cx, cy));
         },
         nb::arg("xs").noconvert(), nb::arg("ys").noconvert(), nb::arg("cx"), nb::arg("cy"),
         "Euclidean distance in coordinate units from each point to a fixed center");

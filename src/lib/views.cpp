@@ -48,29 +48,26 @@ nb::object coordinate_view(const SharedArray<double>& array) {
     return nb::module_::import_("numpy").attr("frombuffer")(owner, nb::arg("dtype") = "float64");
 }
 
-}  // namespace
-
 // Exclusive, because waiting points are merged first so that the view shows them.
-void def_xs(EngineClass& cls) {
+void def_coordinate_view(EngineClass& cls, const char* name, SharedArray<double> Engine::*array, const char* doc) {
     cls.def(
-        "xs",
-        [](PyEngine& self) {
+        name,
+        [array](PyEngine& self) {
             auto e = self.exclusive();
             merge_delta(*e);
-            return coordinate_view(e->xs);
+            return coordinate_view((*e).*array);
         },
-        "Zero-copy read-only view of the dataset x coordinates");
+        doc);
+}
+
+}  // namespace
+
+void def_xs(EngineClass& cls) {
+    def_coordinate_view(cls, "xs", &Engine::xs, "Zero-copy read-only view of the dataset x coordinates");
 }
 
 void def_ys(EngineClass& cls) {
-    cls.def(
-        "ys",
-        [](PyEngine& self) {
-            auto e = self.exclusive();
-            merge_delta(*e);
-            return coordinate_view(e->ys);
-        },
-        "Zero-copy read-only view of the dataset y coordinates");
+    def_coordinate_view(cls, "ys", &Engine::ys, "Zero-copy read-only view of the dataset y coordinates");
 }
 
 }  // namespace vardelin::lib

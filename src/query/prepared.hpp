@@ -10,7 +10,7 @@
 
 namespace vardelin {
 
-// Parts with at least this many edges get bands; smaller ones are tested with pip_raw.
+// A part with at least this many edges gets bands; smaller ones are tested with pip_raw.
 inline constexpr u64 kBandedMinEdges = 32;
 inline constexpr u64 kEdgesPerBand = 8;
 inline constexpr u64 kMaxBands = 1024;

@@ -59,13 +59,20 @@ Engine subset(const Engine& source, std::span<const u32> indices) {
     }
     Selection sel = select_parts(source, indices);
 
-    const PolygonLayout layout = source.layout();
+    // The source's offsets start at or above 0, never decrease and end within their arrays
+    // (its constructors refuse anything else), so they read safely as unsigned positions.
+    const auto xs = source.x();
+    const auto ys = source.y();
+    const auto rings = view(source.ring_offsets);
+    const auto parts = view(source.poly_offsets);
+    const auto at = [](std::span<const i64> offsets, std::size_t i) { return static_cast<std::size_t>(offsets[i]); };
+
     u64 ring_total = 0;
     u64 coord_total = 0;
     for (const u32 p : sel.parts) {
-        const IndexRange rings = layout.part_rings(p);
-        ring_total = checked_add(ring_total, rings.size());
-        for (u64 r = rings.begin; r < rings.end; ++r) coord_total = checked_add(coord_total, layout.ring(r).size());
+        const std::size_t r0 = at(parts, p), r1 = at(parts, p + 1);
+        ring_total = checked_add(ring_total, r1 - r0);
+        coord_total = checked_add(coord_total, at(rings, r1) - at(rings, r0));
     }
 
     Buffer<double> new_xs, new_ys;
@@ -77,12 +84,10 @@ Engine subset(const Engine& source, std::span<const u32> indices) {
     new_rings.push_back(0);
     new_parts.push_back(0);
     for (const u32 p : sel.parts) {
-        const IndexRange rings = layout.part_rings(p);
-        for (u64 r = rings.begin; r < rings.end; ++r) {
-            const IndexRange ring = layout.ring(r);
-            const auto c0 = static_cast<std::ptrdiff_t>(ring.begin), c1 = static_cast<std::ptrdiff_t>(ring.end);
-            new_xs.insert(new_xs.end(), layout.xs.begin() + c0, layout.xs.begin() + c1);
-            new_ys.insert(new_ys.end(), layout.ys.begin() + c0, layout.ys.begin() + c1);
+        for (std::size_t r = at(parts, p); r < at(parts, p + 1); ++r) {
+            const std::size_t c0 = at(rings, r), c1 = at(rings, r + 1);
+            new_xs.insert(new_xs.end(), xs.begin() + c0, xs.begin() + c1);
+            new_ys.insert(new_ys.end(), ys.begin() + c0, ys.begin() + c1);
             new_rings.push_back(static_cast<i64>(new_xs.size()));
         }
         new_parts.push_back(static_cast<i64>(new_rings.size() - 1));

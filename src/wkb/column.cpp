@@ -48,7 +48,7 @@ ParsedPolygons decode_column(const Blobs& blobs) {
     ParsedPolygons out;
     const std::size_t n = blobs.blob_count();
     if (n == 0) return out;
-    // Part-map entries are 32-bit geometry numbers, and every geometry is a logical polygon.
+    // The entries of the part map are 32-bit geometry numbers, and every geometry is a logical polygon.
     ensure_u32_indexable(n, "logical polygon dataset");
 
     const std::size_t threads = worker_threads();

@@ -12,13 +12,13 @@
 namespace vardelin::testing {
 
 using Ring = std::vector<std::pair<double, double>>;
-using Part = std::vector<Ring>;
+using Rings = std::vector<Ring>;
 
 struct Layout {
     std::vector<double> xs, ys;
     std::vector<i64> ring_offsets{0}, poly_offsets{0};
 
-    void add(const Part& part) {
+    void add(const Rings& part) {
         for (const Ring& ring : part) {
             for (auto [x, y] : ring) {
                 xs.push_back(x);
@@ -58,7 +58,7 @@ inline Layout square_parts(int count) {
         } else if (i % 10 == 7) {
             l.add({{}});
         } else {
-            Part p{{{x, y}, {x + 2, y}, {x + 2, y + 2}, {x, y + 2}, {x, y}}};
+            Rings p{{{x, y}, {x + 2, y}, {x + 2, y + 2}, {x, y + 2}, {x, y}}};
             if (i % 10 == 2) p.push_back({{x + 0.5, y + 0.5}, {x + 1.5, y + 0.5}, {x + 1.5, y + 1.5}, {x + 0.5, y + 0.5}});
             l.add(p);
         }

@@ -12,12 +12,12 @@
 using namespace vardelin;
 
 TEST(DeltaBuffer, PolygonDatasetIsRefusedAndUnchanged) {
-    Engine e = engine_from_points(std::vector<double>{0.0, 1.0, 1.0}, std::vector<double>{0.0, 0.0, 1.0});
+    Engine e = engine_from_points({std::vector<double>{0.0, 1.0, 1.0}, std::vector<double>{0.0, 0.0, 1.0}});
     e.ring_offsets = make_shared_array(Buffer<i64>{0, 3});
     e.poly_offsets = make_shared_array(Buffer<i64>{0, 1});
     const std::vector<double> x{5.0};
     try {
-        append_delta(e, x, x);
+        append_delta(e, {x, x});
         ADD_FAILURE() << "append_delta accepted a polygon dataset";
     } catch (const Error& err) {
         EXPECT_STREQ(err.what(), "delta buffer is not supported for polygon datasets");
@@ -28,7 +28,7 @@ TEST(DeltaBuffer, PolygonDatasetIsRefusedAndUnchanged) {
 }
 
 TEST(DeltaMerge, EmptyBufferKeepsIndexesAndWork) {
-    Engine e = engine_from_points(std::vector<double>{0.0, 1.0}, std::vector<double>{2.0, 3.0});
+    Engine e = engine_from_points({std::vector<double>{0.0, 1.0}, std::vector<double>{2.0, 3.0}});
     build_index_if_needed(e, IndexKind::Grid);
     e.delta_scan_work = 5;
     const auto* before = e.xs.get();
@@ -40,8 +40,8 @@ TEST(DeltaMerge, EmptyBufferKeepsIndexesAndWork) {
 
 TEST(DeltaRange, ClosedBoxAsGivenWithIdsAfterMain) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    Engine e = engine_from_points(std::vector<double>(100, 0.0), std::vector<double>(100, 0.0));
-    append_delta(e, std::vector<double>{1.0, nan, 2.0, 5.0, 1.5}, std::vector<double>{1.0, 1.0, 2.0, 5.0, nan});
+    Engine e = engine_from_points({std::vector<double>(100, 0.0), std::vector<double>(100, 0.0)});
+    append_delta(e, {std::vector<double>{1.0, nan, 2.0, 5.0, 1.5}, std::vector<double>{1.0, 1.0, 2.0, 5.0, nan}});
     ASSERT_EQ(e.delta_xs.size(), 5u);
     EXPECT_EQ(delta_range(e, 1.0, 1.0, 2.0, 2.0), (std::vector<u32>{100, 102}));
     EXPECT_EQ(delta_range(e, 5.0, 5.0, 5.0, 5.0), (std::vector<u32>{103}));
@@ -61,7 +61,7 @@ TEST(DeltaWork, ThresholdsSaturateAndMergeWhenReached) {
     EXPECT_EQ(delta_work_threshold(IndexKind::Grid, 100), 100u);
     EXPECT_EQ(delta_work_threshold(IndexKind::BruteForce, 0), std::nullopt);
 
-    Engine e = engine_from_points(std::vector<double>(100, 1.0), std::vector<double>(100, 2.0));
+    Engine e = engine_from_points({std::vector<double>(100, 1.0), std::vector<double>(100, 2.0)});
     e.delta_xs = {3.0};
     e.delta_ys = {4.0};
     EXPECT_FALSE(add_delta_work(e, IndexKind::BruteForce, std::numeric_limits<u64>::max()));

@@ -18,7 +18,7 @@ namespace {
 
 Engine points_engine(std::size_t n) {
     const auto pts = oracle::make_points("uniform", n, 1);
-    return engine_from_points(view(pts.xs), view(pts.ys));
+    return engine_from_points({view(pts.xs), view(pts.ys)});
 }
 
 std::string calibration_error(Engine& e, const char* kind) {

@@ -27,7 +27,7 @@ const Box kFirstCell{0.001, 0.001, 0.002, 0.002};
 Engine lattice(int count, int columns) {
     std::vector<double> xs, ys;
     for (int i = 0; i < count; ++i) xs.push_back(i % columns), ys.push_back(i / columns);
-    return engine_from_points(xs, ys);
+    return engine_from_points({xs, ys});
 }
 
 // Statistics of n points with `in_first_cell` of them in histogram cell (0, 0) of the unit

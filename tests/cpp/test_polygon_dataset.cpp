@@ -50,7 +50,7 @@ TEST(PolygonStatistics, CentroidIsThePlainVertexAverage) {
     EXPECT_EQ(e.stats.histogram->counts[31 * 32 + 31], 1u);
     EXPECT_EQ(total(e.stats.histogram->counts), 2u);
 
-    // Part 0 has no rings, part 1 an empty exterior, part 2 a triangle: one count.
+    // The first part has no rings, part 1 an empty exterior, part 2 a triangle: one count.
     Engine holes = polygons({0, 4, 4}, {0, 0, 4}, {0, 0, 3}, {0, 0, 1, 2});
     ASSERT_TRUE(holes.stats.histogram);
     EXPECT_EQ(total(holes.stats.histogram->counts), 1u);
@@ -76,7 +76,7 @@ TEST(PolygonStatistics, BrokenLayoutNeverReadsOutOfBounds) {
     EXPECT_EQ(total(build_polygon_centroid_histogram(PolygonLayout(xs, xs, rings, parts), 0, 0, 1, 1)), 1u);
 }
 
-TEST(FromParsedPolygons, RowLimitsAndTrailingPolygonsWithoutParts) {
+TEST(FromParsedPolygons, RowLimitsAndTrailingEmptyPolygons) {
     ParsedPolygons over = batch({0, 1, 1}, {0, 3}, {0, 1}, 4294967296ull);
     over.part_poly = std::vector<u32>{4294967295u};
     try {
@@ -93,27 +93,4 @@ TEST(FromParsedPolygons, RowLimitsAndTrailingPolygonsWithoutParts) {
     EXPECT_EQ(e.logical_count, 2u);
     EXPECT_EQ(e.metrics.wkb_decode_ns, 77u);
     EXPECT_EQ(e.stats.n, 1u);
-}
-
-TEST(PolygonBuilder, ShiftsOffsetsAndPolygonNumbers) {
-    PolygonBuilder b;
-    ParsedPolygons first = batch({0, 1, 2}, {0, 3}, {0, 1, 1}, 1);
-    first.part_poly = std::vector<u32>{0, 0};
-    b.append(std::move(first));
-    b.append(batch({5, 6, 7, 8}, {0, 2, 4}, {0, 1, 2}, 2));  // no map: parts are polygons 1 and 2
-    const ParsedPolygons out = std::move(b).take();
-    EXPECT_EQ(out.ring_offsets, (std::vector<u64>{0, 3, 5, 7}));
-    EXPECT_EQ(out.poly_offsets, (std::vector<u64>{0, 1, 1, 2, 3}));
-    ASSERT_TRUE(out.part_poly);
-    EXPECT_EQ(*out.part_poly, (std::vector<u32>{0, 0, 1, 2}));
-    EXPECT_EQ(out.logical_count, 3u);
-    EXPECT_EQ(std::vector<double>(out.xs.begin(), out.xs.end()), (std::vector<double>{0, 1, 2, 5, 6, 7, 8}));
-
-    // Without any map the identity is dropped.
-    PolygonBuilder plain;
-    for (int k = 0; k < 3; ++k) plain.append(batch({1, 2, 3}, {0, 3}, {0, 1}, 1));
-    const ParsedPolygons p = std::move(plain).take();
-    EXPECT_FALSE(p.part_poly);
-    EXPECT_EQ(p.logical_count, 3u);
-    EXPECT_EQ(p.poly_offsets, (std::vector<u64>{0, 1, 2, 3}));
 }

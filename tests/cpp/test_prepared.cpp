@@ -41,7 +41,7 @@ const PartBands& bands_of(const PreparedPolygons& p, const Layout& l, u64 part) 
 
 // A square of side 10 with a square hole, every side cut into `cuts` collinear edges so that
 // the part has enough edges for bands; a closed ring repeats its first vertex.
-Part subdivided_square_with_hole(int cuts, bool closed) {
+Rings subdivided_square_with_hole(int cuts, bool closed) {
     auto ring = [cuts, closed](double x0, double y0, double side) {
         Ring r;
         const double corners[5][2] = {{x0, y0}, {x0 + side, y0}, {x0 + side, y0 + side}, {x0, y0 + side}, {x0, y0}};
@@ -61,9 +61,9 @@ Part subdivided_square_with_hole(int cuts, bool closed) {
 // A random valid polygon with holes: a star-shaped exterior whose vertices keep at least 0.7 of
 // the radius with angular gaps small enough that it holds the disc of radius 0.58, and up to
 // four star-shaped holes inside that disc, apart from each other.
-Part random_polygon(std::mt19937_64& rng, double cx, double cy, double radius, int exterior_vertices, int holes) {
+Rings random_polygon(std::mt19937_64& rng, double cx, double cy, double radius, int exterior_vertices, int holes) {
     std::uniform_real_distribution<double> unit(0.0, 1.0);
-    Part part;
+    Rings part;
     Ring ext;
     for (int i = 0; i < exterior_vertices; ++i) {
         const double a = 2 * kPi * (i + 0.5 * unit(rng)) / exterior_vertices;
@@ -90,7 +90,7 @@ Part random_polygon(std::mt19937_64& rng, double cx, double cy, double radius, i
 using BgPoint = bg::model::d2::point_xy<double>;
 using BgPolygon = bg::model::polygon<BgPoint>;
 
-BgPolygon to_boost(const Part& part) {
+BgPolygon to_boost(const Rings& part) {
     BgPolygon poly;
     for (std::size_t r = 0; r < part.size(); ++r) {
         auto& ring = r == 0 ? poly.outer() : (poly.inners().emplace_back(), poly.inners().back());
@@ -216,7 +216,7 @@ TEST(PreparedPolygons, RandomPolygonsWithHolesAgreeWithPipRawAndBoost) {
     std::mt19937_64 rng(20261206);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     Layout l;
-    std::vector<Part> parts;
+    std::vector<Rings> parts;
     for (int p = 0; p < 150; ++p) {
         const int vertices = 8 + static_cast<int>(unit(rng) * (p % 3 == 0 ? 20 : 400));
         parts.push_back(random_polygon(rng, unit(rng) * 1000, unit(rng) * 1000, 1 + unit(rng) * 50, vertices,

@@ -21,8 +21,8 @@ std::vector<T> values(const SharedArray<T>& a) {
 
 }  // namespace
 
-TEST(Subset, PartMapGroupsAndPolygonsWithoutParts) {
-    // Part 0: square at 0 with a hole; part 1: no rings; parts 2 and 3: squares at 10 and 20.
+TEST(Subset, LogicalPolygonsAndEmptyPolygons) {
+    // part 0: square at 0 with a hole; part 1: no rings; parts 2 and 3: squares at 10 and 20.
     // Polygon 0 = parts 0 and 3, polygon 2 = part 2, polygon 4 = part 1; 1 and 3 have no parts.
     Layout l;
     l.add({square(0, 0, 4), square(1, 1, 1)});

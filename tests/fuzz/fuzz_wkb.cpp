@@ -84,8 +84,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto views = rest.subspan(0, count * 16);
     auto tail = rest.subspan(count * 16);
     std::vector<std::span<const std::uint8_t>> buffers;
-    const std::size_t pieces = data[1] / 64;
-    for (std::size_t k = 0; k < pieces && !tail.empty(); ++k) {
+    const std::size_t extra_buffers = data[1] / 64;
+    for (std::size_t k = 0; k < extra_buffers && !tail.empty(); ++k) {
         const std::size_t cut = tail[0] % (tail.size());
         buffers.push_back(tail.subspan(1, cut > 0 ? cut - 1 : 0));
         tail = tail.subspan(std::max<std::size_t>(cut, 1));
