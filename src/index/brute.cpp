@@ -43,16 +43,6 @@ BruteForce BruteForce::over_parts(const PolygonLayout& layout) {
                       make_shared_array(std::move(hx)), make_shared_array(std::move(hy)));
 }
 
-void BruteForce::range(const Box& q, std::vector<u64>& out) const {
-    for_each_in_range(q, [&](u32 id) { out.push_back(id); });
-}
-
-std::vector<u64> BruteForce::range(const Box& q) const {
-    std::vector<u64> out;
-    range(q, out);
-    return out;
-}
-
 void BruteForce::nearest(double x, double y, u64 k, std::vector<Neighbor>& out) const {
     if (k == 0 || n_ == 0) return;
     const std::size_t base = out.size();
@@ -64,12 +54,6 @@ void BruteForce::nearest(double x, double y, u64 k, std::vector<Neighbor>& out) 
         out[base + i] = Neighbor{static_cast<u32>(i), gx * gx + gy * gy};
     }
     keep_nearest(out, base, k);
-}
-
-std::vector<u64> BruteForce::nearest(double x, double y, u64 k) const {
-    std::vector<Neighbor> found;
-    nearest(x, y, k, found);
-    return ids_of(found);
 }
 
 }  // namespace vardelin

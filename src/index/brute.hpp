@@ -9,8 +9,11 @@ namespace vardelin {
 
 // One box per item and a scan per query: the answer when an index would not pay, and of the
 // index mode "none". Over points it shares the coordinate arrays instead of copying them.
-class BruteForce {
+class BruteForce : public ListSearches<BruteForce> {
 public:
+    using ListSearches::nearest;
+    using ListSearches::range;
+
     static BruteForce over_points(SharedArray<double> xs, SharedArray<double> ys);
     static BruteForce over_parts(const PolygonLayout& layout);
 
@@ -39,10 +42,7 @@ public:
         }
     }
 
-    void range(const Box& q, std::vector<u64>& out) const;
-    std::vector<u64> range(const Box& q) const;
     void nearest(double x, double y, u64 k, std::vector<Neighbor>& out) const;
-    std::vector<u64> nearest(double x, double y, u64 k) const;
 
 private:
     BruteForce(SharedArray<double> min_x, SharedArray<double> min_y, SharedArray<double> max_x,

@@ -126,12 +126,6 @@ void UniformGrid::point_range(const Box& q, std::vector<PointHit>& out) const {
     out.resize(base + kept);
 }
 
-std::vector<u64> UniformGrid::range(const Box& q) const {
-    std::vector<u64> out;
-    range(q, out);
-    return out;
-}
-
 void UniformGrid::nearest(double x, double y, u64 k, std::vector<Neighbor>& out) const {
     const std::size_t n = size();
     if (n == 0 || k == 0) return;
@@ -182,12 +176,6 @@ void UniformGrid::nearest(double x, double y, u64 k, std::vector<Neighbor>& out)
         if (r >= ring_limit || beyond > kth->dist2) break;
     }
     keep_nearest(out, base, want);
-}
-
-std::vector<u64> UniformGrid::nearest(double x, double y, u64 k) const {
-    std::vector<Neighbor> found;
-    nearest(x, y, k, found);
-    return ids_of(found);
 }
 
 }  // namespace vardelin

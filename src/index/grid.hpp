@@ -10,8 +10,11 @@ namespace vardelin {
 
 // Square array of side x side equal cells over the points' extent (about one point per cell),
 // the point ids of each cell stored contiguously. Points only; shares the coordinate arrays.
-class UniformGrid {
+class UniformGrid : public ListSearches<UniformGrid> {
 public:
+    using ListSearches::nearest;
+    using ListSearches::range;
+
     static UniformGrid over_points(SharedArray<double> xs, SharedArray<double> ys);
 
     std::size_t size() const noexcept { return cell_items_.size(); }
@@ -45,9 +48,7 @@ public:
 
     // Appends the ids of for_each_in_range.
     void range(const Box& q, std::vector<u64>& out) const;
-    std::vector<u64> range(const Box& q) const;
     void nearest(double x, double y, u64 k, std::vector<Neighbor>& out) const;
-    std::vector<u64> nearest(double x, double y, u64 k) const;
 
 private:
     // The number of ids in the cells under the box (0 for a NaN box), each row's ids requested

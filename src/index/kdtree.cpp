@@ -171,12 +171,6 @@ void PackedKdTree::point_range(const Box& q, std::vector<PointHit>& out) const {
     collect_in_box(q, out, [](u32 id, double x, double y) { return PointHit{id, x, y}; });
 }
 
-std::vector<u64> PackedKdTree::range(const Box& q) const {
-    std::vector<u64> out;
-    range(q, out);
-    return out;
-}
-
 void PackedKdTree::nearest(double x, double y, u64 k, std::vector<Neighbor>& out) const {
     // No radius search reports anything around a NaN query, however large the radius grows.
     if (n_ == 0 || k == 0 || std::isnan(x) || std::isnan(y)) return;
@@ -237,12 +231,6 @@ void PackedKdTree::nearest(double x, double y, u64 k, std::vector<Neighbor>& out
         r = r + r;
     }
     keep_nearest(out, base, want_n);
-}
-
-std::vector<u64> PackedKdTree::nearest(double x, double y, u64 k) const {
-    std::vector<Neighbor> found;
-    nearest(x, y, k, found);
-    return ids_of(found);
 }
 
 }  // namespace vardelin

@@ -14,8 +14,11 @@ namespace vardelin {
 // Positions [l, r] hold a subtree whose median m = (l + r) / 2 splits it on x at even depths and
 // y at odd ones; ranges of at most kNodeSize + 1 positions are leaves scanned in full. Floats
 // are ordered NaN last, so a NaN split keeps everything on its left.
-class PackedKdTree {
+class PackedKdTree : public ListSearches<PackedKdTree> {
 public:
+    using ListSearches::nearest;
+    using ListSearches::range;
+
     static constexpr std::size_t kNodeSize = 64;
 
     static PackedKdTree over_points(SharedArray<double> xs, SharedArray<double> ys);
@@ -72,11 +75,9 @@ public:
     }
 
     void range(const Box& q, std::vector<u64>& out) const;
-    std::vector<u64> range(const Box& q) const;
     // Appends every point inside the closed box with its coordinates, in walk order.
     void point_range(const Box& q, std::vector<PointHit>& out) const;
     void nearest(double x, double y, u64 k, std::vector<Neighbor>& out) const;
-    std::vector<u64> nearest(double x, double y, u64 k) const;
 
 private:
     // Which sides of a median can hold no match: the left holds values <= the split, the right

@@ -130,16 +130,6 @@ PackedRTree PackedRTree::over_parts(const PolygonLayout& layout) {
     return pack(boxes.size(), [&](std::size_t i) { return boxes[i]; }, false);
 }
 
-void PackedRTree::range(const Box& q, std::vector<u64>& out) const {
-    for_each_in_range(q, [&](u32 id) { out.push_back(id); });
-}
-
-std::vector<u64> PackedRTree::range(const Box& q) const {
-    std::vector<u64> out;
-    range(q, out);
-    return out;
-}
-
 void PackedRTree::nearest(double x, double y, u64 k, std::vector<Neighbor>& out,
                           std::vector<NeighborNode>& heap) const {
     if (k == 0) return;
@@ -153,12 +143,6 @@ void PackedRTree::nearest(double x, double y, u64 k, std::vector<Neighbor>& out,
 void PackedRTree::nearest(double x, double y, u64 k, std::vector<Neighbor>& out) const {
     std::vector<NeighborNode> heap;
     nearest(x, y, k, out, heap);
-}
-
-std::vector<u64> PackedRTree::nearest(double x, double y, u64 k) const {
-    std::vector<Neighbor> found;
-    nearest(x, y, k, found);
-    return ids_of(found);
 }
 
 SearchQueueLease::SearchQueueLease() : queue_(&thread_scratch.search_queue) {

@@ -31,8 +31,11 @@ struct NeighborNodeAfter {
 // (min_x, min_y, max_x, max_y), then one id per node (2 bytes below 16384 nodes, else 4).
 // Level 0 holds the items sorted along a Hilbert curve, each higher level one node per 16
 // children (its box their union, its id the position of its first child), the root last.
-class PackedRTree {
+class PackedRTree : public ListSearches<PackedRTree> {
 public:
+    using ListSearches::nearest;
+    using ListSearches::range;
+
     static constexpr std::size_t kNodeSize = 16;
 
     // Nodes of a tree over `items`: the items, then ceil(entries / 16) per level while a level
@@ -100,11 +103,8 @@ public:
         std::vector<u64> queue;
         for_each_in_range(q, queue, visit);
     }
-    void range(const Box& q, std::vector<u64>& out) const;
-    std::vector<u64> range(const Box& q) const;
     void nearest(double x, double y, u64 k, std::vector<Neighbor>& out, std::vector<NeighborNode>& heap) const;
     void nearest(double x, double y, u64 k, std::vector<Neighbor>& out) const;
-    std::vector<u64> nearest(double x, double y, u64 k) const;
 
 private:
     template <class BoxOf>

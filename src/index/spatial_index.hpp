@@ -44,6 +44,30 @@ inline std::vector<u64> ids_of(const std::vector<Neighbor>& found) {
     return ids;
 }
 
+// The list forms of the searches, the same for every index type: `range` appends (or returns)
+// the ids of for_each_in_range, `nearest` returns the ids of the four-argument nearest. An index
+// with a faster range of its own declares it and hides the appending form here.
+template <class Index>
+class ListSearches {
+public:
+    void range(const Box& q, std::vector<u64>& out) const {
+        self().for_each_in_range(q, [&](u32 id) { out.push_back(id); });
+    }
+    std::vector<u64> range(const Box& q) const {
+        std::vector<u64> out;
+        self().range(q, out);
+        return out;
+    }
+    std::vector<u64> nearest(double x, double y, u64 k) const {
+        std::vector<Neighbor> found;
+        self().nearest(x, y, k, found);
+        return ids_of(found);
+    }
+
+private:
+    const Index& self() const noexcept { return static_cast<const Index&>(*this); }
+};
+
 // What the four index types offer. `range` keeps the items whose point or box meets the closed
 // query box, each once, in the index's own order; the two-argument form appends to the
 // caller's buffer. `nearest` gives at most min(k, size()) items nearest first; the
