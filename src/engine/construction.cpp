@@ -24,6 +24,33 @@ Engine with_stats(SharedArray<double> xs, SharedArray<double> ys, DatasetStats s
     return e;
 }
 
+// Offsets are stored signed with the same bits as the decoder's unsigned values.
+SharedArray<i64> to_shared_offsets(const std::vector<u64>& offsets) {
+    Buffer<i64> out;
+    out.resize(offsets.size());
+    for (std::size_t i = 0; i < offsets.size(); ++i) out[i] = static_cast<i64>(offsets[i]);
+    return make_shared_array(std::move(out));
+}
+
+// The part map as the constructor checks it: length, sign, then the row limit on the
+// logical count that its largest entry implies.
+SharedArray<u32> checked_part_map(std::span<const i64> part_poly, u64 parts, u64& logical_count) {
+    if (part_poly.size() != parts) {
+        throw Error("part_poly must have one entry per part (poly_offsets length minus one)");
+    }
+    i64 largest = -1;
+    for (const i64 v : part_poly) {
+        if (v < 0) throw Error("part_poly values must fit u32");
+        largest = std::max(largest, v);
+    }
+    logical_count = static_cast<u64>(largest) + 1;  // -1 + 1 = 0 for an empty map
+    ensure_u32_indexable(logical_count, "logical polygon dataset");
+    Buffer<u32> map;
+    map.resize(part_poly.size());
+    for (std::size_t j = 0; j < part_poly.size(); ++j) map[j] = static_cast<u32>(part_poly[j]);
+    return make_shared_array(std::move(map));
+}
+
 }  // namespace
 
 Engine new_points(SharedArray<double> xs, SharedArray<double> ys) {
@@ -43,18 +70,6 @@ Engine engine_from_points(const PointSpans& points) {
     const u64 ns = clock.elapsed_or_zero();
     return with_stats(make_shared_array(std::move(x)), make_shared_array(std::move(y)), std::move(stats), ns);
 }
-
-namespace {
-
-// Offsets are stored signed with the same bits as the decoder's unsigned values.
-SharedArray<i64> to_shared_offsets(const std::vector<u64>& offsets) {
-    Buffer<i64> out;
-    out.resize(offsets.size());
-    for (std::size_t i = 0; i < offsets.size(); ++i) out[i] = static_cast<i64>(offsets[i]);
-    return make_shared_array(std::move(out));
-}
-
-}  // namespace
 
 Engine new_polygons(SharedArray<double> xs, SharedArray<double> ys, SharedArray<i64> ring_offsets,
                     SharedArray<i64> poly_offsets, SharedArray<u32> part_poly, u64 logical_count) {
@@ -90,29 +105,6 @@ Engine from_parsed_polygons(ParsedPolygons&& batch, u64 wkb_decode_ns) {
     e.metrics.wkb_decode_ns = wkb_decode_ns;
     return e;
 }
-
-namespace {
-
-// The part map as the constructor checks it: length, sign, then the row limit on the
-// logical count that its largest entry implies.
-SharedArray<u32> checked_part_map(std::span<const i64> part_poly, u64 parts, u64& logical_count) {
-    if (part_poly.size() != parts) {
-        throw Error("part_poly must have one entry per part (poly_offsets length minus one)");
-    }
-    i64 largest = -1;
-    for (const i64 v : part_poly) {
-        if (v < 0) throw Error("part_poly values must fit u32");
-        largest = std::max(largest, v);
-    }
-    logical_count = static_cast<u64>(largest) + 1;  // -1 + 1 = 0 for an empty map
-    ensure_u32_indexable(logical_count, "logical polygon dataset");
-    Buffer<u32> map;
-    map.resize(part_poly.size());
-    for (std::size_t j = 0; j < part_poly.size(); ++j) map[j] = static_cast<u32>(part_poly[j]);
-    return make_shared_array(std::move(map));
-}
-
-}  // namespace
 
 Engine engine_from_polygon_rings(std::span<const double> xs, std::span<const double> ys,
                                  std::span<const i64> ring_offsets, std::span<const i64> poly_offsets,
