@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include <tbb/blocked_range.h>
@@ -16,8 +17,10 @@ inline constexpr std::size_t kAggregateMatchBudget = std::size_t{64} << 20;
 
 namespace agg_detail {
 
-struct RowGroup {
-    u32 row;
+// A match as held between finding and folding: the group and the slot of the sink's copy of
+// the row's values.
+struct SlotGroup {
+    u32 slot;
     u32 group;
 };
 
@@ -50,13 +53,19 @@ private:
 
     GroupSink(u64 n_groups, std::size_t ranges) : n_groups_(n_groups), buckets_(ranges) {}
     void reset() noexcept;
-    void end_row(u32 row, const agg_detail::GroupRanges& ranges);
+    void end_row(u32 row, const agg_detail::GroupRanges& ranges, const AggColumns& columns);
 
     u64 n_groups_;
     std::vector<u32> row_;
-    std::vector<std::vector<agg_detail::RowGroup>> buckets_;  // by group range, rows ascending
-    std::size_t matches_ = 0;
-    u64 end_ = 0;  // first row of the slice not searched
+    // Matches by group range, rows ascending. The values of each matched row are copied here
+    // while the search has them at hand: the fold then reads one short record per match
+    // instead of fetching a line of every column far from the rows it just read.
+    std::vector<std::vector<agg_detail::SlotGroup>> buckets_;
+    std::vector<double> values_;        // slot * columns + j; 0 where invalid, never read
+    std::vector<std::uint8_t> valid_;   // slot * columns + j
+    u32 slots_ = 0;
+    std::size_t bytes_ = 0;  // held for the matches and their rows
+    u64 end_ = 0;            // first row of the slice not searched
 };
 
 namespace agg_detail {
@@ -70,7 +79,7 @@ namespace agg_detail {
 // the folded result does not depend on it either.
 class MatchWaves {
 public:
-    MatchWaves(u64 rows, u64 n_groups, std::size_t budget_bytes);
+    MatchWaves(u64 rows, u64 n_groups, const AggColumns& columns, std::size_t budget_bytes);
 
     // Cuts the next wave, from row `next`, into slices; returns their number.
     std::size_t plan(u64 next);
@@ -84,15 +93,15 @@ public:
         while (q < end) {
             const u32 row = static_cast<u32>(q);
             find(row, sink);
-            sink.end_row(row, ranges_);
+            sink.end_row(row, ranges_, columns_);
             ++q;
-            if (sink.matches_ >= slice_cap_) break;
+            if (sink.bytes_ >= slice_cap_) break;
         }
         sink.end_ = q;
     }
 
     // Folds the wave's searched prefix into `state`; returns the first row not folded.
-    u64 fold(GroupedAgg& state, const AggColumns& columns);
+    u64 fold(GroupedAgg& state);
 
 private:
     struct Slice {
@@ -100,7 +109,8 @@ private:
     };
     u64 rows_;
     GroupRanges ranges_;
-    std::size_t budget_matches_;
+    const AggColumns& columns_;
+    std::size_t budget_;
     std::size_t slice_cap_ = 0;
     u64 wave_begin_ = 0;
     u64 wave_rows_;
@@ -125,7 +135,7 @@ GroupedAgg aggregate_chunks(u64 nq, u64 n_groups, const AggColumns& columns, con
     columns.require_rows(nq);
     GroupedAgg state(n_groups, columns.size());
     if (nq == 0) return state;
-    agg_detail::MatchWaves waves(nq, n_groups, match_budget_bytes);
+    agg_detail::MatchWaves waves(nq, n_groups, columns, match_budget_bytes);
     u64 next = 0;
     while (next < nq) {
         const std::size_t slices = waves.plan(next);
@@ -133,7 +143,7 @@ GroupedAgg aggregate_chunks(u64 nq, u64 n_groups, const AggColumns& columns, con
                           [&](const tbb::blocked_range<std::size_t>& r) {
                               for (std::size_t s = r.begin(); s != r.end(); ++s) waves.search(s, find);
                           });
-        next = waves.fold(state, columns);
+        next = waves.fold(state);
     }
     return state;
 }

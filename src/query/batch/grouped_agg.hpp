@@ -48,14 +48,14 @@ struct GroupedAgg {
 
     u64 columns() const noexcept { return n_groups == 0 ? 0 : sums.size() / n_groups; }
 
-    // One match of row `row` with group `group` (< n_groups; columns.size() == columns()).
-    void add(u64 row, u64 group, const AggColumns& columns) noexcept {
+    // One match with `group` (< n_groups) of a row whose value in column j is values[j], read
+    // only when valid[j] is non-zero; both hold columns() entries.
+    void add(u64 group, std::span<const double> values, std::span<const std::uint8_t> valid) noexcept {
         ++counts[group];
-        const std::size_t c = columns.size();
-        for (std::size_t j = 0; j < c; ++j) {
-            if (columns.validity[j][row] == 0) continue;
+        for (std::size_t j = 0; j < values.size(); ++j) {
+            if (valid[j] == 0) continue;
             const std::size_t at = j * n_groups + group;
-            sums[at] += columns.values[j][row];
+            sums[at] += values[j];
             ++valid_counts[at];
         }
     }
