@@ -57,7 +57,42 @@ PartView view_part(const PolygonLayout& layout, std::size_t part) noexcept {
     return v;
 }
 
-// Steps 2 and 3: the first exterior coordinate of `a` inside or on the boundary of `b`.
+enum class RingPosition { outside, boundary, inside };
+
+// Nonzero winding number of the ring around (x, y), closed back to its first coordinate; an
+// empty ring puts every point outside, a one-coordinate ring only that coordinate on its
+// boundary.
+RingPosition ring_position(const PolygonLayout& layout, IndexRange ring, double x, double y) noexcept {
+    if (ring.empty()) return RingPosition::outside;
+    const double* xs = layout.xs.data();
+    const double* ys = layout.ys.data();
+    // An upward edge counts with its lower end and without its upper one, a downward edge the
+    // other way round, so a crossing at a vertex counts once; horizontal edges never count.
+    long winding = 0;
+    u64 j = ring.end - 1;
+    for (u64 i = ring.begin; i < ring.end; j = i++) {
+        const double ax = xs[j], ay = ys[j], bx = xs[i], by = ys[i];
+        if (ay <= y) {
+            if (by < y) continue;
+            const int side = orientation(ax, ay, bx, by, x, y);
+            if (side > 0 && by != y) {
+                ++winding;
+            } else if (side == 0 && std::min(ax, bx) <= x && x <= std::max(ax, bx)) {
+                return RingPosition::boundary;
+            }
+        } else if (by <= y) {
+            const int side = orientation(ax, ay, bx, by, x, y);
+            if (side < 0) {
+                --winding;
+            } else if (side == 0 && std::min(ax, bx) <= x && x <= std::max(ax, bx)) {
+                return RingPosition::boundary;
+            }
+        }
+    }
+    return winding != 0 ? RingPosition::inside : RingPosition::outside;
+}
+
+// Whether the first exterior coordinate of `a` lies in `b`, its boundary included.
 bool first_vertex_in(const PolygonLayout& layout, const PartView& a, const PartView& b) noexcept {
     const double x = layout.xs[a.exterior.begin], y = layout.ys[a.exterior.begin];
     const RingPosition outer = ring_position(layout, b.exterior, x, y);
@@ -98,36 +133,6 @@ void part_segments(const PolygonLayout& layout, const PartView& part, const Exte
 }
 
 }  // namespace
-
-RingPosition ring_position(const PolygonLayout& layout, IndexRange ring, double x, double y) noexcept {
-    if (ring.empty()) return RingPosition::outside;
-    const double* xs = layout.xs.data();
-    const double* ys = layout.ys.data();
-    // An upward edge counts with its lower end and without its upper one, a downward edge the
-    // other way round, so a crossing at a vertex counts once; horizontal edges never count.
-    long winding = 0;
-    u64 j = ring.end - 1;
-    for (u64 i = ring.begin; i < ring.end; j = i++) {
-        const double ax = xs[j], ay = ys[j], bx = xs[i], by = ys[i];
-        if (ay <= y) {
-            if (by < y) continue;
-            const int side = orientation(ax, ay, bx, by, x, y);
-            if (side > 0 && by != y) {
-                ++winding;
-            } else if (side == 0 && std::min(ax, bx) <= x && x <= std::max(ax, bx)) {
-                return RingPosition::boundary;
-            }
-        } else if (by <= y) {
-            const int side = orientation(ax, ay, bx, by, x, y);
-            if (side < 0) {
-                --winding;
-            } else if (side == 0 && std::min(ax, bx) <= x && x <= std::max(ax, bx)) {
-                return RingPosition::boundary;
-            }
-        }
-    }
-    return winding != 0 ? RingPosition::inside : RingPosition::outside;
-}
 
 bool polygons_intersect(const PolygonLayout& layout, std::size_t i, std::size_t j) {
     const PartView a = view_part(layout, i);

@@ -5,15 +5,6 @@
 
 namespace vardelin::query::geometry {
 
-// Position of a point relative to a ring closed back to its first coordinate.
-enum class RingPosition { outside, boundary, inside };
-
-// Nonzero winding number of the ring around (x, y), on exact orientation; a point on an edge
-// (collinear with it and between its ends) is on the boundary. An empty ring puts every point
-// outside, a one-coordinate ring puts only that coordinate on its boundary. Coordinates must be
-// finite.
-RingPosition ring_position(const PolygonLayout& layout, IndexRange ring, double x, double y) noexcept;
-
 // Whether parts i and j share at least one point, boundaries included:
 //  1. exterior boxes apart (strictly, on some axis): false;
 //  2. the first exterior coordinate of i on the boundary of j's exterior or of one of its
@@ -23,9 +14,11 @@ RingPosition ring_position(const PolygonLayout& layout, IndexRange ring, double 
 //  5. j's exterior meets a hole of i, or 6. i's exterior meets a hole of j: true;
 //  7. otherwise false; holes are never tested against holes.
 // Rings are read closed whether stored open or closed; a one-coordinate ring has no segment.
-// All tests are exact. A part with no rings or with an empty exterior (holes or not) intersects
-// nothing, and nor does a part with a non-finite coordinate in any ring: neither has a region
-// to share. Pure; the segment buffers are per thread.
+// Points are placed by the nonzero winding number with the boundary counted (a point collinear
+// with an edge and between its ends is on it). All tests are exact. A part with no rings or
+// with an empty exterior (holes or not) has no region and intersects nothing; nor does a part
+// with a non-finite coordinate in any ring, whose region is undefined, as NaN never matches.
+// Pure; the segment buffers are per thread.
 bool polygons_intersect(const PolygonLayout& layout, std::size_t i, std::size_t j);
 
 }  // namespace vardelin::query::geometry
