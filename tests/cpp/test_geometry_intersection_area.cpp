@@ -84,6 +84,10 @@ TEST(PolygonIntersectionArea, EmptyBrokenAndNonFiniteParts) {
     EXPECT_NEAR(area(g, a, next), 4.0, bound(2, 16));
     EXPECT_EQ(area(g, a, flat), 0.0);
     EXPECT_EQ(area(g, flat, flat), 0.0);  // the pair's box has no height
+    // Two crossing segments stored as rings: a pair box with area, and nothing for the overlay.
+    const auto rising = g.add({{{0, 0}, {1, 1}, {2, 2}}});
+    const auto falling = g.add({{{0, 2}, {1, 1}, {2, 0}}, {{0, 0}, {2, 2}}});
+    EXPECT_EQ(area(g, rising, falling), 0.0);
     EXPECT_TRUE(std::isnan(area(g, a, far_nan)));  // NaN even with the boxes apart
     EXPECT_TRUE(std::isnan(area(g, inf_hole, a)));
     EXPECT_EQ(area(g, a, 77), 0.0);

@@ -3,7 +3,9 @@
 // scan plus a winding count. Coordinates are small multiples of 1/4, so the oracle's cross
 // products are exact in plain floating point, and a small grid makes touching, collinear and
 // repeated vertices common. Parts are large enough to take the sweep as well as the direct
-// test; offsets are sometimes broken, which both sides must read as empty.
+// test; offsets are sometimes broken, which both sides must read as empty. The same pairs go
+// through the intersection area, whose integer overlay must take any degenerate input: never
+// negative, and NaN exactly when a coordinate of the pair is not finite.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -15,6 +17,7 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include "core/polygon_layout.hpp"
+#include "query/geometry/intersection_area.hpp"
 #include "query/geometry/intersects.hpp"
 
 using namespace vardelin;
@@ -142,6 +145,16 @@ bool oracle(const PolygonLayout& l, std::size_t i, std::size_t j) {
     return false;
 }
 
+bool has_non_finite(const PolygonLayout& l, std::size_t p) {
+    const IndexRange rings = l.part_rings(p);
+    for (u64 r = rings.begin; r < rings.end; ++r) {
+        for (const Pt& q : ring_points(l, l.ring(r))) {
+            if (!std::isfinite(q.x) || !std::isfinite(q.y)) return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -182,6 +195,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const bool got = query::geometry::polygons_intersect(layout, i, j);
             if (got != oracle(layout, i, j)) {
                 std::fprintf(stderr, "parts %zu, %zu: kernel says %d\n", i, j, static_cast<int>(got));
+                std::abort();
+            }
+            const double area = query::geometry::polygon_intersection_area(layout, i, j);
+            if (std::isnan(area) != (has_non_finite(layout, i) || has_non_finite(layout, j)) || area < 0) {
+                std::fprintf(stderr, "parts %zu, %zu: intersection area %g\n", i, j, area);
                 std::abort();
             }
         }

@@ -123,11 +123,18 @@ double polygon_intersection_area(const PolygonLayout& layout, std::size_t i, std
     append_rings(layout, i, grid, s.subject);
     append_rings(layout, j, grid, s.clip);
     s.clipper.Clear();
-    s.clipper.AddPaths(s.subject, ClipperLib::ptSubject, true);
-    s.clipper.AddPaths(s.clip, ClipperLib::ptClip, true);
+    // Clipper refuses paths that enclose nothing once snapped (fewer than 3 distinct points, or
+    // all on one line); a side left with none encloses nothing either.
+    const bool subject_encloses = s.clipper.AddPaths(s.subject, ClipperLib::ptSubject, true);
+    const bool clip_encloses = s.clipper.AddPaths(s.clip, ClipperLib::ptClip, true);
+    if (!subject_encloses || !clip_encloses) {
+        s.clipper.Clear();
+        return 0.0;
+    }
     s.solution.clear();
-    // Clipper reports its internal failures (an allocation among them) only by returning false;
-    // an area of 0 in their place would be a failure passed off as a result.
+    // With edges on both sides, Clipper reports its internal failures (an allocation among
+    // them) only by returning false; an area of 0 in their place would be a failure passed off
+    // as a result.
     const bool done =
         s.clipper.Execute(ClipperLib::ctIntersection, s.solution, ClipperLib::pftEvenOdd, ClipperLib::pftEvenOdd);
     s.clipper.Clear();
