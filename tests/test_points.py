@@ -1,5 +1,9 @@
 """Point datasets: the argument checks of every point entry point, statistics against NumPy, the
 text form, settings and metrics."""
+import subprocess
+import sys
+import textwrap
+
 import numpy as np
 import pytest
 from hypothesis import given, settings, strategies as st
@@ -67,6 +71,30 @@ def test_module_registers_exactly_its_classes_which_are_closed():
         Engine()
     with pytest.raises(TypeError):
         type("Sub", (Engine,), {})
+
+
+def run_child(code):
+    """Runs code in a fresh interpreter process, so a crash fails the test instead of pytest."""
+    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True, timeout=120)
+
+
+def test_second_interpreter_is_refused_and_the_first_keeps_working():
+    child = run_child("""
+        import numpy as np
+        import _xxsubinterpreters as interpreters
+        from vardelin._core import Engine
+        e = Engine.from_points(np.arange(5.0), np.arange(5.0))
+        sub = interpreters.create()
+        try:
+            interpreters.run_string(sub, "import vardelin._core")
+        except interpreters.RunFailedError as err:
+            print(err)
+        interpreters.destroy(sub)
+        print(e.knn(0.0, 0.0, 2), Engine.from_points(np.arange(3.0), np.arange(3.0)).n())
+    """)
+    assert child.returncode == 0, child.stderr
+    assert child.stdout.splitlines() == [
+        "<class 'ImportError'>: module _core does not support loading in subinterpreters", "[0, 1] 3"]
 
 
 class TestStatistics:

@@ -14,6 +14,13 @@ nb::object wrap_engine(Engine&& engine) { return nb::cast(PyEngine(std::move(eng
 
 }  // namespace vardelin::lib
 
+// nanobind refuses a second interpreter itself only from Python 3.12 on; below that, the second
+// import would replace the process-wide binding state under the first interpreter's objects.
+// The exported entry point below checks first, so nanobind's own stays local.
+#pragma push_macro("NB_EXPORT")
+#undef NB_EXPORT
+#define NB_EXPORT
+#define PyInit__core nanobind_init__core
 NB_MODULE(_core, m) {
     m.doc() = "";
     nb::register_exception_translator([](const std::exception_ptr& p, void*) {
@@ -46,4 +53,15 @@ NB_MODULE(_core, m) {
 
     bind_point_builder(m);
     bind_polygon_builder(m);
+}
+#undef PyInit__core
+#pragma pop_macro("NB_EXPORT")
+
+extern "C" NB_EXPORT PyObject* PyInit__core() {
+    static PyInterpreterState* const first = PyInterpreterState_Get();
+    if (PyInterpreterState_Get() != first) {
+        PyErr_SetString(PyExc_ImportError, "module _core does not support loading in subinterpreters");
+        return nullptr;
+    }
+    return nanobind_init__core();
 }
