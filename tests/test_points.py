@@ -97,6 +97,28 @@ def test_second_interpreter_is_refused_and_the_first_keeps_working():
         "<class 'ImportError'>: module _core does not support loading in subinterpreters", "[0, 1] 3"]
 
 
+def test_new_gives_no_uninitialised_object():
+    # Builders are made whole by __new__; the other classes refuse it as a call does. Reading an
+    # uninitialised view base could crash, hence the child process.
+    child = run_child("""
+        import numpy as np
+        from vardelin._core import Engine, _PointBuilder, _PolygonBuilder
+        base = type(Engine.from_points(np.arange(2.0), np.arange(2.0)).xs().base)
+        for cls in [Engine, base]:
+            for make in [cls, lambda: cls.__new__(cls)]:
+                try:
+                    print(np.frombuffer(make()).sum())
+                except TypeError as err:
+                    print(err)
+        b = _PointBuilder.__new__(_PointBuilder)
+        b.append(np.arange(2.0), np.arange(2.0))
+        print(b.finish().n(), _PolygonBuilder.__new__(_PolygonBuilder).finish().n())
+    """)
+    assert child.returncode == 0, child.stderr
+    assert child.stdout.splitlines() == ["vardelin._core.Engine: no constructor defined!"] * 2 + [
+        "vardelin._core.CoordinateBuffer: no constructor defined!"] * 2 + ["2 0"]
+
+
 class TestStatistics:
     def test_large_dataset_with_nan_and_inf_matches_numpy(self, rng):
         # Large enough to be cut into several chunks, so partial extents are combined.

@@ -10,6 +10,16 @@ using namespace vardelin::lib;
 
 namespace vardelin::lib {
 
+PyObject* refuse_new(PyTypeObject* type, PyObject*, PyObject*) noexcept {
+    try {
+        PyErr_Format(PyExc_TypeError, "%s: no constructor defined!",
+                     nb::type_name(nb::handle(reinterpret_cast<PyObject*>(type))).c_str());
+    } catch (nb::python_error& e) {
+        e.restore();
+    }
+    return nullptr;
+}
+
 nb::object wrap_engine(Engine&& engine) { return nb::cast(PyEngine(std::move(engine)), nb::rv_policy::move); }
 
 }  // namespace vardelin::lib
@@ -35,7 +45,8 @@ NB_MODULE(_core, m) {
         }
     });
 
-    EngineClass engine(m, "Engine", nb::is_final());
+    static PyType_Slot engine_slots[] = {{Py_tp_new, reinterpret_cast<void*>(refuse_new)}, {0, nullptr}};
+    EngineClass engine(m, "Engine", nb::is_final(), nb::type_slots(engine_slots));
     bind_engine_dataset(engine);
     bind_engine_polygons(engine);
     bind_engine_wkb(engine);
