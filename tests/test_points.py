@@ -156,7 +156,7 @@ class TestSettings:
         e = Engine.from_points(np.arange(3.0), np.arange(3.0))
         assert e.coordinate_system() == "planar"
         e.set_coordinate_system("geographic")
-        for bad in ["Planar", " planar", ""]:
+        for bad in ["Planar", " planar", "", "a\x00b"]:
             assert error_of(e.set_coordinate_system, bad) == \
                 f"coordinate system must be 'planar' or 'geographic', got '{bad}'"
         for bad in [None, 3]:

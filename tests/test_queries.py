@@ -104,6 +104,13 @@ class TestEdges:
             assert e.range_query(-1, -1, 1, 1) == e.contains_query(0, 0) == e.knn(0, 0, 5) == []
 
 
+class NulMessage:
+    def __index__(self):
+        raise TypeError("cut\x00here")
+
+    __float__ = __index__
+
+
 class TestArguments:
     def test_keywords_numbers_and_result_types(self):
         e = points_engine([1.0, 2.0], [1.0, 2.0])
@@ -117,6 +124,9 @@ class TestArguments:
         (lambda e: e.range_query(0, 0, 1, None), TypeError, "^argument 'max_y': "),
         (lambda e: e.contains_query([1.0], 0), TypeError, "^argument 'x': "),
         (lambda e: e.knn(0, 0, 1.5), TypeError, "^argument 'k': "),
+        # The converter's own message is kept whole, past a NUL in it.
+        (lambda e: e.knn(0, 0, NulMessage()), TypeError, "^argument 'k': cut\x00here$"),
+        (lambda e: e.range_query(NulMessage(), 0, 1, 1), TypeError, "^argument 'min_x': cut\x00here$"),
         (lambda e: e.knn(0, 0, -1), OverflowError, None),
         (lambda e: e.range_query(0, 0, 1), TypeError, None),
         (lambda e: e.knn(0, 0), TypeError, None),

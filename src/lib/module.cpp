@@ -37,7 +37,9 @@ NB_MODULE(_core, m) {
         try {
             std::rethrow_exception(p);
         } catch (const Error& e) {
-            PyErr_SetString(PyExc_ValueError, e.what());
+            nb::object text = nb::steal(PyUnicode_DecodeUTF8(e.message().data(),
+                                                             static_cast<Py_ssize_t>(e.message().size()), "replace"));
+            if (text.is_valid()) PyErr_SetObject(PyExc_ValueError, text.ptr());
         } catch (const BorrowError& e) {
             PyErr_SetString(PyExc_RuntimeError, e.what());
         } catch (const InternalError& e) {
