@@ -65,7 +65,9 @@ class TestPolygonRules:
         # A box inside a hole or touching a vertex meets the polygon; an inverted box is searched
         # and tested as given, so one whose corners lie inside the ring meets it too.
         for box, want in [((4.5, 4.5, 5.5, 5.5), [0]), ((1, 1, 2, 2), [0]), ((10, 10, 12, 12), [0]),
-                          ((5, 5, 4, 4), [0]), ((30, 30, 25, 25), [])]:
+                          ((5, 5, 4, 4), [0]), ((30, 30, 25, 25), []),
+                          # A NaN bound matches nothing, whatever the index.
+                          ((np.nan, 0, 5, 5), []), ((0, 0, 5, np.nan), []), ((np.nan,) * 4, [])]:
             assert e.range_query(*box) == want
 
     @pytest.mark.parametrize("mode", MODES)

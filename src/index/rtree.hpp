@@ -39,7 +39,7 @@ public:
     static u64 node_count(u64 items) noexcept;
 
     // Points as boxes (x, y, x, y). A point with a NaN coordinate matches no box and lies at an
-    // infinite distance, and a query box with a NaN coordinate matches no point.
+    // infinite distance. A query box with a NaN coordinate matches no item, point or part.
     static PackedRTree over_points(std::span<const double> xs, std::span<const double> ys);
     // One exterior-ring box per part, computed on the worker pool.
     static PackedRTree build_polygons(const PartLayout& layout);
@@ -112,7 +112,9 @@ private:
     // Breadth-first box search: on_leaf(position, box) for every leaf entry meeting the box.
     template <class OnLeaf>
     void search_range(const Box& q, std::vector<u64>& queue, OnLeaf&& on_leaf) const {
-        if (nodes_ == 0 || (points_ && has_nan(q))) return;
+        // A NaN bound matches nothing, as in every index; the node tests below would let it
+        // through on that side.
+        if (nodes_ == 0 || has_nan(q)) return;
         const Box* boxes = buf_.at<Box>(kHeader);
         queue.clear();
         std::size_t head = 0;
