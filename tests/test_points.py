@@ -10,7 +10,7 @@ from hypothesis import given, settings, strategies as st
 from hypothesis.extra.numpy import arrays
 
 import vardelin._core as core
-from polygon_data import error_of
+from polygon_data import error_of, unaligned
 from vardelin._core import Engine, _PointBuilder
 
 
@@ -43,6 +43,9 @@ class TestArguments:
         strided = np.arange(10.0)[::2]
         for xs, ys, message in [(strided, strided, "xs must be a contiguous float64 array"),
                                 (np.arange(5.0), strided, "ys must be a contiguous float64 array"),
+                                # Read in place, so a misaligned array is refused as a strided one.
+                                (unaligned([1.0, 2.0], np.float64), np.arange(2.0), "xs must be a contiguous float64 array"),
+                                (np.arange(1.0), unaligned([1.0], np.float64), "ys must be a contiguous float64 array"),
                                 (np.arange(3.0), np.arange(4.0), "xs and ys must have the same length")]:
             assert error_of(feed, xs, ys) == message
         for bad in [np.arange(3, dtype=np.float32), np.arange(3), np.zeros((3, 1)), [1.0, 2.0, 3.0],
