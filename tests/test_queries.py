@@ -5,8 +5,8 @@ import numpy as np
 import pytest
 from hypothesis import given, settings, strategies as st
 
-from query_oracles import (MODES, CallsBack, TOLERANCE, builds, in_box, lattice, layout, near_point, operations,
-                           points_engine, random_boxes, squared_distances)
+from query_oracles import (MODES, CallsBack, TOLERANCE, box_distances, builds, check_knn_ranking, in_box, lattice,
+                           layout, near_point, operations, points_engine, random_boxes, squared_distances)
 
 
 def knn_distances(xs, ys, ids, x, y):
@@ -36,23 +36,21 @@ class TestAgainstBruteForce:
     @pytest.mark.parametrize("mode", MODES)
     @pytest.mark.parametrize("name", ["uniform", "clustered", "lattice", "nan"])
     def test_before_and_after_appending_and_merging(self, rng, mode, name):
-        # Unreachable points may be left out of knn: the property test covers them.
-        knn = name != "nan"
         xs, ys = layout(name, 3000, rng)
         e = points_engine(xs, ys, mode)
         boxes = list(random_boxes(rng, 60)) + [(xs[i], ys[i], xs[i], ys[i]) for i in range(0, 3000, 97)]
         boxes += [(-np.inf, -np.inf, np.inf, np.inf), (200, 200, 300, 300)]
         probes = rng.uniform(-20, 120, (15, 2))
-        check_against_brute_force(e, xs, ys, boxes, zip(xs[::31], ys[::31]), probes, knn)
+        check_against_brute_force(e, xs, ys, boxes, zip(xs[::31], ys[::31]), probes)
         ax, ay = layout(name, 150, rng)
         ax[:3], ay[:3] = xs[:3], ys[:3]  # duplicates of main points
         e.append_delta(ax, ay)
         assert e.delta_len() == 150
         all_x, all_y = np.r_[xs, ax], np.r_[ys, ay]
-        check_against_brute_force(e, all_x, all_y, boxes[:25], zip(ax[:10], ay[:10]), probes[:5], knn)
+        check_against_brute_force(e, all_x, all_y, boxes[:25], zip(ax[:10], ay[:10]), probes[:5])
         e.flush()
         assert e.delta_len() == 0
-        check_against_brute_force(e, all_x, all_y, boxes[:25], zip(ax[:10], ay[:10]), probes[:5], knn)
+        check_against_brute_force(e, all_x, all_y, boxes[:25], zip(ax[:10], ay[:10]), probes[:5])
 
     def test_brute_force_order_is_ascending_then_delta_order(self, rng):
         e = points_engine(*layout("uniform", 1000, rng), "none")
@@ -89,6 +87,24 @@ class TestEdges:
         # Columns of the histogram are 1 wide; the query's own cell holds nothing, the point
         # 1e-14 away lies in the next one and must still be found.
         assert points_engine([0.0, 32.0, 1.0], [0.0, 32.0, 5.0]).contains_query(1.0 - 1e-14, 5.0) == [2]
+
+    @pytest.mark.parametrize("mode", MODES)
+    def test_knn_lists_points_at_infinity_last_in_every_mode(self, rng, mode):
+        xs, ys = rng.uniform(0, 100, 700), rng.uniform(0, 100, 700)
+        xs[::7], ys[3::11], xs[5::13], ys[5::13] = np.nan, np.nan, np.nan, np.nan
+        xs[4], ys[4] = 1e200, 1e200  # finite, but its squared distance is +inf
+        ax, ay = np.array([np.nan, 50.0, 2.0]), np.array([1.0, np.nan, 2.0])
+        e = points_engine(xs, ys, mode)
+        for step in ["main", "waiting", "merged"]:
+            if step == "waiting":
+                e.append_delta(ax, ay)
+                xs, ys = np.r_[xs, ax], np.r_[ys, ay]
+            if step == "merged":
+                e.flush()
+            for x, y in [(50.0, 50.0), (-1e3, 7.0), (np.nan, 20.0)]:
+                d = box_distances(xs, ys, xs, ys, x, y)
+                for k in [1, 5, 550, 600, 640, 700, 703, 800]:
+                    check_knn_ranking(e.knn(x, y, k), d, k)
 
     def test_knn_counts_and_empty_dataset(self, rng):
         e = points_engine(*layout("uniform", 50, rng))
@@ -271,9 +287,8 @@ def test_every_mode_gives_the_same_answers(seed, n, appended, name):
         e.append_delta(ax, ay)
         got = [sorted(e.range_query(*b)) for b in boxes] + [sorted(e.contains_query(x, y)) for x, y in probes]
         for x, y in probes:
-            # Ties come in the index's order and unreachable points may be left out: compare
-            # the distances of the points that have one.
+            # Ties among finite distances come in the index's order: compare the distances.
             d = knn_distances(np.r_[xs, ax], np.r_[ys, ay], e.knn(x, y, 6), x, y)
-            got.append(d[np.isfinite(d)].tolist())
+            got.append(np.where(np.isnan(d), np.inf, d).tolist())
         answers.append(got)
     assert all(a == answers[0] for a in answers[1:])

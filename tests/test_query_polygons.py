@@ -6,7 +6,8 @@ import shapely
 from hypothesis import given, settings, strategies as st
 
 from polygon_data import random_geometries
-from query_oracles import MODES, operations, polygon_engine, polygon_range_hits, random_boxes, shells
+from query_oracles import (MODES, box_distances, check_knn_ranking, operations, polygon_engine, polygon_range_hits,
+                           random_boxes, shells)
 from vardelin._core import Engine
 
 
@@ -88,6 +89,24 @@ class TestPolygonRules:
         assert e.range_query(-1, -6, 4, 2) == [0, 1]
         assert e.range_query(50, 50, 60, 60) == []
         assert [o[1:3] for o in operations(e)] == [("brute_force", 2)]
+
+    @pytest.mark.parametrize("mode", MODES)
+    def test_knn_lists_parts_at_infinity_last(self, mode):
+        # Parts 5 and 17 have an all-NaN exterior, part 11 one whose x values are all NaN: their
+        # boxes are empty and lie at +inf.
+        rings = [np.array([[3.0 * i, 0], [3.0 * i + 1, 0], [3.0 * i + 1, 1 + i % 3]]) for i in range(40)]
+        rings[5][:] = rings[17][:] = np.nan
+        rings[11][:, 0] = np.nan
+        xs, ys = np.concatenate(rings).T.copy()
+        e = Engine.from_polygon_rings(xs, ys, np.arange(0, 121, 3), np.arange(41))
+        e.set_index_mode(mode)
+        with np.errstate(all="ignore"):
+            lo, hi = np.fmin.reduce(np.stack(rings), axis=1), np.fmax.reduce(np.stack(rings), axis=1)
+        lo, hi = np.where(np.isnan(lo), np.inf, lo), np.where(np.isnan(hi), -np.inf, hi)
+        for x, y in [(20.0, 0.5), (-5.0, 2.0), (np.nan, 3.0)]:
+            d = box_distances(lo[:, 0], lo[:, 1], hi[:, 0], hi[:, 1], x, y)
+            for k in [1, 10, 37, 38, 39, 40, 41]:
+                check_knn_ranking(e.knn(x, y, k), d, k)
 
     def test_degenerate_exteriors_contain_nothing_and_no_delta_buffer(self):
         # Part 0 is a two-point exterior, part 1 a square over it.

@@ -7,18 +7,6 @@ namespace vardelin {
 
 static_assert(SpatialIndex<BruteForce>);
 
-namespace {
-
-// Gap from v to [lo, hi] on one axis. A NaN query coordinate gives 0 (fmax drops it, so the
-// items rank by the other axis), while a NaN in the item's box puts the item infinitely far:
-// a point with a NaN coordinate is never anyone's neighbour before a real one.
-inline double axis_gap(double lo, double hi, double v) noexcept {
-    if (std::isnan(lo) || std::isnan(hi)) return kInfinity;
-    return std::fmax(std::fmax(lo - v, 0.0), v - hi);
-}
-
-}  // namespace
-
 BruteForce::BruteForce(SharedArray<double> min_x, SharedArray<double> min_y, SharedArray<double> max_x,
                        SharedArray<double> max_y)
     : min_x_(std::move(min_x)), min_y_(std::move(min_y)), max_x_(std::move(max_x)), max_y_(std::move(max_y)) {

@@ -152,10 +152,15 @@ std::vector<u64> PackedRTree::range(const Box& q) const {
 void PackedRTree::nearest(double x, double y, u64 k, std::vector<Neighbor>& out,
                           std::vector<NeighborNode>& heap) const {
     if (k == 0) return;
+    const std::size_t base = out.size();
     u64 found = 0;
     for_each_nearest(x, y, heap, [&](u32 id, double d2) {
         out.push_back(Neighbor{id, d2});
         return ++found < k;
+    });
+    const Box* boxes = buf_.at<Box>(kHeader);
+    complete_nearest(out, base, static_cast<std::size_t>(std::min<u64>(k, n_)), n_, [&](auto&& take) {
+        for (std::size_t pos = 0; pos < n_; ++pos) take(id_at(pos), box_dist2(boxes[pos], x, y));
     });
 }
 

@@ -77,12 +77,13 @@ TEST(PackedRTree, PolygonPartBoxes) {
     EXPECT_TRUE(PackedRTree::over_points(view(pts.xs), view(pts.ys)).range({n, n, n, n}).empty());
 }
 
-TEST(PackedRTree, AllNaNRingIsNeverANeighbour) {
+TEST(PackedRTree, AllNaNRingIsTheLastNeighbour) {
     Layout l;
     l.add({{{oracle::kNaN, oracle::kNaN}, {oracle::kNaN, oracle::kNaN}}});
     l.add({{{5, 5}, {6, 5}, {6, 6}}});
     const auto tree = PackedRTree::build_polygons(l.part_layout());
-    EXPECT_EQ(tree.nearest(0, 0, 5), (std::vector<u64>{1}));
+    EXPECT_EQ(tree.nearest(0, 0, 5), (std::vector<u64>{1, 0}));
+    EXPECT_EQ(tree.nearest(0, 0, 1), (std::vector<u64>{1}));
     EXPECT_EQ(tree.range({-1e300, -1e300, 1e300, 1e300}), (std::vector<u64>{1}));
 }
 
