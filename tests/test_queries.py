@@ -101,10 +101,22 @@ class TestEdges:
                 xs, ys = np.r_[xs, ax], np.r_[ys, ay]
             if step == "merged":
                 e.flush()
-            for x, y in [(50.0, 50.0), (-1e3, 7.0), (np.nan, 20.0)]:
+            for x, y in [(50.0, 50.0), (-1e3, 7.0)]:
                 d = box_distances(xs, ys, xs, ys, x, y)
                 for k in [1, 5, 550, 600, 640, 700, 703, 800]:
                     check_knn_ranking(e.knn(x, y, k), d, k)
+
+    @pytest.mark.parametrize("mode", MODES)
+    def test_knn_around_a_nan_query_point_is_empty(self, rng, mode):
+        e = points_engine(rng.uniform(0, 100, 500), rng.uniform(0, 100, 500), mode)
+        for step in ["main", "waiting"]:
+            if step == "waiting":
+                e.append_delta(np.array([np.nan, 3.0, 20.0]), np.array([4.0, np.nan, 20.0]))
+            e.take_metrics()
+            assert [e.knn(np.nan, 20.0, 5), e.knn(20.0, np.nan, 600), e.knn(np.nan, np.nan, 1)] == [[], [], []]
+            # Counted like any call with an empty answer: under the planned kind, no rows.
+            ops = operations(e)
+            assert sum(o[2] for o in ops) == 3 and all(o[0] == "knn" and o[1] != "none" and o[3] == 0 for o in ops)
 
     def test_knn_counts_and_empty_dataset(self, rng):
         e = points_engine(*layout("uniform", 50, rng))

@@ -33,7 +33,8 @@ std::vector<Neighbor> knn(Engine& engine, double x, double y, u64 k) {
     std::vector<Neighbor> found;
     nearest_in(engine, use.served, x, y, k, found);
     if (!engine.delta_xs.empty()) {
-        merge_delta_neighbors(engine, x, y, k, found);
+        // A NaN query point matches no waiting point either; the call still counts its scan.
+        if (!nan_query(x, y)) merge_delta_neighbors(engine, x, y, k, found);
         add_delta_work(engine, use.served, engine.delta_xs.size());
     }
     engine.metrics.record(Operation::Knn, column_of(use.planned), clock.elapsed(), use.build_ns, found.size());

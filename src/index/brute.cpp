@@ -42,7 +42,7 @@ std::vector<u64> BruteForce::range(const Box& q) const {
 }
 
 void BruteForce::nearest(double x, double y, u64 k, std::vector<Neighbor>& out) const {
-    if (k == 0 || n_ == 0) return;
+    if (k == 0 || n_ == 0 || nan_query(x, y)) return;
     const std::size_t base = out.size();
     const double *lx = min_x_->data(), *ly = min_y_->data(), *hx = max_x_->data(), *hy = max_y_->data();
     out.resize(base + n_);

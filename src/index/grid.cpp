@@ -134,7 +134,7 @@ std::vector<u64> UniformGrid::range(const Box& q) const {
 
 void UniformGrid::nearest(double x, double y, u64 k, std::vector<Neighbor>& out) const {
     const std::size_t n = size();
-    if (n == 0 || k == 0) return;
+    if (n == 0 || k == 0 || nan_query(x, y)) return;
     const std::size_t want = static_cast<std::size_t>(std::min<u64>(k, n));
     const double *xs = xs_->data(), *ys = ys_->data();
     const i64 nx = static_cast<i64>(nx_), ny = static_cast<i64>(ny_);

@@ -178,7 +178,7 @@ std::vector<u64> PackedKdTree::range(const Box& q) const {
 }
 
 void PackedKdTree::nearest(double x, double y, u64 k, std::vector<Neighbor>& out) const {
-    if (n_ == 0 || k == 0) return;
+    if (n_ == 0 || k == 0 || nan_query(x, y)) return;
     const double want = static_cast<double>(std::min<u64>(k, n_));
     const std::size_t want_n = static_cast<std::size_t>(std::min<u64>(k, n_));
 
@@ -205,9 +205,7 @@ void PackedKdTree::nearest(double x, double y, u64 k, std::vector<Neighbor>& out
     // shared arrays hold, without a scattered load per hit; leaves are scanned without a
     // branch per point, as in range.
     const std::size_t base = out.size();
-    // No radius search reports anything around a NaN query, however large the radius grows.
-    const bool searchable = !std::isnan(x) && !std::isnan(y);
-    while (searchable) {
+    for (;;) {
         out.resize(base);
         const double r2 = r * r;
         const auto within = [&](double px, double py) {

@@ -151,7 +151,7 @@ std::vector<u64> PackedRTree::range(const Box& q) const {
 
 void PackedRTree::nearest(double x, double y, u64 k, std::vector<Neighbor>& out,
                           std::vector<NeighborNode>& heap) const {
-    if (k == 0) return;
+    if (k == 0 || nan_query(x, y)) return;
     const std::size_t base = out.size();
     u64 found = 0;
     for_each_nearest(x, y, heap, [&](u32 id, double d2) {

@@ -153,8 +153,8 @@ private:
         if (points_) return point_in_box(b.min_x, b.min_y, q);
         return !(q.max_x < b.min_x || q.max_y < b.min_y || b.max_x < q.min_x || b.max_y < q.min_y);
     }
-    // A NaN query coordinate gives a gap of 0 on its axis; a NaN in the box (a point with a NaN
-    // coordinate) puts the entry at an infinite distance.
+    // A NaN in the box (a point with a NaN coordinate) puts the entry at an infinite distance.
+    // A NaN query coordinate would give a gap of 0 on its axis: `nearest` never searches one.
     static double box_dist2(const Box& b, double x, double y) noexcept {
         if (has_nan(b)) return kInfinity;
         const double gx = b.min_x > x ? b.min_x - x : (b.max_x < x ? x - b.max_x : 0.0);

@@ -35,10 +35,12 @@ inline bool point_in_box(double x, double y, const Box& q) noexcept {
     return x >= q.min_x && q.max_x >= x && y >= q.min_y && q.max_y >= y;
 }
 
-// Gap from v to [lo, hi] on one axis, as every index ranks items. A NaN query coordinate gives
-// 0 (fmax drops it, so the items rank by the other axis), while a NaN in the item's box puts the
-// item infinitely far: a point with a NaN coordinate is never anyone's neighbour before a real
-// one, and no distance is NaN.
+// A NaN query point matches nothing, so no index ranks anything around it.
+inline bool nan_query(double x, double y) noexcept { return std::isnan(x) || std::isnan(y); }
+
+// Gap from v to [lo, hi] on one axis, as every index ranks items (never for a `nan_query`). A NaN
+// in the item's box puts the item infinitely far: a point with a NaN coordinate is never
+// anyone's neighbour before a real one, and no distance is NaN.
 inline double axis_gap(double lo, double hi, double v) noexcept {
     if (std::isnan(lo) || std::isnan(hi)) return kInfinity;
     return std::fmax(std::fmax(lo - v, 0.0), v - hi);
@@ -101,7 +103,7 @@ inline std::vector<u64> ids_of(const std::vector<Neighbor>& found) {
 // What the four index types offer. `range` keeps the items whose point or box meets the closed
 // query box, each once, in the index's own order; the two-argument form appends to the
 // caller's buffer. `nearest` gives exactly min(k, size()) items nearest first, those at +inf
-// last in ascending id; the four-argument form appends (id, squared distance) pairs and may use
+// last in ascending id, and nothing for a `nan_query`; the four-argument form appends (id, squared distance) pairs and may use
 // the buffer's spare capacity past its end as scratch, so a batch join that reuses one buffer
 // allocates nothing.
 template <class I>

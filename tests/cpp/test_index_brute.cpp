@@ -41,16 +41,12 @@ TEST(ExteriorRingBox, HolesEmptyPartsNaNAndBrokenOffsets) {
     EXPECT_EQ((PartLayout{xs, xs, rings, std::vector<i64>{0}}.part_count()), 0u);
 }
 
-TEST(BruteForce, PointsShareTheCoordinatesAndRankNaNQueriesByTheOtherAxis) {
+TEST(BruteForce, PointsShareTheCoordinates) {
     const auto pts = oracle::make_points("uniform", 50, 1);
     const auto b = BruteForce::over_points(pts.xs, pts.ys);
     EXPECT_EQ(b.bytes(), 0u);
     EXPECT_EQ(pts.xs.use_count(), 3);  // min_x and max_x both refer to xs: nothing copied
     EXPECT_TRUE(b.range({60, 0, 40, 100}).empty());
-
-    Buffer<double> xs{0, 100, 50}, ys{10, 1, 5};
-    const auto c = BruteForce::over_points(make_shared_array(std::move(xs)), make_shared_array(std::move(ys)));
-    EXPECT_EQ(c.nearest(oracle::kNaN, 0, 3), (std::vector<u64>{1, 2, 0}));
 }
 
 TEST(BruteForce, PolygonPartBoxes) {

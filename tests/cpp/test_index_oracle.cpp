@@ -49,6 +49,11 @@ TYPED_TEST(IndexOracle, NearestDistancesEqualAFullSort) {
     EXPECT_TRUE(TypeParam::make(none).nearest(0, 0, 5).empty());
     for (const auto& pts : oracle::all_sets(2000, 21)) {
         const auto index = TypeParam::make(pts);
+        // A NaN query point matches nothing, whatever the other coordinate.
+        std::vector<Neighbor> none_found;
+        index.nearest(oracle::kNaN, 50, pts.size(), none_found);
+        index.nearest(50, oracle::kNaN, 5, none_found);
+        EXPECT_TRUE(none_found.empty()) << pts.name;
         // Every kind lists the points at +inf (the NaN ones) last, in ascending id.
         std::vector<u64> infinite;
         for (std::size_t i = 0; i < pts.size(); ++i) {
