@@ -109,6 +109,39 @@ class TestPolygonRules:
             for k in [1, 10, 37, 38, 39, 40, 41]:
                 check_knn_ranking(e.knn(x, y, k), d, k)
 
+    @pytest.mark.parametrize("mode", MODES)
+    def test_parts_without_exterior_coordinates_are_nowhere(self, rng, mode):
+        # Parts 3 and 9 have no rings, part 6 an empty exterior and a hole around the origin. Their
+        # index box is (0, 0, 0, 0), but they lie at +inf and meet no box and no point.
+        xs, ys, ring, poly, geoms = [], [], [0], [0], []
+        for p in range(12):
+            if p == 6:
+                ring.append(len(xs))
+                xs += [-1.0, 1.0, 1.0, -1.0]
+                ys += [-1.0, -1.0, 1.0, -1.0]
+                ring.append(len(xs))
+            if p in (3, 6, 9):
+                geoms.append(shapely.Polygon())
+            else:
+                cx, cy, h = *rng.uniform(-6, 6, 2), rng.uniform(0.5, 1.5)
+                geoms.append(shapely.box(cx - h, cy - h, cx + h, cy + h))
+                x, y = shapely.get_coordinates(geoms[-1].exterior).T
+                xs += x.tolist()
+                ys += y.tolist()
+                ring.append(len(xs))
+            poly.append(len(ring) - 1)
+        e = Engine.from_polygon_rings(np.array(xs), np.array(ys), np.array(ring), np.array(poly))
+        e.set_index_mode(mode)
+        bounds = shapely.bounds(geoms)  # NaN for the empty parts: +inf below
+        for x, y in [(0.0, 0.0), (0.3, -0.2), (25.0, 3.0)]:
+            d = box_distances(*bounds.T, x, y)
+            for k in [1, 5, 9, 10, 12, 13]:
+                check_knn_ranking(e.knn(x, y, k), d, k)
+        for box in [(-1, -1, 1, 1), (0, 0, 0, 0), (-50, -50, 50, 50)]:
+            want = np.flatnonzero(shapely.intersects(geoms, shapely.box(*box))).tolist()
+            assert sorted(e.range_query(*box)) == want
+        assert not {3, 6, 9} & set(e.contains_query(0.0, 0.0))
+
     def test_degenerate_exteriors_contain_nothing_and_no_delta_buffer(self):
         # Part 0 is a two-point exterior, part 1 a square over it.
         e = Engine.from_polygon_rings(np.array([0.0, 10.0, 0.0, 10.0, 10.0, 0.0]),

@@ -27,8 +27,10 @@ BruteForce BruteForce::over_parts(const PartLayout& layout) {
         const Box b = exterior_ring_box(layout, p);
         lx.push_back(b.min_x), ly.push_back(b.min_y), hx.push_back(b.max_x), hy.push_back(b.max_y);
     }
-    return BruteForce(make_shared_array(std::move(lx)), make_shared_array(std::move(ly)),
-                      make_shared_array(std::move(hx)), make_shared_array(std::move(hy)));
+    BruteForce b(make_shared_array(std::move(lx)), make_shared_array(std::move(ly)), make_shared_array(std::move(hx)),
+                 make_shared_array(std::move(hy)));
+    b.empty_parts_ = empty_parts(layout);
+    return b;
 }
 
 void BruteForce::range(const Box& q, std::vector<u64>& out) const {
@@ -51,6 +53,7 @@ void BruteForce::nearest(double x, double y, u64 k, std::vector<Neighbor>& out) 
         const double gy = axis_gap(ly[i], hy[i], y);
         out[base + i] = Neighbor{static_cast<u32>(i), gx * gx + gy * gy};
     }
+    for (const u32 id : empty_parts_) out[base + id].dist2 = kInfinity;
     keep_nearest(out, base, k);
 }
 

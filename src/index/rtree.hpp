@@ -41,7 +41,8 @@ public:
     // Points as boxes (x, y, x, y). A point with a NaN coordinate matches no box and lies at an
     // infinite distance. A query box with a NaN coordinate matches no item, point or part.
     static PackedRTree over_points(std::span<const double> xs, std::span<const double> ys);
-    // One exterior-ring box per part, computed on the worker pool.
+    // One exterior-ring box per part, computed on the worker pool. A part without exterior
+    // coordinates keeps the box (0, 0, 0, 0) but lies at +inf for `nearest`.
     static PackedRTree build_polygons(const PartLayout& layout);
 
     std::size_t size() const noexcept { return n_; }
@@ -76,7 +77,7 @@ public:
             const std::size_t end = std::min(node + kNodeSize, level_end(node));
             const u64 item = node < n_ ? 1 : 0;
             for (std::size_t pos = node; pos < end; ++pos) {
-                const double d2 = box_dist2(boxes[pos], x, y);
+                const double d2 = item ? item_dist2(pos, x, y) : box_dist2(boxes[pos], x, y);
                 if (d2 > std::numeric_limits<double>::max()) continue;
                 heap.push_back(NeighborNode{2 * static_cast<u64>(id_at(pos)) + item, d2});
                 std::push_heap(heap.begin(), heap.end(), after);
@@ -162,6 +163,15 @@ private:
         return gx * gx + gy * gy;
     }
 
+    // The item at leaf position pos. An empty part's box is the origin (so range searches offer it
+    // to the exact tests, which reject it), but the part itself lies at +inf.
+    double item_dist2(std::size_t pos, double x, double y) const noexcept {
+        const Box& b = buf_.at<Box>(kHeader)[pos];
+        const bool origin = b.min_x == 0.0 && b.min_y == 0.0 && b.max_x == 0.0 && b.max_y == 0.0;
+        if (origin && std::binary_search(empty_parts_.begin(), empty_parts_.end(), id_at(pos))) return kInfinity;
+        return box_dist2(b, x, y);
+    }
+
     static constexpr std::size_t kHeader = 8;
 
     PackedBuffer buf_;
@@ -171,6 +181,7 @@ private:
     bool wide_ids_ = false;
     bool points_ = false;
     std::vector<std::size_t> level_ends_;  // end position of each level, leaves first
+    std::vector<u32> empty_parts_;          // ascending
 };
 
 // The per-thread scratch of the batch joins' searches, so a search per query point allocates

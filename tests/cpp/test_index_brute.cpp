@@ -59,14 +59,15 @@ TEST(BruteForce, PolygonPartBoxes) {
     EXPECT_EQ(b.range({1.5, 0, 0.5, 1}), (std::vector<u64>{0}));
     // A box inside the hole of part 2 reports it: the box is the exterior ring's.
     EXPECT_EQ(b.range({9, 1, 9, 1}), (std::vector<u64>{2}));
-    // Inside a part's box the distance is 0; the empty parts rank by their distance to the origin.
+    // Inside a part's box the distance is 0; the empty parts, boxed at the origin, lie at +inf.
     std::vector<Neighbor> found;
     b.nearest(1, 1, 3, found);
     ASSERT_EQ(found.size(), 3u);
     EXPECT_EQ(found[0].id, 0u);
     EXPECT_EQ(found[0].dist2, 0.0);
-    EXPECT_EQ(found[1].dist2, 2.0);
-    EXPECT_EQ(found[2].dist2, 2.0);
+    EXPECT_EQ(found[1].dist2, 9.0);
+    EXPECT_EQ(found[2].dist2, 49.0);
+    EXPECT_EQ(b.nearest(0, 0, 10), (std::vector<u64>{0, 1, 2, 3, 5, 6, 8, 9, 4, 7}));
     EXPECT_EQ(BruteForce::over_parts(Layout{}.part_layout()).size(), 0u);
 }
 
