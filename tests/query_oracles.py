@@ -72,8 +72,8 @@ def squared_distances(xs, ys, x, y):
 
 
 def box_distances(min_x, min_y, max_x, max_y, x, y):
-    """Squared distances from (x, y) to boxes as the indexes rank them: a NaN in a box puts it at
-    +inf, a NaN query coordinate gives a gap of 0 on its axis."""
+    """Squared distances from a finite (x, y) to boxes as the indexes rank them: a NaN in a box
+    puts it at +inf."""
     with np.errstate(invalid="ignore", over="ignore"):
         gx, gy = (np.fmax(np.fmax(lo - v, 0.0), v - hi) for lo, hi, v in [(min_x, max_x, x), (min_y, max_y, y)])
         d = gx * gx + gy * gy

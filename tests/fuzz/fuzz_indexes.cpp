@@ -95,7 +95,7 @@ void fuzz_points(Reader& in) {
         grid.nearest(x, y, k, g);
         kd.nearest(x, y, k, t);
         rtree.nearest(x, y, k, r);
-        check(b.size() == std::min<u64>(k, brute.size()));
+        check(b.size() == (nan_query(x, y) ? 0 : std::min<u64>(k, brute.size())));
         const auto want = ranking(b);
         check(ranking(g) == want && ranking(t) == want && ranking(r) == want);
     }
