@@ -46,7 +46,7 @@ void range_in(const Engine& engine, IndexKind kind, const Box& box, std::vector<
 // coordinates the search read, in its own order.
 void point_range_in(const Engine& engine, IndexKind kind, const Box& box, std::vector<PointHit>& out);
 
-// Appends at most k (id, squared distance) pairs, nearest first, from the slot's index.
+// Appends min(k, items) (id, squared distance) pairs, nearest first, from the slot's index.
 void nearest_in(const Engine& engine, IndexKind kind, double x, double y, u64 k, std::vector<Neighbor>& out);
 
 }  // namespace vardelin

@@ -11,7 +11,8 @@ namespace vardelin {
 // parts ranked by their exterior-ring boxes (part ids, not mapped to logical polygons). With
 // an empty delta buffer the index's answer as it stands (ties in its order); otherwise its
 // hits and every appended point (main length + j) ranked together, NaN distances last, and
-// the scanned delta length counted as delta work. No histogram shortcut.
+// the scanned delta length counted as delta work. A NaN query point gives nothing, the call
+// counted as for any empty answer. No histogram shortcut.
 std::vector<Neighbor> knn(Engine& engine, double x, double y, u64 k);
 
 }  // namespace vardelin

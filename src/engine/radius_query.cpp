@@ -33,7 +33,9 @@ void radius_query(Engine& engine, double cx, double cy, double distance, const R
         const u64 main_length = engine.x().size();
         const std::size_t count = std::min(engine.delta_xs.size(), engine.delta_ys.size());
         for (std::size_t j = 0; j < count; ++j) {
-            if (test.keeps(engine.delta_xs[j], engine.delta_ys[j])) hits.push_back(main_length + j);
+            // The box test first, as the index applies it once the point is merged.
+            const double px = engine.delta_xs[j], py = engine.delta_ys[j];
+            if (point_in_box(px, py, search) && test.keeps(px, py)) hits.push_back(main_length + j);
         }
         add_delta_work(engine, use.served, engine.delta_xs.size());
     }

@@ -1,5 +1,6 @@
 #pragma once
 #include <span>
+#include <vector>
 
 #include "core/numeric.hpp"
 #include "core/shared_array.hpp"
@@ -23,6 +24,13 @@ struct PartLayout {
 // whose exterior ring is empty, gets (0, 0, 0, 0); offsets outside the arrays count as empty
 // rather than being read.
 Box exterior_ring_box(const PartLayout& layout, std::size_t p) noexcept;
+
+// Whether part p has no exterior coordinates (the parts given the box (0, 0, 0, 0) above). Such
+// a part is nowhere: it lies at distance +inf from every point, although its box is the origin.
+bool part_is_empty(const PartLayout& layout, std::size_t p) noexcept;
+
+// The empty parts, ascending.
+std::vector<u32> empty_parts(const PartLayout& layout);
 
 // The boxes of every part, in part order, on the worker pool.
 Buffer<Box> part_boxes_parallel(const PartLayout& layout);
