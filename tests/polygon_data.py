@@ -56,6 +56,16 @@ def same_dataset(a, b):
         np.testing.assert_array_equal(np.asarray(a.ys()), np.asarray(b.ys()))
 
 
+def unaligned(values, dtype):
+    """A contiguous array one byte past its type's alignment, as np.frombuffer with an offset makes."""
+    values = np.asarray(values, dtype)
+    out = np.frombuffer(bytearray(values.nbytes + 1), dtype, len(values), offset=1)
+    out.setflags(write=True)
+    out[:] = values
+    assert not out.flags.aligned
+    return out
+
+
 def error_of(call, *args, **kwargs):
     """The message of the ValueError the call raises."""
     with pytest.raises(ValueError) as info:

@@ -71,6 +71,24 @@ def squared_distances(xs, ys, x, y):
         return (xs - x) ** 2 + (ys - y) ** 2
 
 
+def box_distances(min_x, min_y, max_x, max_y, x, y):
+    """Squared distances from a finite (x, y) to boxes as the indexes rank them: a NaN in a box
+    puts it at +inf."""
+    with np.errstate(invalid="ignore", over="ignore"):
+        gx, gy = (np.fmax(np.fmax(lo - v, 0.0), v - hi) for lo, hi, v in [(min_x, max_x, x), (min_y, max_y, y)])
+        d = gx * gx + gy * gy
+    return np.where(np.isnan(min_x) | np.isnan(min_y) | np.isnan(max_x) | np.isnan(max_y), np.inf, d)
+
+
+def check_knn_ranking(got, d, k):
+    """min(k, n) ids nearest first; the ones at +inf are the lowest such ids, ascending."""
+    got = np.asarray(got, dtype=np.int64)
+    assert len(got) == min(k, len(d)) and len(set(got.tolist())) == len(got)
+    np.testing.assert_array_equal(d[got], np.sort(d)[:len(got)])
+    tail = got[np.isinf(d[got])]
+    assert tail.tolist() == np.flatnonzero(np.isinf(d))[:len(tail)].tolist()
+
+
 def random_boxes(rng, count, lo=-10.0, hi=110.0):
     """Boxes of every size, some inverted, some degenerate."""
     for _ in range(count):

@@ -19,7 +19,7 @@ class TestSetIndexMode:
             previous = mode
         assert e.set_index_mode(mode="none") == "auto"
 
-    @pytest.mark.parametrize("bad", ["AUTO", "explicit:brute_force", "", " auto", "explicit:", "grid",
+    @pytest.mark.parametrize("bad", ["AUTO", "explicit:brute_force", "", " auto", "explicit:", "grid", "eager\x00",
                                      None, 1, b"auto", ["auto"]])
     def test_refusals_change_nothing(self, bad):
         e = points_engine([0.0], [0.0], "auto")

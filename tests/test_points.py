@@ -1,12 +1,16 @@
 """Point datasets: the argument checks of every point entry point, statistics against NumPy, the
 text form, settings and metrics."""
+import subprocess
+import sys
+import textwrap
+
 import numpy as np
 import pytest
 from hypothesis import given, settings, strategies as st
 from hypothesis.extra.numpy import arrays
 
 import vardelin._core as core
-from polygon_data import error_of
+from polygon_data import error_of, unaligned
 from vardelin._core import Engine, _PointBuilder
 
 
@@ -39,6 +43,9 @@ class TestArguments:
         strided = np.arange(10.0)[::2]
         for xs, ys, message in [(strided, strided, "xs must be a contiguous float64 array"),
                                 (np.arange(5.0), strided, "ys must be a contiguous float64 array"),
+                                # Read in place, so a misaligned array is refused as a strided one.
+                                (unaligned([1.0, 2.0], np.float64), np.arange(2.0), "xs must be a contiguous float64 array"),
+                                (np.arange(1.0), unaligned([1.0], np.float64), "ys must be a contiguous float64 array"),
                                 (np.arange(3.0), np.arange(4.0), "xs and ys must have the same length")]:
             assert error_of(feed, xs, ys) == message
         for bad in [np.arange(3, dtype=np.float32), np.arange(3), np.zeros((3, 1)), [1.0, 2.0, 3.0],
@@ -87,6 +94,52 @@ def test_engine_methods_in_table_order():
         == ENGINE_METHODS
 
 
+def run_child(code):
+    """Runs code in a fresh interpreter process, so a crash fails the test instead of pytest."""
+    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True, timeout=120)
+
+
+def test_second_interpreter_is_refused_and_the_first_keeps_working():
+    child = run_child("""
+        import numpy as np
+        import _xxsubinterpreters as interpreters
+        from vardelin._core import Engine
+        e = Engine.from_points(np.arange(5.0), np.arange(5.0))
+        sub = interpreters.create()
+        try:
+            interpreters.run_string(sub, "import vardelin._core")
+        except interpreters.RunFailedError as err:
+            print(err)
+        interpreters.destroy(sub)
+        print(e.knn(0.0, 0.0, 2), Engine.from_points(np.arange(3.0), np.arange(3.0)).n())
+    """)
+    assert child.returncode == 0, child.stderr
+    assert child.stdout.splitlines() == [
+        "<class 'ImportError'>: module _core does not support loading in subinterpreters", "[0, 1] 3"]
+
+
+def test_new_gives_no_uninitialised_object():
+    # Builders are made whole by __new__; the other classes refuse it as a call does. Reading an
+    # uninitialised view base could crash, hence the child process.
+    child = run_child("""
+        import numpy as np
+        from vardelin._core import Engine, _PointBuilder, _PolygonBuilder
+        base = type(Engine.from_points(np.arange(2.0), np.arange(2.0)).xs().base)
+        for cls in [Engine, base]:
+            for make in [cls, lambda: cls.__new__(cls)]:
+                try:
+                    print(np.frombuffer(make()).sum())
+                except TypeError as err:
+                    print(err)
+        b = _PointBuilder.__new__(_PointBuilder)
+        b.append(np.arange(2.0), np.arange(2.0))
+        print(b.finish().n(), _PolygonBuilder.__new__(_PolygonBuilder).finish().n())
+    """)
+    assert child.returncode == 0, child.stderr
+    assert child.stdout.splitlines() == ["vardelin._core.Engine: no constructor defined!"] * 2 + [
+        "vardelin._core.CoordinateBuffer: no constructor defined!"] * 2 + ["2 0"]
+
+
 class TestStatistics:
     def test_large_dataset_with_nan_and_inf_matches_numpy(self, rng):
         # Large enough to be cut into several chunks, so partial extents are combined.
@@ -124,7 +177,7 @@ class TestSettings:
         e = Engine.from_points(np.arange(3.0), np.arange(3.0))
         assert e.coordinate_system() == "planar"
         e.set_coordinate_system("geographic")
-        for bad in ["Planar", " planar", ""]:
+        for bad in ["Planar", " planar", "", "a\x00b"]:
             assert error_of(e.set_coordinate_system, bad) == \
                 f"coordinate system must be 'planar' or 'geographic', got '{bad}'"
         for bad in [None, 3]:

@@ -4,7 +4,7 @@ import pytest
 import shapely
 from hypothesis import given, settings, strategies as st
 
-from polygon_data import error_of, random_geometries, ring_arrays, same_dataset
+from polygon_data import error_of, random_geometries, ring_arrays, same_dataset, unaligned
 from vardelin._core import Engine, _PolygonBuilder
 
 U32_MAX = 4294967295
@@ -78,6 +78,7 @@ CONSTRUCTOR = [
     (dict(ring_offsets=np.array([0, 0, 4, 4])[::2]), "ring_offsets must be a contiguous int64 array"),
     (dict(poly_offsets=np.array([0, 0, 1, 1])[::2]), "poly_offsets must be a contiguous int64 array"),
     (dict(part_poly=np.array([0, 1, 2])[::2]), "part_poly must be a contiguous int64 array"),
+    (dict(ring_offsets=unaligned([0, 4], np.int64)), "ring_offsets must be a contiguous int64 array"),
     (dict(ring_offsets=np.array([], dtype=np.int64)), "ring_offsets must have at least 2 entries"),
     (dict(ring_offsets=np.array([0])), "ring_offsets must have at least 2 entries"),
     (dict(poly_offsets=np.array([0])), "poly_offsets must have at least 2 entries (one polygon requires two values)"),

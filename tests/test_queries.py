@@ -5,8 +5,8 @@ import numpy as np
 import pytest
 from hypothesis import given, settings, strategies as st
 
-from query_oracles import (MODES, CallsBack, TOLERANCE, builds, in_box, lattice, layout, near_point, operations,
-                           points_engine, random_boxes, squared_distances)
+from query_oracles import (MODES, CallsBack, TOLERANCE, box_distances, builds, check_knn_ranking, in_box, lattice,
+                           layout, near_point, operations, points_engine, random_boxes, squared_distances)
 
 
 def knn_distances(xs, ys, ids, x, y):
@@ -36,23 +36,21 @@ class TestAgainstBruteForce:
     @pytest.mark.parametrize("mode", MODES)
     @pytest.mark.parametrize("name", ["uniform", "clustered", "lattice", "nan"])
     def test_before_and_after_appending_and_merging(self, rng, mode, name):
-        # Unreachable points may be left out of knn: the property test covers them.
-        knn = name != "nan"
         xs, ys = layout(name, 3000, rng)
         e = points_engine(xs, ys, mode)
         boxes = list(random_boxes(rng, 60)) + [(xs[i], ys[i], xs[i], ys[i]) for i in range(0, 3000, 97)]
         boxes += [(-np.inf, -np.inf, np.inf, np.inf), (200, 200, 300, 300)]
         probes = rng.uniform(-20, 120, (15, 2))
-        check_against_brute_force(e, xs, ys, boxes, zip(xs[::31], ys[::31]), probes, knn)
+        check_against_brute_force(e, xs, ys, boxes, zip(xs[::31], ys[::31]), probes)
         ax, ay = layout(name, 150, rng)
         ax[:3], ay[:3] = xs[:3], ys[:3]  # duplicates of main points
         e.append_delta(ax, ay)
         assert e.delta_len() == 150
         all_x, all_y = np.r_[xs, ax], np.r_[ys, ay]
-        check_against_brute_force(e, all_x, all_y, boxes[:25], zip(ax[:10], ay[:10]), probes[:5], knn)
+        check_against_brute_force(e, all_x, all_y, boxes[:25], zip(ax[:10], ay[:10]), probes[:5])
         e.flush()
         assert e.delta_len() == 0
-        check_against_brute_force(e, all_x, all_y, boxes[:25], zip(ax[:10], ay[:10]), probes[:5], knn)
+        check_against_brute_force(e, all_x, all_y, boxes[:25], zip(ax[:10], ay[:10]), probes[:5])
 
     def test_brute_force_order_is_ascending_then_delta_order(self, rng):
         e = points_engine(*layout("uniform", 1000, rng), "none")
@@ -90,6 +88,36 @@ class TestEdges:
         # 1e-14 away lies in the next one and must still be found.
         assert points_engine([0.0, 32.0, 1.0], [0.0, 32.0, 5.0]).contains_query(1.0 - 1e-14, 5.0) == [2]
 
+    @pytest.mark.parametrize("mode", MODES)
+    def test_knn_lists_points_at_infinity_last_in_every_mode(self, rng, mode):
+        xs, ys = rng.uniform(0, 100, 700), rng.uniform(0, 100, 700)
+        xs[::7], ys[3::11], xs[5::13], ys[5::13] = np.nan, np.nan, np.nan, np.nan
+        xs[4], ys[4] = 1e200, 1e200  # finite, but its squared distance is +inf
+        ax, ay = np.array([np.nan, 50.0, 2.0]), np.array([1.0, np.nan, 2.0])
+        e = points_engine(xs, ys, mode)
+        for step in ["main", "waiting", "merged"]:
+            if step == "waiting":
+                e.append_delta(ax, ay)
+                xs, ys = np.r_[xs, ax], np.r_[ys, ay]
+            if step == "merged":
+                e.flush()
+            for x, y in [(50.0, 50.0), (-1e3, 7.0)]:
+                d = box_distances(xs, ys, xs, ys, x, y)
+                for k in [1, 5, 550, 600, 640, 700, 703, 800]:
+                    check_knn_ranking(e.knn(x, y, k), d, k)
+
+    @pytest.mark.parametrize("mode", MODES)
+    def test_knn_around_a_nan_query_point_is_empty(self, rng, mode):
+        e = points_engine(rng.uniform(0, 100, 500), rng.uniform(0, 100, 500), mode)
+        for step in ["main", "waiting"]:
+            if step == "waiting":
+                e.append_delta(np.array([np.nan, 3.0, 20.0]), np.array([4.0, np.nan, 20.0]))
+            e.take_metrics()
+            assert [e.knn(np.nan, 20.0, 5), e.knn(20.0, np.nan, 600), e.knn(np.nan, np.nan, 1)] == [[], [], []]
+            # Counted like any call with an empty answer: under the planned kind, no rows.
+            ops = operations(e)
+            assert sum(o[2] for o in ops) == 3 and all(o[0] == "knn" and o[1] != "none" and o[3] == 0 for o in ops)
+
     def test_knn_counts_and_empty_dataset(self, rng):
         e = points_engine(*layout("uniform", 50, rng))
         assert e.knn(1.0, 2.0, 0) == []
@@ -102,6 +130,13 @@ class TestEdges:
         for mode in MODES:
             e = points_engine([], [], mode)
             assert e.range_query(-1, -1, 1, 1) == e.contains_query(0, 0) == e.knn(0, 0, 5) == []
+
+
+class NulMessage:
+    def __index__(self):
+        raise TypeError("cut\x00here")
+
+    __float__ = __index__
 
 
 class TestArguments:
@@ -117,6 +152,9 @@ class TestArguments:
         (lambda e: e.range_query(0, 0, 1, None), TypeError, "^argument 'max_y': "),
         (lambda e: e.contains_query([1.0], 0), TypeError, "^argument 'x': "),
         (lambda e: e.knn(0, 0, 1.5), TypeError, "^argument 'k': "),
+        # The converter's own message is kept whole, past a NUL in it.
+        (lambda e: e.knn(0, 0, NulMessage()), TypeError, "^argument 'k': cut\x00here$"),
+        (lambda e: e.range_query(NulMessage(), 0, 1, 1), TypeError, "^argument 'min_x': cut\x00here$"),
         (lambda e: e.knn(0, 0, -1), OverflowError, None),
         (lambda e: e.range_query(0, 0, 1), TypeError, None),
         (lambda e: e.knn(0, 0), TypeError, None),
@@ -261,9 +299,8 @@ def test_every_mode_gives_the_same_answers(seed, n, appended, name):
         e.append_delta(ax, ay)
         got = [sorted(e.range_query(*b)) for b in boxes] + [sorted(e.contains_query(x, y)) for x, y in probes]
         for x, y in probes:
-            # Ties come in the index's order and unreachable points may be left out: compare
-            # the distances of the points that have one.
+            # Ties among finite distances come in the index's order: compare the distances.
             d = knn_distances(np.r_[xs, ax], np.r_[ys, ay], e.knn(x, y, 6), x, y)
-            got.append(d[np.isfinite(d)].tolist())
+            got.append(np.where(np.isnan(d), np.inf, d).tolist())
         answers.append(got)
     assert all(a == answers[0] for a in answers[1:])

@@ -6,7 +6,8 @@ import shapely
 from hypothesis import given, settings, strategies as st
 
 from polygon_data import random_geometries
-from query_oracles import MODES, operations, polygon_engine, polygon_range_hits, random_boxes, shells
+from query_oracles import (MODES, box_distances, check_knn_ranking, operations, polygon_engine, polygon_range_hits,
+                           random_boxes, shells)
 from vardelin._core import Engine
 
 
@@ -65,7 +66,9 @@ class TestPolygonRules:
         # A box inside a hole or touching a vertex meets the polygon; an inverted box is searched
         # and tested as given, so one whose corners lie inside the ring meets it too.
         for box, want in [((4.5, 4.5, 5.5, 5.5), [0]), ((1, 1, 2, 2), [0]), ((10, 10, 12, 12), [0]),
-                          ((5, 5, 4, 4), [0]), ((30, 30, 25, 25), [])]:
+                          ((5, 5, 4, 4), [0]), ((30, 30, 25, 25), []),
+                          # A NaN bound matches nothing, whatever the index.
+                          ((np.nan, 0, 5, 5), []), ((0, 0, 5, np.nan), []), ((np.nan,) * 4, [])]:
             assert e.range_query(*box) == want
 
     @pytest.mark.parametrize("mode", MODES)
@@ -86,6 +89,58 @@ class TestPolygonRules:
         assert e.range_query(-1, -6, 4, 2) == [0, 1]
         assert e.range_query(50, 50, 60, 60) == []
         assert [o[1:3] for o in operations(e)] == [("brute_force", 2)]
+
+    @pytest.mark.parametrize("mode", MODES)
+    def test_knn_lists_parts_at_infinity_last(self, mode):
+        # Parts 5 and 17 have an all-NaN exterior, part 11 one whose x values are all NaN: their
+        # boxes are empty and lie at +inf.
+        rings = [np.array([[3.0 * i, 0], [3.0 * i + 1, 0], [3.0 * i + 1, 1 + i % 3]]) for i in range(40)]
+        rings[5][:] = rings[17][:] = np.nan
+        rings[11][:, 0] = np.nan
+        xs, ys = np.concatenate(rings).T.copy()
+        e = Engine.from_polygon_rings(xs, ys, np.arange(0, 121, 3), np.arange(41))
+        e.set_index_mode(mode)
+        with np.errstate(all="ignore"):
+            lo, hi = np.fmin.reduce(np.stack(rings), axis=1), np.fmax.reduce(np.stack(rings), axis=1)
+        lo, hi = np.where(np.isnan(lo), np.inf, lo), np.where(np.isnan(hi), -np.inf, hi)
+        assert e.knn(np.nan, 3.0, 5) == [] and e.knn(3.0, np.nan, 40) == []
+        for x, y in [(20.0, 0.5), (-5.0, 2.0)]:
+            d = box_distances(lo[:, 0], lo[:, 1], hi[:, 0], hi[:, 1], x, y)
+            for k in [1, 10, 37, 38, 39, 40, 41]:
+                check_knn_ranking(e.knn(x, y, k), d, k)
+
+    @pytest.mark.parametrize("mode", MODES)
+    def test_parts_without_exterior_coordinates_are_nowhere(self, rng, mode):
+        # Parts 3 and 9 have no rings, part 6 an empty exterior and a hole around the origin. Their
+        # index box is (0, 0, 0, 0), but they lie at +inf and meet no box and no point.
+        xs, ys, ring, poly, geoms = [], [], [0], [0], []
+        for p in range(12):
+            if p == 6:
+                ring.append(len(xs))
+                xs += [-1.0, 1.0, 1.0, -1.0]
+                ys += [-1.0, -1.0, 1.0, -1.0]
+                ring.append(len(xs))
+            if p in (3, 6, 9):
+                geoms.append(shapely.Polygon())
+            else:
+                cx, cy, h = *rng.uniform(-6, 6, 2), rng.uniform(0.5, 1.5)
+                geoms.append(shapely.box(cx - h, cy - h, cx + h, cy + h))
+                x, y = shapely.get_coordinates(geoms[-1].exterior).T
+                xs += x.tolist()
+                ys += y.tolist()
+                ring.append(len(xs))
+            poly.append(len(ring) - 1)
+        e = Engine.from_polygon_rings(np.array(xs), np.array(ys), np.array(ring), np.array(poly))
+        e.set_index_mode(mode)
+        bounds = shapely.bounds(geoms)  # NaN for the empty parts: +inf below
+        for x, y in [(0.0, 0.0), (0.3, -0.2), (25.0, 3.0)]:
+            d = box_distances(*bounds.T, x, y)
+            for k in [1, 5, 9, 10, 12, 13]:
+                check_knn_ranking(e.knn(x, y, k), d, k)
+        for box in [(-1, -1, 1, 1), (0, 0, 0, 0), (-50, -50, 50, 50)]:
+            want = np.flatnonzero(shapely.intersects(geoms, shapely.box(*box))).tolist()
+            assert sorted(e.range_query(*box)) == want
+        assert not {3, 6, 9} & set(e.contains_query(0.0, 0.0))
 
     def test_degenerate_exteriors_contain_nothing_and_no_delta_buffer(self):
         # The first part is a two-point exterior, part 1 a square over it.

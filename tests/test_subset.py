@@ -5,7 +5,7 @@ import shapely
 import pytest
 from hypothesis import given, settings, strategies as st
 
-from polygon_data import random_geometries, ring_arrays, same_dataset, wkb_column
+from polygon_data import random_geometries, ring_arrays, same_dataset, unaligned, wkb_column
 from query_oracles import CallsBack, expect_refused, u32
 from vardelin._core import Engine
 
@@ -113,6 +113,7 @@ class TestRefusals:
         for engine, indices, message in [
             (points, strided, "indices must be a contiguous uint32 array"),  # before the dataset kind
             (source, strided, "indices must be a contiguous uint32 array"),  # and before the bounds
+            (source, unaligned([0], np.uint32), "indices must be a contiguous uint32 array"),  # read in place
             (points, u32([7, 0]), "subset currently requires a polygon dataset"),  # kind before the bounds
             (source, u32([1, count, 0, count + 5]), f"subset index {count} is out of bounds for {count} polygons"),
             (source, u32([4294967295]), f"subset index 4294967295 is out of bounds for {count} polygons"),

@@ -35,14 +35,11 @@ void scan_delta_box(Engine& engine, IndexKind kind, const Box& raw, std::vector<
 // Only point datasets hold delta points, so every index hit is a main point.
 void merge_delta_neighbors(const Engine& engine, double x, double y, u64 k, std::vector<Neighbor>& found) {
     const PointSpans main = engine.points(), delta = engine.delta();
-    for (Neighbor& n : found) {
-        const double dx = main.x(n.id) - x, dy = main.y(n.id) - y;
-        n.dist2 = dx * dx + dy * dy;
-    }
+    for (Neighbor& n : found) n.dist2 = point_dist2(main.x(n.id), main.y(n.id), x, y);
     found.reserve(found.size() + delta.size());
     for (std::size_t j = 0; j < delta.size(); ++j) {
-        const double dx = delta.x(j) - x, dy = delta.y(j) - y;
-        found.push_back(Neighbor{static_cast<u32>(main.size() + j), dx * dx + dy * dy});
+        const double d2 = point_dist2(delta.x(j), delta.y(j), x, y);
+        found.push_back(Neighbor{static_cast<u32>(main.size() + j), d2});
     }
     keep_nearest(found, 0, k);
 }
@@ -60,7 +57,8 @@ std::vector<Neighbor> knn(Engine& engine, double x, double y, u64 k) {
     std::vector<Neighbor> found;
     engine.indexes.visit(use.served, [&](const auto& index) { nearest_into(index, x, y, k, found); });
     if (!engine.delta_xs.empty()) {
-        merge_delta_neighbors(engine, x, y, k, found);
+        // A NaN query point matches no waiting point either; the call still counts its scan.
+        if (!nan_query(x, y)) merge_delta_neighbors(engine, x, y, k, found);
         add_delta_work(engine, use.served, engine.delta_xs.size());
     }
     call.record(found.size());
@@ -111,7 +109,9 @@ Metered<std::vector<u64>> radius_query(Engine& engine, double cx, double cy, dou
         const u64 main_length = engine.x().size();
         const PointSpans delta = engine.delta();
         for (std::size_t j = 0; j < delta.size(); ++j) {
-            if (test.keeps(delta.x(j), delta.y(j))) hits.push_back(main_length + j);
+            // The box test first, as the index applies it once the point is merged.
+            const double px = delta.x(j), py = delta.y(j);
+            if (point_in_box(px, py, search) && test.keeps(px, py)) hits.push_back(main_length + j);
         }
         add_delta_work(engine, use.served, engine.delta_xs.size());
     }

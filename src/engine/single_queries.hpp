@@ -21,7 +21,8 @@ inline constexpr double kPointTolerance = 2.220446049250313e-13;
 // The k entries nearest to (x, y), nearest first, with their squared distances: points, or
 // parts ranked by their exterior-ring boxes (part ids, not mapped to logical polygons). With
 // an empty delta buffer the index's answer as it stands (ties in its order); otherwise its
-// hits and every appended point ranked together, NaN distances last. No histogram shortcut.
+// hits and every appended point ranked together, NaN distances last. A NaN query point gives
+// nothing, the call counted as for any empty answer. No histogram shortcut.
 std::vector<Neighbor> knn(Engine& engine, double x, double y, u64 k);
 
 // Ids of the dataset entries meeting the closed box, searched as given: points inside it, or

@@ -7,18 +7,6 @@ namespace vardelin {
 
 static_assert(SpatialIndex<BruteForce>);
 
-namespace {
-
-// Gap from v to [lo, hi] on one axis. A NaN query coordinate gives 0 (fmax drops it, so the
-// items rank by the other axis), while a NaN in the item's box puts the item infinitely far:
-// a point with a NaN coordinate is never anyone's neighbour before a real one.
-inline double axis_gap(double lo, double hi, double v) noexcept {
-    if (std::isnan(lo) || std::isnan(hi)) return kInfinity;
-    return std::fmax(std::fmax(lo - v, 0.0), v - hi);
-}
-
-}  // namespace
-
 BruteForce::BruteForce(SharedArray<double> min_x, SharedArray<double> min_y, SharedArray<double> max_x,
                        SharedArray<double> max_y)
     : min_x_(std::move(min_x)), min_y_(std::move(min_y)), max_x_(std::move(max_x)), max_y_(std::move(max_y)) {
@@ -39,12 +27,14 @@ BruteForce BruteForce::over_parts(const PolygonLayout& layout) {
         const Box b = exterior_ring_box(layout, p);
         lx.push_back(b.min_x), ly.push_back(b.min_y), hx.push_back(b.max_x), hy.push_back(b.max_y);
     }
-    return BruteForce(make_shared_array(std::move(lx)), make_shared_array(std::move(ly)),
-                      make_shared_array(std::move(hx)), make_shared_array(std::move(hy)));
+    BruteForce b(make_shared_array(std::move(lx)), make_shared_array(std::move(ly)), make_shared_array(std::move(hx)),
+                 make_shared_array(std::move(hy)));
+    b.empty_parts_ = empty_parts(layout);
+    return b;
 }
 
 void BruteForce::nearest(double x, double y, u64 k, std::vector<Neighbor>& out) const {
-    if (k == 0 || n_ == 0) return;
+    if (k == 0 || n_ == 0 || nan_query(x, y)) return;
     const std::size_t base = out.size();
     const double *lx = min_x_->data(), *ly = min_y_->data(), *hx = max_x_->data(), *hy = max_y_->data();
     out.resize(base + n_);
@@ -53,6 +43,7 @@ void BruteForce::nearest(double x, double y, u64 k, std::vector<Neighbor>& out) 
         const double gy = axis_gap(ly[i], hy[i], y);
         out[base + i] = Neighbor{static_cast<u32>(i), gx * gx + gy * gy};
     }
+    for (const u32 id : empty_parts_) out[base + id].dist2 = kInfinity;
     keep_nearest(out, base, k);
 }
 

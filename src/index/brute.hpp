@@ -8,7 +8,8 @@
 namespace vardelin {
 
 // One box per item and a scan per query: the answer when an index would not pay, and of the
-// index mode "none". Over points it shares the coordinate arrays instead of copying them.
+// index mode "none". Over points it shares the coordinate arrays instead of copying them. Over
+// parts, a part without exterior coordinates has the empty box but lies at +inf.
 class BruteForce : public ListSearches<BruteForce> {
 public:
     using ListSearches::nearest;
@@ -50,6 +51,7 @@ private:
 
     SharedArray<double> min_x_, min_y_, max_x_, max_y_;
     std::size_t n_ = 0;
+    std::vector<u32> empty_parts_;  // ascending; at +inf although their box is the origin
 };
 
 }  // namespace vardelin

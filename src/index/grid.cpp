@@ -128,7 +128,7 @@ void UniformGrid::point_range(const Box& q, std::vector<PointHit>& out) const {
 
 void UniformGrid::nearest(double x, double y, u64 k, std::vector<Neighbor>& out) const {
     const std::size_t n = size();
-    if (n == 0 || k == 0) return;
+    if (n == 0 || k == 0 || nan_query(x, y)) return;
     const std::size_t want = static_cast<std::size_t>(std::min<u64>(k, n));
     const double *xs = xs_->data(), *ys = ys_->data();
     const i64 nx = static_cast<i64>(nx_), ny = static_cast<i64>(ny_);
@@ -141,10 +141,7 @@ void UniformGrid::nearest(double x, double y, u64 k, std::vector<Neighbor>& out)
         const std::size_t c = static_cast<std::size_t>(cy * nx + cx);
         for (u32 i = cell_start_[c]; i < cell_start_[c + 1]; ++i) {
             const u32 id = cell_items_[i];
-            const double dx = xs[id] - x, dy = ys[id] - y;
-            double d2 = dx * dx + dy * dy;
-            if (std::isnan(d2) && (std::isnan(xs[id]) || std::isnan(ys[id]))) d2 = kInfinity;
-            out.push_back(Neighbor{id, d2});
+            out.push_back(Neighbor{id, point_dist2(xs[id], ys[id], x, y)});
         }
     };
 

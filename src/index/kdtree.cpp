@@ -172,8 +172,7 @@ void PackedKdTree::point_range(const Box& q, std::vector<PointHit>& out) const {
 }
 
 void PackedKdTree::nearest(double x, double y, u64 k, std::vector<Neighbor>& out) const {
-    // No radius search reports anything around a NaN query, however large the radius grows.
-    if (n_ == 0 || k == 0 || std::isnan(x) || std::isnan(y)) return;
+    if (n_ == 0 || k == 0 || nan_query(x, y)) return;
     const double want = static_cast<double>(std::min<u64>(k, n_));
     const std::size_t want_n = static_cast<std::size_t>(std::min<u64>(k, n_));
 
@@ -231,6 +230,10 @@ void PackedKdTree::nearest(double x, double y, u64 k, std::vector<Neighbor>& out
         r = r + r;
     }
     keep_nearest(out, base, want_n);
+    const double *xs = xs_->data(), *ys = ys_->data();
+    complete_nearest(out, base, want_n, n_, [&](auto&& take) {
+        for (std::size_t i = 0; i < n_; ++i) take(static_cast<u32>(i), point_dist2(xs[i], ys[i], x, y));
+    });
 }
 
 }  // namespace vardelin

@@ -1,8 +1,18 @@
 #include "index/part_boxes.hpp"
 
-#include "core/parallel.hpp"
+#include "core/parallel_map.hpp"
 
 namespace vardelin {
+
+bool part_is_empty(const PolygonLayout& layout, std::size_t p) noexcept { return layout.exterior(p).empty(); }
+
+std::vector<u32> empty_parts(const PolygonLayout& layout) {
+    std::vector<u32> out;
+    for (std::size_t p = 0; p < layout.part_count(); ++p) {
+        if (part_is_empty(layout, p)) out.push_back(static_cast<u32>(p));
+    }
+    return out;
+}
 
 Box exterior_ring_box(const PolygonLayout& layout, std::size_t p) noexcept {
     const IndexRange ring = layout.exterior(p);

@@ -127,16 +127,22 @@ PackedRTree PackedRTree::over_points(const PointSpans& points) {
 
 PackedRTree PackedRTree::over_parts(const PolygonLayout& layout) {
     const Buffer<Box> boxes = part_boxes_parallel(layout);
-    return pack(boxes.size(), [&](std::size_t i) { return boxes[i]; }, false);
+    PackedRTree t = pack(boxes.size(), [&](std::size_t i) { return boxes[i]; }, false);
+    t.empty_parts_ = empty_parts(layout);
+    return t;
 }
 
 void PackedRTree::nearest(double x, double y, u64 k, std::vector<Neighbor>& out,
                           std::vector<NeighborNode>& heap) const {
-    if (k == 0) return;
+    if (k == 0 || nan_query(x, y)) return;
+    const std::size_t base = out.size();
     u64 found = 0;
     for_each_nearest(x, y, heap, [&](u32 id, double d2) {
         out.push_back(Neighbor{id, d2});
         return ++found < k;
+    });
+    complete_nearest(out, base, static_cast<std::size_t>(std::min<u64>(k, n_)), n_, [&](auto&& take) {
+        for (std::size_t pos = 0; pos < n_; ++pos) take(id_at(pos), item_dist2(pos, x, y));
     });
 }
 

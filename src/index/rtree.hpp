@@ -43,9 +43,10 @@ public:
     static u64 node_count(u64 items) noexcept;
 
     // Points as boxes (x, y, x, y). A point with a NaN coordinate matches no box and lies at an
-    // infinite distance, and a query box with a NaN coordinate matches no point.
+    // infinite distance. A query box with a NaN coordinate matches no item, point or part.
     static PackedRTree over_points(const PointSpans& points);
-    // One exterior-ring box per part, computed on the worker pool.
+    // One exterior-ring box per part, computed on the worker pool. A part without exterior
+    // coordinates keeps the empty box but lies at +inf for `nearest`.
     static PackedRTree over_parts(const PolygonLayout& layout);
 
     std::size_t size() const noexcept { return n_; }
@@ -80,7 +81,7 @@ public:
             const std::size_t end = std::min(node + kNodeSize, level_end(node));
             const u64 item = node < n_ ? 1 : 0;
             for (std::size_t pos = node; pos < end; ++pos) {
-                const double d2 = box_dist2(boxes[pos], x, y);
+                const double d2 = item ? item_dist2(pos, x, y) : box_dist2(boxes[pos], x, y);
                 if (d2 > std::numeric_limits<double>::max()) continue;
                 heap.push_back(NeighborNode{2 * static_cast<u64>(id_at(pos)) + item, d2});
                 std::push_heap(heap.begin(), heap.end(), after);
@@ -113,7 +114,9 @@ private:
     // Breadth-first box search: on_leaf(position, box) for every leaf entry meeting the box.
     template <class OnLeaf>
     void search_range(const Box& q, std::vector<u64>& queue, OnLeaf&& on_leaf) const {
-        if (nodes_ == 0 || (points_ && has_nan(q))) return;
+        // A NaN bound matches nothing, as in every index; the node tests below would let it
+        // through on that side.
+        if (nodes_ == 0 || has_nan(q)) return;
         const Box* boxes = buf_.at<Box>(kHeader);
         queue.clear();
         std::size_t head = 0;
@@ -152,13 +155,22 @@ private:
         if (points_) return point_in_box(b.min_x, b.min_y, q);
         return !(q.max_x < b.min_x || q.max_y < b.min_y || b.max_x < q.min_x || b.max_y < q.min_y);
     }
-    // A NaN query coordinate gives a gap of 0 on its axis; a NaN in the box (a point with a NaN
-    // coordinate) puts the entry at an infinite distance.
+    // A NaN in the box (a point with a NaN coordinate) puts the entry at an infinite distance.
+    // A NaN query coordinate would give a gap of 0 on its axis: `nearest` never searches one.
     static double box_dist2(const Box& b, double x, double y) noexcept {
         if (has_nan(b)) return kInfinity;
         const double gx = b.min_x > x ? b.min_x - x : (b.max_x < x ? x - b.max_x : 0.0);
         const double gy = b.min_y > y ? b.min_y - y : (b.max_y < y ? y - b.max_y : 0.0);
         return gx * gx + gy * gy;
+    }
+
+    // The item at leaf position pos. An empty part's box is the origin (so range searches offer it
+    // to the exact tests, which reject it), but the part itself lies at +inf.
+    double item_dist2(std::size_t pos, double x, double y) const noexcept {
+        const Box& b = buf_.at<Box>(kHeader)[pos];
+        const bool origin = b.min_x == 0.0 && b.min_y == 0.0 && b.max_x == 0.0 && b.max_y == 0.0;
+        if (origin && std::binary_search(empty_parts_.begin(), empty_parts_.end(), id_at(pos))) return kInfinity;
+        return box_dist2(b, x, y);
     }
 
     static constexpr std::size_t kHeader = 8;
@@ -170,6 +182,7 @@ private:
     bool wide_ids_ = false;
     bool points_ = false;
     std::vector<std::size_t> level_ends_;  // end position of each level, leaves first
+    std::vector<u32> empty_parts_;          // ascending
 };
 
 // The per-thread scratch of the batch joins' searches, so a search per query point allocates

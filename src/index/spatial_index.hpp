@@ -24,17 +24,62 @@ struct PointHit {
     double x, y;
 };
 
-// Keeps the `k` nearest of the candidates appended after `base`, nearest first. Ties stay in
-// the selection's order; a NaN distance ranks last so the order stays a strict weak order.
+// A NaN query point matches nothing, so no index ranks anything around it.
+inline bool nan_query(double x, double y) noexcept { return std::isnan(x) || std::isnan(y); }
+
+// Gap from v to [lo, hi] on one axis, as every index ranks items (never for a `nan_query`). A NaN
+// in the item's box puts the item infinitely far: a point with a NaN coordinate is never
+// anyone's neighbour before a real one, and no distance is NaN.
+inline double axis_gap(double lo, double hi, double v) noexcept {
+    if (std::isnan(lo) || std::isnan(hi)) return kInfinity;
+    return std::fmax(std::fmax(lo - v, 0.0), v - hi);
+}
+
+inline double point_dist2(double px, double py, double x, double y) noexcept {
+    const double gx = axis_gap(px, px, x), gy = axis_gap(py, py, y);
+    return gx * gx + gy * gy;
+}
+
+// Nearest first, NaN last; equal distances by ascending id, so that the items every index
+// leaves at +inf come out in the same order whichever index ranked them.
+inline bool nearer(const Neighbor& a, const Neighbor& b) noexcept {
+    if (nan_last_less(a.dist2, b.dist2)) return true;
+    if (nan_last_less(b.dist2, a.dist2)) return false;
+    return a.id < b.id;
+}
+
+// Keeps the `k` nearest of the candidates appended after `base`, in `nearer` order.
 inline void keep_nearest(std::vector<Neighbor>& buf, std::size_t base, u64 k) {
     const auto first = buf.begin() + static_cast<std::ptrdiff_t>(base);
     const std::size_t have = buf.size() - base;
     const std::size_t keep = static_cast<std::size_t>(std::min<u64>(k, have));
-    const auto closer = [](const Neighbor& a, const Neighbor& b) { return nan_last_less(a.dist2, b.dist2); };
     const auto mid = first + static_cast<std::ptrdiff_t>(keep);
-    if (keep < have) std::nth_element(first, mid, buf.end(), closer);
-    std::sort(first, mid, closer);
+    if (keep < have) std::nth_element(first, mid, buf.end(), nearer);
+    std::sort(first, mid, nearer);
     buf.resize(base + keep);
+}
+
+// A search that skips what it cannot reach (the R-tree's items at +inf, the k-d tree's NaN
+// points and points past its last radius) comes back short; the callers, such as the kNN joins
+// that cut results into blocks of k, need min(k, n) ids from every index. The skipped items all
+// lie beyond the ones found at a finite distance, so they follow those, ranked by `nearer` with
+// any found at +inf. `out` after `base` is nearest first; `for_each_item(take)` calls
+// take(id, squared distance) for every item of the index.
+template <class ForEachItem>
+void complete_nearest(std::vector<Neighbor>& out, std::size_t base, std::size_t want, std::size_t n,
+                      ForEachItem&& for_each_item) {
+    out.erase(std::find_if(out.begin() + static_cast<std::ptrdiff_t>(base), out.end(),
+                           [](const Neighbor& m) { return !(m.dist2 < kInfinity); }),
+              out.end());
+    const std::size_t have = out.size() - base;
+    if (have >= want) return;
+    std::vector<bool> found(n);
+    for (std::size_t i = base; i < out.size(); ++i) found[out[i].id] = true;
+    const std::size_t rest = out.size();
+    for_each_item([&](u32 id, double d2) {
+        if (!found[id]) out.push_back(Neighbor{id, d2});
+    });
+    keep_nearest(out, rest, want - have);
 }
 
 inline std::vector<u64> ids_of(const std::vector<Neighbor>& found) {
@@ -70,9 +115,10 @@ private:
 
 // What the four index types offer. `range` keeps the items whose point or box meets the closed
 // query box, each once, in the index's own order; the two-argument form appends to the
-// caller's buffer. `nearest` gives at most min(k, size()) items nearest first; the
-// four-argument form appends (id, squared distance) pairs and may use the buffer's spare
-// capacity past its end as scratch, so a batch join that reuses one buffer allocates nothing.
+// caller's buffer. `nearest` gives exactly min(k, size()) items nearest first, those at +inf
+// last in ascending id, and nothing for a `nan_query`; the four-argument form appends (id, squared distance) pairs and may use
+// the buffer's spare capacity past its end as scratch, so a batch join that reuses one buffer
+// allocates nothing.
 template <class I>
 concept SpatialIndex = requires(const I& index, const Box& box, std::vector<u64>& ids,
                                 std::vector<Neighbor>& found, double x, u64 k) {

@@ -1,7 +1,6 @@
 #include "lib/engine_methods.hpp"
 
 #include <cstdint>
-#include <new>
 #include <optional>
 
 #include <nanobind/stl/optional.h>
@@ -31,7 +30,7 @@ using PyPolygonBuilder = Borrowed<PolygonBuilderState>;
 
 void bind_polygon_builder(nb::module_& m) {
     nb::class_<PyPolygonBuilder> cls(m, "_PolygonBuilder", nb::is_final());
-    cls.def("__init__", [](PyPolygonBuilder* self) { new (self) PyPolygonBuilder(PolygonBuilderState{}); });
+    cls.def(nb::new_([] { return PyPolygonBuilder(PolygonBuilderState{}); }));
 
     cls.def(
         "append_wkb",

@@ -4,6 +4,16 @@
 
 namespace vardelin::lib {
 
+PyObject* refuse_new(PyTypeObject* type, PyObject*, PyObject*) noexcept {
+    try {
+        PyErr_Format(PyExc_TypeError, "%s: no constructor defined!",
+                     nb::type_name(nb::handle(reinterpret_cast<PyObject*>(type))).c_str());
+    } catch (nb::python_error& e) {
+        e.restore();
+    }
+    return nullptr;
+}
+
 nb::object wrap_engine(Engine&& engine) { return nb::cast(PyEngine(std::move(engine)), nb::rv_policy::move); }
 
 PointSpans join_query(const InArray<double>& query_xs, const InArray<double>& query_ys) {

@@ -18,6 +18,10 @@ namespace vardelin::lib {
 using PyEngine = Borrowed<Engine>;
 using EngineClass = nb::class_<PyEngine>;
 
+// The Py_tp_new slot of a class that Python cannot construct: __new__ refuses with the TypeError
+// of a call, since an object it left uninitialised could reach a method or export memory.
+PyObject* refuse_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept;
+
 // Moves a finished record into a new Python Engine object.
 nb::object wrap_engine(Engine&& engine);
 

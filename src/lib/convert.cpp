@@ -8,10 +8,14 @@ namespace {
     // Re-raise the pending TypeError with the argument's name in front, as argument
     // conversion failures read everywhere else.
     nb::python_error err;
-    if (err.matches(PyExc_TypeError)) {
-        throw nb::type_error((std::string("argument '") + name + "': " + nb::str(err.value()).c_str()).c_str());
+    if (!err.matches(PyExc_TypeError)) throw err;
+    // Formatted by the interpreter, so a NUL in the original message does not cut it short.
+    PyObject* message = PyUnicode_FromFormat("argument '%s': %S", name, err.value().ptr());
+    if (message) {
+        PyErr_SetObject(PyExc_TypeError, message);
+        Py_DECREF(message);
     }
-    throw err;
+    throw nb::python_error();
 }
 
 }  // namespace

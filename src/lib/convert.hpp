@@ -1,6 +1,7 @@
 #pragma once
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
@@ -27,20 +28,27 @@ using InArray = nb::ndarray<const T, nb::ndim<1>, nb::device::cpu>;
 template <class T>
 using OutArray = nb::ndarray<nb::numpy, T, nb::ndim<1>>;
 
-// An array is contiguous when it has at most one element or a stride of one element.
+// An array is contiguous when it has at most one element or a stride of one element. It is read
+// in place, so its elements must also lie at their type's alignment (reading through a
+// misaligned pointer is undefined): an array that NumPy made from a byte offset is refused too.
+template <class T>
+bool readable_in_place(const InArray<T>& a) {
+    const std::size_t n = a.shape(0);
+    const bool aligned = reinterpret_cast<std::uintptr_t>(a.data()) % alignof(T) == 0;
+    return (n <= 1 || a.stride(0) == 1) && (n == 0 || aligned);
+}
+
 template <class T>
 std::span<const T> contiguous(const InArray<T>& a, const char* message) {
-    const std::size_t n = a.shape(0);
-    if (n > 1 && a.stride(0) != 1) throw Error(message);
-    return {a.data(), n};
+    if (!readable_in_place(a)) throw Error(message);
+    return {a.data(), a.shape(0)};
 }
 
 // The same test, with the refusal handed to the core to raise when its checks reach it.
 template <class T>
 DeferredArray<T> deferred_contiguous(const InArray<T>& a, const char* message) {
-    const std::size_t n = a.shape(0);
-    if (n > 1 && a.stride(0) != 1) return {{}, message};
-    return {{a.data(), n}, nullptr};
+    if (!readable_in_place(a)) return {{}, message};
+    return {{a.data(), a.shape(0)}, nullptr};
 }
 
 inline void require_same_length(std::size_t a, std::size_t b, const char* message) {

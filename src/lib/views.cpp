@@ -16,13 +16,19 @@ struct CoordinateBuffer {
 // arrays are read by other views and by worker threads without locks.
 int get_buffer(PyObject* self, Py_buffer* out, int flags) noexcept {
     static const double empty = 0.0;
+    if (!nb::inst_ready(self)) {
+        PyErr_SetString(PyExc_BufferError, "CoordinateBuffer is not initialised");
+        return -1;
+    }
     const auto& array = nb::inst_ptr<CoordinateBuffer>(self)->array;
     const double* data = array && !array->empty() ? array->data() : &empty;
     const auto bytes = static_cast<Py_ssize_t>(array ? array->size() * sizeof(double) : 0);
     return PyBuffer_FillInfo(out, self, const_cast<double*>(data), bytes, 1, flags);
 }
 
-PyType_Slot coordinate_buffer_slots[] = {{Py_bf_getbuffer, reinterpret_cast<void*>(get_buffer)}, {0, nullptr}};
+PyType_Slot coordinate_buffer_slots[] = {{Py_bf_getbuffer, reinterpret_cast<void*>(get_buffer)},
+                                         {Py_tp_new, reinterpret_cast<void*>(refuse_new)},
+                                         {0, nullptr}};
 
 // Created on the first view, in a scope of its own so that the class never becomes a module
 // attribute. The reference is kept for the life of the process: every later view reuses the

@@ -4,7 +4,7 @@
 #include <initializer_list>
 
 #include "core/error.hpp"
-#include "core/parallel.hpp"
+#include "core/parallel_map.hpp"
 #include "query/geodesy.hpp"
 
 namespace vardelin {

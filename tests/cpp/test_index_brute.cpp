@@ -41,16 +41,12 @@ TEST(ExteriorRingBox, HolesEmptyPartsNaNAndBrokenOffsets) {
     EXPECT_EQ((PolygonLayout{xs, xs, rings, std::vector<i64>{0}}.part_count()), 0u);
 }
 
-TEST(BruteForce, PointsShareTheCoordinatesAndRankNaNQueriesByTheOtherAxis) {
+TEST(BruteForce, PointsShareTheCoordinates) {
     const auto pts = oracle::make_points("uniform", 50, 1);
     const auto b = BruteForce::over_points(pts.xs, pts.ys);
     EXPECT_EQ(b.bytes(), 0u);
     EXPECT_EQ(pts.xs.use_count(), 3);  // min_x and max_x both refer to xs: nothing copied
     EXPECT_TRUE(b.range({60, 0, 40, 100}).empty());
-
-    Buffer<double> xs{0, 100, 50}, ys{10, 1, 5};
-    const auto c = BruteForce::over_points(make_shared_array(std::move(xs)), make_shared_array(std::move(ys)));
-    EXPECT_EQ(c.nearest(oracle::kNaN, 0, 3), (std::vector<u64>{1, 2, 0}));
 }
 
 TEST(BruteForce, PolygonPartBoxes) {
@@ -63,14 +59,15 @@ TEST(BruteForce, PolygonPartBoxes) {
     EXPECT_EQ(b.range({1.5, 0, 0.5, 1}), (std::vector<u64>{0}));
     // A box inside the hole of part 2 reports it: the box is the exterior ring's.
     EXPECT_EQ(b.range({9, 1, 9, 1}), (std::vector<u64>{2}));
-    // Inside a part's box the distance is 0; the empty parts rank by their distance to the origin.
+    // Inside a part's box the distance is 0; the empty parts, boxed at the origin, lie at +inf.
     std::vector<Neighbor> found;
     b.nearest(1, 1, 3, found);
     ASSERT_EQ(found.size(), 3u);
     EXPECT_EQ(found[0].id, 0u);
     EXPECT_EQ(found[0].dist2, 0.0);
-    EXPECT_EQ(found[1].dist2, 2.0);
-    EXPECT_EQ(found[2].dist2, 2.0);
+    EXPECT_EQ(found[1].dist2, 9.0);
+    EXPECT_EQ(found[2].dist2, 49.0);
+    EXPECT_EQ(b.nearest(0, 0, 10), (std::vector<u64>{0, 1, 2, 3, 5, 6, 8, 9, 4, 7}));
     EXPECT_EQ(BruteForce::over_parts(Layout{}.part_layout()).size(), 0u);
 }
 

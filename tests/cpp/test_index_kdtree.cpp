@@ -39,10 +39,11 @@ TEST(PackedKdTree, AreaIgnoresNaNAndNeedsAFiniteMinimumX) {
 }
 
 TEST(PackedKdTree, NearestBeyondTheRadiusCapAndNaNQueries) {
-    // The point at 1e16 lies past the last radius pass: fewer than k come back.
-    const auto t = tree_of({0, 1e16, oracle::kNaN}, {0, 0, 0});
-    EXPECT_EQ(t.nearest(0, 0, 3), (std::vector<u64>{0}));
-    EXPECT_TRUE(t.nearest(oracle::kNaN, 0, 3).empty());
+    // The point at 1e16 lies past the last radius pass and the NaN one is never reported: they
+    // follow the points found, as a full ranking orders them.
+    const auto t = tree_of({0, 1e16, oracle::kNaN, 5}, {0, 0, 0, 1});
+    EXPECT_EQ(t.nearest(0, 0, 4), (std::vector<u64>{0, 3, 1, 2}));
+    EXPECT_EQ(t.nearest(0, 0, 3), (std::vector<u64>{0, 3, 1}));
     // A line of points has no area: the first radius is 1.5 * sqrt(k / pi) and grows from there.
     Buffer<double> xs, ys;
     for (int i = 0; i < 500; ++i) xs.push_back(i * 1000.0), ys.push_back(0.0);
@@ -56,7 +57,7 @@ TEST(PackedKdTree, AllEqualAndAllNaNPoints) {
     EXPECT_EQ(std::set<u64>(ids.begin(), ids.end()).size(), 1000u);
     const auto nan = tree_of(Buffer<double>(300, oracle::kNaN), Buffer<double>(300, 1.0));
     EXPECT_TRUE(nan.range({-oracle::kInf, -oracle::kInf, oracle::kInf, oracle::kInf}).empty());
-    EXPECT_TRUE(nan.nearest(0, 1, 5).empty());
+    EXPECT_EQ(nan.nearest(0, 1, 5), (std::vector<u64>{0, 1, 2, 3, 4}));
 }
 
 }  // namespace

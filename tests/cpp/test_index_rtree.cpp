@@ -68,20 +68,31 @@ TEST(PackedRTree, PolygonPartBoxes) {
     // The empty parts (4, 7, 14, ...) sit at the origin; the hole of part 2 does not hide it.
     EXPECT_EQ(t.range({0, 0, 0, 0}).size(), 1u + 2 * 25);
     EXPECT_EQ(t.range({9, 1, 9, 1}), (std::vector<u64>{2}));
+    // ...but for nearest they lie at +inf: last, ascending, and never before a real part.
+    std::vector<u64> empty;
+    for (u64 p = 0; p < 250; ++p) {
+        if (p % 10 == 4 || p % 10 == 7) empty.push_back(p);
+    }
+    const auto all = t.nearest(0, 0, 300);
+    ASSERT_EQ(all.size(), 250u);
+    EXPECT_EQ(std::vector<u64>(all.end() - 50, all.end()), empty);
+    EXPECT_EQ(t.nearest(1, -1, 2), (std::vector<u64>{0, 1}));
     EXPECT_EQ(PackedRTree::over_parts(Layout{}.part_layout()).nodes(), 0u);
-    // A NaN query box meets every part box but no point.
+    // A NaN query bound meets no part box and no point.
     const double n = oracle::kNaN;
-    EXPECT_EQ(t.range({n, n, n, n}).size(), 250u);
+    EXPECT_TRUE(t.range({n, n, n, n}).empty());
+    EXPECT_TRUE(t.range({n, -1e9, 1e9, 1e9}).empty());
     const auto pts = oracle::make_points("uniform", 30, 2);
     EXPECT_TRUE(PackedRTree::over_points({view(pts.xs), view(pts.ys)}).range({n, n, n, n}).empty());
 }
 
-TEST(PackedRTree, AllNaNRingIsNeverANeighbour) {
+TEST(PackedRTree, AllNaNRingIsTheLastNeighbour) {
     Layout l;
     l.add({{{oracle::kNaN, oracle::kNaN}, {oracle::kNaN, oracle::kNaN}}});
     l.add({{{5, 5}, {6, 5}, {6, 6}}});
     const auto tree = PackedRTree::over_parts(l.part_layout());
-    EXPECT_EQ(tree.nearest(0, 0, 5), (std::vector<u64>{1}));
+    EXPECT_EQ(tree.nearest(0, 0, 5), (std::vector<u64>{1, 0}));
+    EXPECT_EQ(tree.nearest(0, 0, 1), (std::vector<u64>{1}));
     EXPECT_EQ(tree.range({-1e300, -1e300, 1e300, 1e300}), (std::vector<u64>{1}));
 }
 

@@ -1,0 +1,59 @@
+#include "query/geometry/polygon_area.hpp"
+
+#include <cmath>
+#include <limits>
+
+#include "core/error.hpp"
+#include "core/parallel_map.hpp"
+#include "query/geometry/shoelace.hpp"
+
+namespace vardelin::query::geometry {
+
+namespace {
+
+// Signed shoelace area of one ring, NaN when any of its coordinates is not finite.
+double ring_area(const double* xs, const double* ys, IndexRange ring) noexcept {
+    const double* x = xs + ring.begin;
+    const double* y = ys + ring.begin;
+    const std::size_t n = ring.size();
+    const double twice = shifted_shoelace_twice(n, [x](std::size_t k) { return x[k]; },
+                                                [y](std::size_t k) { return y[k]; });
+    // On a ring of 3 or more coordinates every coordinate enters a product, so a non-finite one
+    // always makes the sum non-finite and finite sums need no scan. A non-finite sum may also
+    // be an honest overflow of huge finite coordinates, which keeps its value.
+    if (n >= 3 && std::isfinite(twice)) return 0.5 * twice;
+    for (std::size_t k = 0; k < n; ++k) {
+        if (!std::isfinite(x[k]) || !std::isfinite(y[k])) return std::numeric_limits<double>::quiet_NaN();
+    }
+    return 0.5 * twice;
+}
+
+}  // namespace
+
+double part_area(const PolygonLayout& layout, std::size_t part) noexcept {
+    const IndexRange rings = layout.part_rings(part);
+    if (rings.empty()) return 0.0;
+    const double* xs = layout.xs.data();
+    const double* ys = layout.ys.data();
+    double area = std::fabs(ring_area(xs, ys, layout.ring(rings.begin)));
+    for (u64 r = rings.begin + 1; r < rings.end; ++r) area -= std::fabs(ring_area(xs, ys, layout.ring(r)));
+    return std::fabs(area);
+}
+
+Buffer<double> polygon_areas(const PolygonLayout& layout, std::optional<std::span<const u32>> part_poly,
+                             u64 logical_count) {
+    const std::size_t parts = layout.part_count();
+    if (part_poly && part_poly->size() != parts) throw InternalError("part_poly length differs from the part count");
+    Buffer<double> areas = parallel_map<double>(parts, [&](std::size_t p) { return part_area(layout, p); });
+    if (!part_poly) return areas;
+    Buffer<double> sums;
+    sums.assign(logical_count, 0.0);
+    for (std::size_t p = 0; p < parts; ++p) {
+        const u32 g = (*part_poly)[p];
+        if (g >= logical_count) throw InternalError("part_poly entry beyond the logical polygon count");
+        sums[g] += areas[p];
+    }
+    return sums;
+}
+
+}  // namespace vardelin::query::geometry

@@ -1,0 +1,242 @@
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <random>
+#include <stdexcept>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <tbb/global_control.h>
+
+#include "core/error.hpp"
+#include "query/batch/aggregate_chunks.hpp"
+#include "query/batch/grouped_agg.hpp"
+
+using namespace vardelin;
+
+namespace {
+
+// Value columns whose sums depend on the order of addition: magnitudes from 1e-8 to 1e8,
+// an occasional NaN and infinity, and validity bytes 0, 1, 2 and 255.
+struct Columns {
+    std::vector<std::vector<double>> values;
+    std::vector<std::vector<std::uint8_t>> validity;
+    AggColumns view() const {
+        AggColumns c;
+        for (const auto& v : values) c.values.emplace_back(v);
+        for (const auto& v : validity) c.validity.emplace_back(v);
+        return c;
+    }
+};
+
+Columns make_columns(std::size_t rows, std::size_t cols, unsigned seed) {
+    std::mt19937_64 gen(seed);
+    std::uniform_real_distribution<double> mantissa(-1.0, 1.0);
+    std::uniform_int_distribution<int> exponent(-8, 8);
+    const std::uint8_t bytes[] = {0, 1, 2, 255, 1, 1};
+    Columns c;
+    c.values.assign(cols, std::vector<double>(rows));
+    c.validity.assign(cols, std::vector<std::uint8_t>(rows));
+    for (std::size_t j = 0; j < cols; ++j) {
+        for (std::size_t q = 0; q < rows; ++q) {
+            c.values[j][q] = mantissa(gen) * std::pow(10.0, exponent(gen));
+            c.validity[j][q] = bytes[gen() % 6];
+        }
+    }
+    return c;
+}
+
+// The groups a row matches, as a kernel would report them: in no particular order, some twice
+// (two parts of one polygon), many rows matching nothing.
+std::vector<u32> reported_groups(u32 row, u64 groups) {
+    std::vector<u32> out;
+    u64 h = (u64{row} + 1) * 0x9E3779B97F4A7C15ULL;
+    const unsigned n = static_cast<unsigned>((h >> 60) % 5);
+    for (unsigned i = 0; i < n; ++i) {
+        h ^= h >> 29;
+        h *= 0xBF58476D1CE4E5B9ULL;
+        // Most matches in a few hot groups, so those sums see many additions.
+        const u64 g = (h >> 62) == 0 ? (h >> 20) % groups : (h >> 20) % std::min<u64>(groups, 7);
+        out.push_back(static_cast<u32>(g));
+        if ((h & 7) == 0) out.push_back(static_cast<u32>(g));
+    }
+    return out;
+}
+
+// A valid NaN and a valid infinity in column 0 of rows that match, and an invalid NaN that
+// must never be read. Returns the row holding the valid NaN.
+u32 plant_specials(Columns& c, u64 groups) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double values[] = {nan, std::numeric_limits<double>::infinity(), nan};
+    const std::uint8_t valid[] = {1, 255, 0};
+    u32 first = 0;
+    for (u32 q = 10, planted = 0; planted < 3; ++q) {
+        if (reported_groups(q, groups).empty()) continue;
+        if (planted == 0) first = q;
+        c.values[0][q] = values[planted];
+        c.validity[0][q] = valid[planted];
+        ++planted;
+    }
+    return first;
+}
+
+// The plain serial fold: rows begin .. end - 1 in order, each matched group once per row.
+GroupedAgg serial_fold(u64 begin, u64 end, u64 groups, const Columns& c) {
+    const std::size_t cols = c.values.size();
+    GroupedAgg s;
+    s.n_groups = groups;
+    s.counts.assign(groups, 0);
+    s.sums.assign(groups * cols, 0.0);
+    s.valid_counts.assign(groups * cols, 0);
+    for (u64 row = begin; row < end; ++row) {
+        const u32 q = static_cast<u32>(row);
+        std::vector<u32> seen;
+        for (const u32 g : reported_groups(q, groups)) {
+            bool again = false;
+            for (const u32 s2 : seen) again = again || s2 == g;
+            if (again) continue;
+            seen.push_back(g);
+            ++s.counts[g];
+            for (std::size_t j = 0; j < cols; ++j) {
+                if (!c.validity[j][q]) continue;
+                s.sums[j * groups + g] += c.values[j][q];
+                ++s.valid_counts[j * groups + g];
+            }
+        }
+    }
+    return s;
+}
+
+GroupedAgg run(u64 rows, u64 groups, const Columns& c, int threads,
+               std::size_t budget = kAggregateMatchBudget) {
+    tbb::global_control limit(tbb::global_control::max_allowed_parallelism, static_cast<std::size_t>(threads));
+    const AggColumns cols = c.view();
+    return aggregate_chunks(
+        rows, groups, cols,
+        [groups](u32 row, GroupSink& sink) {
+            for (const u32 g : reported_groups(row, groups)) sink.emit(g);
+        },
+        budget);
+}
+
+// Bit for bit, so that NaN equals NaN and -0.0 differs from +0.0.
+bool same_bits(const std::vector<double>& a, const std::vector<double>& b) {
+    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
+}
+
+void expect_same(const GroupedAgg& got, const GroupedAgg& want) {
+    EXPECT_EQ(got.n_groups, want.n_groups);
+    EXPECT_EQ(got.counts, want.counts);
+    EXPECT_EQ(got.valid_counts, want.valid_counts);
+    EXPECT_TRUE(same_bits(got.sums, want.sums));
+}
+
+}  // namespace
+
+TEST(GroupedAgg, StartsZeroedColumnMajorAndRefusesImpossibleSizes) {
+    const GroupedAgg s(3, 2);
+    EXPECT_EQ(s.counts, std::vector<u64>(3, 0));
+    EXPECT_EQ(s.sums.size(), 6u);
+    EXPECT_EQ(s.valid_counts.size(), 6u);
+    EXPECT_EQ(s.columns(), 2u);
+    EXPECT_FALSE(std::signbit(s.sums[5]));
+    EXPECT_EQ(GroupedAgg::state_bytes(1'000'000, 4), 72'000'000u);
+    const u64 max = std::numeric_limits<u64>::max();
+    EXPECT_THROW(GroupedAgg::state_bytes(max, 0), std::bad_alloc);   // groups * 8
+    EXPECT_THROW(GroupedAgg::state_bytes(1, max / 8), std::bad_alloc);  // 16 * columns
+    EXPECT_THROW(GroupedAgg(u64{1} << 61, 1), std::bad_alloc);
+    // Fits in 64 bits, in no machine: refused before a byte is filled.
+    EXPECT_THROW(GroupedAgg(u64{1} << 40, 4), std::bad_alloc);
+}
+
+TEST(GroupedAgg, CompactKeepsMatchedGroupsAscendingColumnMajor) {
+    GroupedAgg s(4, 2);
+    s.counts = {2, 0, 0, 1};
+    s.sums = {1.5, 0, 0, 2.5, -1, 0, 0, 0};
+    s.valid_counts = {2, 0, 0, 1, 1, 0, 0, 0};
+    const CompactAgg c = std::move(s).compact();
+    EXPECT_EQ(c.ids, (std::vector<u32>{0, 3}));
+    EXPECT_EQ(c.counts, (std::vector<u64>{2, 1}));
+    EXPECT_EQ(c.sums, (std::vector<double>{1.5, 2.5, -1, 0}));
+    // Group 3 was matched only by invalid values of column 1: kept, with zeros there.
+    EXPECT_EQ(c.valid_counts, (std::vector<u64>{2, 1, 1, 0}));
+
+    GroupedAgg no_cols(3, 0);
+    no_cols.counts = {0, 5, 0};
+    const CompactAgg nc = std::move(no_cols).compact();
+    EXPECT_EQ(nc.ids, (std::vector<u32>{1}));
+    EXPECT_TRUE(nc.sums.empty() && nc.valid_counts.empty());
+
+    const CompactAgg none = GroupedAgg(0, 3).compact();
+    EXPECT_TRUE(none.ids.empty() && none.counts.empty() && none.sums.empty() && none.valid_counts.empty());
+}
+
+TEST(GroupedAgg, MergeAddsElementwise) {
+    GroupedAgg a(2, 1), b(2, 1);
+    a.counts = {1, 2};
+    a.sums = {0.5, 1.0};
+    a.valid_counts = {1, 1};
+    b.counts = {3, 0};
+    b.sums = {0.25, -1.0};
+    b.valid_counts = {2, 0};
+    const GroupedAgg m = GroupedAgg::merge(std::move(a), std::move(b));
+    EXPECT_EQ(m.counts, (std::vector<u64>{4, 2}));
+    EXPECT_EQ(m.sums, (std::vector<double>{0.75, 0.0}));
+    EXPECT_EQ(m.valid_counts, (std::vector<u64>{3, 1}));
+}
+
+TEST(AggregateChunks, EqualsSerialFoldBitForBitOnAnyPoolSize) {
+    const u64 rows = 60'000, groups = 1'000;
+    Columns c = make_columns(rows, 3, 7);
+    const u32 nan_row = plant_specials(c, groups);
+    const GroupedAgg want = serial_fold(0, rows, groups, c);
+    EXPECT_TRUE(std::isnan(want.sums[reported_groups(nan_row, groups)[0]]));
+    // The data must tell orders apart: folding two halves and adding them differs.
+    const GroupedAgg halves =
+        GroupedAgg::merge(serial_fold(0, rows / 2, groups, c), serial_fold(rows / 2, rows, groups, c));
+    EXPECT_EQ(halves.counts, want.counts);
+    EXPECT_FALSE(same_bits(halves.sums, want.sums));
+
+    expect_same(run(rows, groups, c, 1), want);
+    expect_same(run(rows, groups, c, 8), want);
+    // Budgets of a few matches per slice make slices stop early and waves be searched again.
+    expect_same(run(rows, groups, c, 8, 16384), want);
+    expect_same(run(rows, groups, c, 1, 512), want);
+}
+
+TEST(AggregateChunks, StateAboveTheBudgetStaysExactAndParallel) {
+    // 1M groups with 4 columns take 72 MB, more than the 64 MiB the chunked states may hold.
+    const u64 rows = 100'000, groups = 1'000'000;
+    ASSERT_GT(GroupedAgg::state_bytes(groups, 4), u64{64} << 20);
+    const Columns c = make_columns(rows, 4, 11);
+    const GroupedAgg want = serial_fold(0, rows, groups, c);
+    expect_same(run(rows, groups, c, 8), want);
+    expect_same(run(rows, groups, c, 1), want);
+}
+
+TEST(AggregateChunks, EdgeCasesAndBrokenInvariants) {
+    const Columns c = make_columns(10, 2, 3);
+    const AggColumns cols = c.view();
+    int calls = 0;
+    GroupedAgg empty = aggregate_chunks(0, 5, cols, [&](u32, GroupSink&) { ++calls; });
+    EXPECT_EQ(calls, 0);
+    EXPECT_EQ(empty.counts, std::vector<u64>(5, 0));
+    EXPECT_TRUE(std::move(empty).compact().ids.empty());
+
+    const auto bad_group = [](u32, GroupSink& sink) { sink.emit(5); };
+    EXPECT_THROW(aggregate_chunks(10, 5, cols, bad_group), InternalError);
+    EXPECT_THROW(aggregate_chunks(11, 5, cols, [](u32, GroupSink&) {}), InternalError);
+    AggColumns lopsided = cols;
+    lopsided.validity.pop_back();
+    EXPECT_THROW(aggregate_chunks(10, 5, lopsided, [](u32, GroupSink&) {}), InternalError);
+    // A failure inside the search reaches the caller.
+    EXPECT_THROW(aggregate_chunks(10, 5, cols,
+                                  [](u32 row, GroupSink&) {
+                                      if (row == 7) throw std::runtime_error("search failed");
+                                  }),
+                 std::runtime_error);
+    EXPECT_THROW(aggregate_chunks(10, u64{1} << 40, cols, [](u32, GroupSink&) {}), InternalError);
+}

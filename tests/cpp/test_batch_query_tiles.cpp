@@ -1,0 +1,213 @@
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numeric>
+#include <random>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <tbb/global_control.h>
+
+#include "core/error.hpp"
+#include "query/batch/query_tiles.hpp"
+
+using namespace vardelin;
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+struct Points {
+    std::vector<double> xs, ys;
+};
+
+Points scattered(std::size_t n, unsigned seed) {
+    std::mt19937_64 gen(seed);
+    std::uniform_real_distribution<double> u(-50.0, 150.0);
+    Points p;
+    for (std::size_t i = 0; i < n; ++i) {
+        p.xs.push_back(u(gen));
+        p.ys.push_back(u(gen));
+    }
+    return p;
+}
+
+// Written from the definition, not from the code: truncation toward zero with saturation
+// (NaN and negatives to 0), then bit b of each 16-bit cell to bit 2b (x) or 2b + 1 (y).
+u32 cell(double v, double lo, double hi, double cells) {
+    const double scale = hi > lo ? cells / (hi - lo) : 0.0;
+    const double t = (v - lo) * scale;
+    if (!(t > 0)) return 0;
+    if (t >= 4294967296.0) return 4294967295u;
+    return static_cast<u32>(std::trunc(t));
+}
+
+struct Extent {
+    double lo_x = INFINITY, hi_x = -INFINITY, lo_y = INFINITY, hi_y = -INFINITY;
+    explicit Extent(const Points& p) {
+        for (std::size_t i = 0; i < p.xs.size(); ++i) {
+            if (!std::isnan(p.xs[i])) lo_x = std::min(lo_x, p.xs[i]), hi_x = std::max(hi_x, p.xs[i]);
+            if (!std::isnan(p.ys[i])) lo_y = std::min(lo_y, p.ys[i]), hi_y = std::max(hi_y, p.ys[i]);
+        }
+    }
+};
+
+std::vector<u32> expected_morton(const Points& p) {
+    const std::size_t n = p.xs.size();
+    std::vector<u32> order(n);
+    std::iota(order.begin(), order.end(), 0u);
+    if (n < 1024) return order;
+    const Extent e(p);
+    std::vector<u64> code(n, 0);
+    for (std::size_t i = 0; i < n; ++i) {
+        const u32 cx = cell(p.xs[i], e.lo_x, e.hi_x, 65535.0) & 0xFFFF;
+        const u32 cy = cell(p.ys[i], e.lo_y, e.hi_y, 65535.0) & 0xFFFF;
+        for (unsigned b = 0; b < 16; ++b) code[i] |= u64{(cx >> b) & 1} << (2 * b) | u64{(cy >> b) & 1} << (2 * b + 1);
+    }
+    std::stable_sort(order.begin(), order.end(), [&](u32 a, u32 b) { return code[a] < code[b]; });
+    return order;
+}
+
+std::size_t expected_tile(const Points& p, u32 id) {
+    const Extent e(p);
+    const u32 tx = std::min(cell(p.xs[id], e.lo_x, e.hi_x, 16.0), 15u);
+    const u32 ty = std::min(cell(p.ys[id], e.lo_y, e.hi_y, 16.0), 15u);
+    return ty * 16 + tx;
+}
+
+void expect_tiles_partition(const Points& p, const std::vector<u32>& order, const QueryTiles& tiles) {
+    ASSERT_EQ(tiles.size(), 256u);
+    std::vector<std::size_t> rank(order.size());
+    for (std::size_t i = 0; i < order.size(); ++i) rank[order[i]] = i;
+    std::vector<int> seen(order.size(), 0);
+    for (std::size_t t = 0; t < tiles.size(); ++t) {
+        for (std::size_t i = 0; i < tiles[t].size(); ++i) {
+            const u32 id = tiles[t][i];
+            ++seen[id];
+            EXPECT_EQ(expected_tile(p, id), t) << "position " << id;
+            if (i > 0) {
+                EXPECT_LT(rank[tiles[t][i - 1]], rank[id]) << "tile " << t << " out of order";
+            }
+        }
+    }
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), 1), static_cast<std::ptrdiff_t>(order.size()));
+}
+
+}  // namespace
+
+TEST(MortonOrder, FollowsTheZCurveFrom1024PointsOn) {
+    EXPECT_TRUE(morton_order({}, {}).empty());
+    const Points few = scattered(1023, 1);
+    std::vector<u32> identity(1023);
+    std::iota(identity.begin(), identity.end(), 0u);
+    EXPECT_EQ(morton_order(few.xs, few.ys), identity);
+
+    Points p = scattered(1024, 2);
+    const std::vector<u32> order = morton_order(p.xs, p.ys);
+    std::vector<u32> input_order(1024);
+    std::iota(input_order.begin(), input_order.end(), 0u);
+    EXPECT_NE(order, input_order);
+    EXPECT_EQ(order, expected_morton(p));
+
+    // NaN takes cell 0 on its axis without moving the extent; a value far outside the rest
+    // squeezes them into low cells without overflowing.
+    p.xs[5] = kNaN;
+    p.ys[9] = kNaN;
+    p.xs[11] = kNaN;
+    p.ys[11] = kNaN;
+    p.xs[20] = 1e300;
+    EXPECT_EQ(morton_order(p.xs, p.ys), expected_morton(p));
+
+    // A flat axis, and an axis without a number, give scale 0: only the other axis orders.
+    Points flat = scattered(3000, 3);
+    std::fill(flat.xs.begin(), flat.xs.end(), 4.0);
+    EXPECT_EQ(morton_order(flat.xs, flat.ys), expected_morton(flat));
+    std::fill(flat.ys.begin(), flat.ys.end(), kNaN);
+    EXPECT_EQ(morton_order(flat.xs, flat.ys), expected_morton(flat));
+
+    EXPECT_THROW(morton_order(std::vector<double>(3), std::vector<double>(2)), InternalError);
+}
+
+TEST(MortonOrder, EqualCodesKeepPositionOrderOnAnyPoolSize) {
+    // Many repeated points: equal codes must not let the parallel sort pick an order.
+    Points p = scattered(50000, 4);
+    for (std::size_t i = 0; i < p.xs.size(); i += 3) p.xs[i] = p.ys[i] = 7.0;
+    std::vector<u32> one, eight;
+    {
+        tbb::global_control limit(tbb::global_control::max_allowed_parallelism, 1);
+        one = morton_order(p.xs, p.ys);
+    }
+    {
+        tbb::global_control limit(tbb::global_control::max_allowed_parallelism, 8);
+        eight = morton_order(p.xs, p.ys);
+    }
+    EXPECT_EQ(one, eight);
+    EXPECT_EQ(one, expected_morton(p));
+}
+
+TEST(QueryTiles, PartitionThePositionsAndKeepTheirOrder) {
+    const QueryTiles none = build_query_tiles({}, {}, {});
+    ASSERT_EQ(none.size(), 256u);
+    EXPECT_TRUE(std::all_of(none.begin(), none.end(), [](const auto& t) { return t.empty(); }));
+
+    for (const std::size_t n : {700u, 5000u}) {
+        Points p = scattered(n, 5);
+        p.xs[3] = kNaN;
+        p.ys[4] = kNaN;
+        const std::vector<u32> order = morton_order(p.xs, p.ys);
+        expect_tiles_partition(p, order, build_query_tiles(p.xs, p.ys, order));
+    }
+
+    // The maximum edge maps to 16 and belongs to tile column 15; a vertical line fills only
+    // column 0; identical points all land in tile 0.
+    Points line;
+    for (int i = 0; i <= 16; ++i) {
+        line.xs.push_back(2.5);
+        line.ys.push_back(i);
+    }
+    std::vector<u32> order(line.xs.size());
+    std::iota(order.begin(), order.end(), 0u);
+    const QueryTiles vertical = build_query_tiles(line.xs, line.ys, order);
+    for (std::size_t ty = 0; ty < 16; ++ty) {
+        const std::vector<u32> want = ty < 15 ? std::vector<u32>{static_cast<u32>(ty)} : std::vector<u32>{15, 16};
+        EXPECT_EQ(vertical[ty * 16], want) << ty;
+    }
+    const QueryTiles sideways = build_query_tiles(line.ys, line.xs, order);
+    EXPECT_EQ(sideways[15], (std::vector<u32>{15, 16}));
+    const std::vector<double> same(40, 1.25);
+    std::vector<u32> ids(40);
+    std::iota(ids.begin(), ids.end(), 0u);
+    EXPECT_EQ(build_query_tiles(same, same, ids)[0], ids);
+
+    EXPECT_THROW(build_query_tiles(same, same, std::vector<u32>{40}), InternalError);
+}
+
+TEST(QueryTiles, SlicesCoverEveryTileInOrderWithinTheLimit) {
+    // Clustered queries: nearly all in one tile, a few outliers elsewhere.
+    Points p = scattered(20000, 6);
+    for (std::size_t i = 0; i < p.xs.size(); ++i) {
+        if (i % 100 != 0) p.xs[i] = p.ys[i] = 3.0 + 1e-9 * static_cast<double>(i % 7);
+    }
+    const std::vector<u32> order = morton_order(p.xs, p.ys);
+    const QueryTiles tiles = build_query_tiles(p.xs, p.ys, order);
+    const std::size_t limit = tile_slice_limit(p.xs.size());
+    EXPECT_EQ(limit, 1024u);
+    const std::vector<TileSlice> slices = slice_query_tiles(tiles, limit);
+    std::vector<u32> joined, want;
+    for (const auto& t : tiles) want.insert(want.end(), t.begin(), t.end());
+    std::size_t prev_tile = 0;
+    for (const TileSlice& s : slices) {
+        EXPECT_FALSE(s.positions.empty());
+        EXPECT_LE(s.positions.size(), limit);
+        EXPECT_GE(s.tile, prev_tile);
+        prev_tile = s.tile;
+        EXPECT_TRUE(std::equal(s.positions.begin(), s.positions.end(), want.begin() + joined.size()));
+        joined.insert(joined.end(), s.positions.begin(), s.positions.end());
+    }
+    EXPECT_EQ(joined, want);
+    EXPECT_GE(slices.size(), 19u);  // the crowded tile alone gives 20 - 1 of them or more
+
+    EXPECT_EQ(tile_slice_limit(0), 1024u);
+    EXPECT_EQ(tile_slice_limit(10'000'000), 39063u);
+    EXPECT_EQ(slice_query_tiles(tiles, 0).size(), want.size());  // a limit of 0 means 1
+}
