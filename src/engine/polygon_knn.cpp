@@ -5,7 +5,6 @@
 
 #include "core/error.hpp"
 #include "core/memory.hpp"
-#include "core/parallel.hpp"
 #include "engine/indexes.hpp"
 #include "index/part_boxes.hpp"
 #include "planner/cost.hpp"
@@ -82,7 +81,7 @@ Metered<PolygonKnnBlocks> batch_knn_to_polygons(Engine& e, const PointSpans& que
 Metered<PolygonKnnSorted> batch_knn_to_polygons_sorted(Engine& e, const PointSpans& queries, u64 k,
                                                        RunUnlocked unlocked) {
     require_polygons(e, "batch_knn_to_polygons_sorted requires a polygon dataset");
-    // The per-tile runs and their merge are alive together.
+    // The sorted runs and the arrays they merge into are alive together.
     const u64 most = checked_mul(queries.size(), results_per_query(e, k));
     ensure_allocatable(checked_mul(most, 2 * sizeof(KnnTriple)));
     MeteredCall call(e, Operation::BatchKnnToPolygonsSorted);
@@ -90,19 +89,19 @@ Metered<PolygonKnnSorted> batch_knn_to_polygons_sorted(Engine& e, const PointSpa
     PolygonKnnSorted out;
     unlocked([&] {
         if (results_per_query(e, k) == 0 || queries.empty()) return;
-        std::vector<KnnTriple> records;
+        std::vector<std::vector<KnnTriple>> runs;
         run_polygon_knn(e, use.served, k, [&](const auto& index, const PolygonKnnInput& in) {
-            records = knn_polygon_records(index, in, queries);
+            runs = knn_polygon_runs(index, in, queries);
         });
-        out.queries.resize(records.size());
-        out.targets.resize(records.size());
-        out.distances.resize(records.size());
-        parallel_blocks(records.size(), 1 << 16, [&](std::size_t b, std::size_t end) {
-            for (std::size_t i = b; i < end; ++i) {
-                out.queries[i] = records[i].query;
-                out.targets[i] = records[i].target;
-                out.distances[i] = records[i].distance;
-            }
+        std::size_t total = 0;
+        for (const auto& r : runs) total += r.size();
+        out.queries.resize(total);
+        out.targets.resize(total);
+        out.distances.resize(total);
+        kway_merge_each(runs, [&](std::size_t i, const KnnTriple& t) {
+            out.queries[i] = t.query;
+            out.targets[i] = t.target;
+            out.distances[i] = t.distance;
         });
     });
     const u64 rows = out.queries.size();

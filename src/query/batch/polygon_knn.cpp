@@ -126,7 +126,8 @@ void knn_polygon_blocks(const Index& index, const PolygonKnnInput& in, const Poi
 }
 
 template <class Index>
-std::vector<KnnTriple> knn_polygon_records(const Index& index, const PolygonKnnInput& in, const PointSpans& queries) {
+std::vector<std::vector<KnnTriple>> knn_polygon_runs(const Index& index, const PolygonKnnInput& in,
+                                                     const PointSpans& queries) {
     check_parts(index, in);
     const QuerySlices q = query_slices(queries);
     std::vector<std::vector<KnnTriple>> runs(q.slices.size());
@@ -143,14 +144,15 @@ std::vector<KnnTriple> knn_polygon_records(const Index& index, const PolygonKnnI
             sort_knn_run(run);
         }
     });
-    return kway_merge(std::move(runs));
+    return runs;
 }
 
 #define VARDELIN_POLYGON_KNN(Index)                                                                                  \
     template void knn_polys_exact<Index>(const Index&, const PolygonKnnInput&, KnnScratch&, double, double);        \
     template void knn_polygon_blocks<Index>(const Index&, const PolygonKnnInput&, const PointSpans&, u64,           \
                                             std::span<u32>, std::span<double>);                                       \
-    template std::vector<KnnTriple> knn_polygon_records<Index>(const Index&, const PolygonKnnInput&, const PointSpans&);
+    template std::vector<std::vector<KnnTriple>> knn_polygon_runs<Index>(const Index&, const PolygonKnnInput&,   \
+                                                                         const PointSpans&);
 
 VARDELIN_POLYGON_KNN(BruteForce)
 VARDELIN_POLYGON_KNN(PackedRTree)

@@ -55,9 +55,12 @@ template <class Index>
 void knn_polygon_blocks(const Index& index, const PolygonKnnInput& in, const PointSpans& queries, u64 slots,
                         std::span<u32> ids, std::span<double> distances);
 
-// Every (distance, polygon, query) result, sorted by distance then polygon; equal pairs in
-// tile order, then in the order the tile walks its points.
+// Every (distance, polygon, query) result in runs sorted by distance then polygon, one per
+// slice in slice order (tiles in order, each tile's slices in its walking order): merged with
+// `kway_merge_each`, results of equal distance and polygon come in tile order, then in the
+// order the tile walks its points.
 template <class Index>
-std::vector<KnnTriple> knn_polygon_records(const Index& index, const PolygonKnnInput& in, const PointSpans& queries);
+std::vector<std::vector<KnnTriple>> knn_polygon_runs(const Index& index, const PolygonKnnInput& in,
+                                                     const PointSpans& queries);
 
 }  // namespace vardelin
