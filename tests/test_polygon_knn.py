@@ -77,6 +77,26 @@ class TestAgainstShapely:
         check_blocks(ids, dist, exact, k)
         check_sorted(e.batch_knn_to_polygons_sorted(xs, ys, k), ids, dist, k)
 
+    @pytest.mark.parametrize("mode", ["eager", "none"])
+    @pytest.mark.parametrize("k", [1, 2, 5, 9])
+    def test_lattice_full_of_equal_distances(self, mode, k):
+        # Equal boxes on a lattice holding squares or triangles, every fifth a two-part polygon:
+        # the query points sit where many parts are equally far by box, some of them nearer
+        # than others by exact distance.
+        def shape(n, x, y):
+            corners = [(x, y), (x + 2, y), (x + 2, y + 2), (x, y + 2)]
+            return shapely.Polygon(corners if n % 3 == 0 else corners[:n % 4] + corners[n % 4 + 1:])
+
+        squares = [shape(n, 4 * (n % 8), 4 * (n // 8)) for n in range(64)]
+        geoms = np.array([shapely.MultiPolygon([s, shapely.box(*(np.array(s.bounds) + [0, 2.5, 0, 2.5]))])
+                          if n % 5 == 0 else s for n, s in enumerate(squares)], dtype=object)
+        g = np.arange(-1.0, 33.0, 1.0)
+        xs, ys = (a.ravel().copy() for a in np.meshgrid(g, g))
+        e = polygon_engine(geoms, mode)
+        ids, dist = e.batch_knn_to_polygons(xs, ys, k)
+        check_blocks(ids, dist, oracle(geoms, xs, ys), k)
+        check_sorted(e.batch_knn_to_polygons_sorted(xs, ys, k), ids, dist, k)
+
     def test_points_inside_polygons_are_at_zero(self):
         geoms = dataset(2)
         inside = shapely.get_coordinates(shapely.point_on_surface(geoms))
