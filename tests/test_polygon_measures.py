@@ -180,6 +180,7 @@ class TestConvexHullAreaOf:
         ([0, 1, 1, 0, 0.5, 0.25, 1, 0.5], [0, 0, 1, 1, 0.5, 0.75, 0.5, 0], 1.0),
         ([1e15, 1e15 + 4, 1e15, 1e15 + 1], [1e15, 1e15, 1e15 + 2, 1e15 + 0.5], 4.0),
         ([0, 4e-150, 0, 1e-150], [0, 0, 2e-150, 0.5e-150], 4e-300),
+        ([NAN, 1.0], [0.0, math.inf], 0.0),                      # too few to span an area
     ])
     def test_known_answers(self, xs, ys, area):
         assert Engine.convex_hull_area_of(np.array(xs, float), np.array(ys, float)) == area
