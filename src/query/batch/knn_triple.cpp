@@ -1,6 +1,7 @@
 #include "query/batch/knn_triple.hpp"
 
 #include <algorithm>
+#include <utility>
 
 #include "core/memory.hpp"
 #include "query/batch/radix_sort_records.hpp"

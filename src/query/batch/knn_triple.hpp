@@ -1,7 +1,7 @@
 #pragma once
+#include <algorithm>
 #include <bit>
 #include <cstddef>
-#include <algorithm>
 #include <functional>
 #include <tuple>
 #include <vector>
