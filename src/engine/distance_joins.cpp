@@ -39,12 +39,12 @@ void require_distance_join_points(const Engine& engine) {
     if (engine.is_polygons()) throw Error("batch_within_distance requires a point dataset");
 }
 
-Metered<std::vector<u32>> batch_within_distance(Engine& engine, const PointSpans& queries, double distance,
+Metered<PairBuffer> batch_within_distance(Engine& engine, const PointSpans& queries, double distance,
                                                 bool flipped, std::optional<u64> total_q_count, RunUnlocked unlocked) {
     MeteredCall call(engine, Operation::BatchWithinDistance);
     const bool geographic = engine.coordinate_system == CoordinateSystem::Geographic;
     const PointSpans dataset = engine.points();
-    std::vector<u32> pairs;
+    PairBuffer pairs;
     if (flipped) {
         unlocked([&] { pairs = par_within_distance_flipped(queries, dataset, distance, geographic); });
     } else {

@@ -16,28 +16,23 @@ constexpr std::size_t kDatasetChunk = 64;
 // The tree hands back its own copies of the query coordinates, bit for bit the caller's, so
 // the test reads them where the walk already is.
 template <class Reach>
-std::vector<u32> walk_dataset(const PackedKdTree& tree, const PointSpans& dataset, const Reach& reach) {
-    return concat_ordered(map_chunks(dataset.size(), kDatasetChunk, [&](std::size_t, std::size_t b, std::size_t e) {
-        std::vector<u32> out;
-        for (std::size_t row = b; row < e; ++row) {
-            const double x = dataset.x(row), y = dataset.y(row);
-            // A NaN dataset point matches nothing; its geographic box would be the whole sphere.
-            if (nan_query(x, y)) continue;
-            const RadiusTest test = reach.test(x, y);
-            tree.for_each_point_in_range(reach.search_box(x, y), [&](u32 q, double qx, double qy) {
-                if (Reach::keeps(test, qx, qy)) {
-                    out.push_back(q);
-                    out.push_back(static_cast<u32>(row));
-                }
-            });
-        }
-        return out;
-    }));
+PairBuffer walk_dataset(const PackedKdTree& tree, const PointSpans& dataset, const Reach& reach) {
+    const auto search = [&](u32 row, std::vector<u32>& ids, std::vector<PointHit>&) {
+        const double x = dataset.x(row), y = dataset.y(row);
+        // A NaN dataset point matches nothing; its geographic box would be the whole sphere.
+        if (nan_query(x, y)) return;
+        const RadiusTest test = reach.test(x, y);
+        tree.for_each_point_in_range(reach.search_box(x, y), [&](u32 q, double qx, double qy) {
+            if (Reach::keeps(test, qx, qy)) ids.push_back(q);
+        });
+    };
+    const std::vector<u32> walk = morton_order(dataset.xs(), dataset.ys());
+    return pairs_by_row(search_rows(walk, kDatasetChunk, search), false);
 }
 
 }  // namespace
 
-std::vector<u32> par_within_distance_flipped(const PointSpans& queries, const PointSpans& dataset, double distance,
+PairBuffer par_within_distance_flipped(const PointSpans& queries, const PointSpans& dataset, double distance,
                                              bool geographic) {
     if (queries.empty() || dataset.empty() || reaches_nothing(distance)) return {};
     const PackedKdTree tree = PackedKdTree::over_points(make_shared_array(parallel_copy(queries.xs().data(), queries.size())),

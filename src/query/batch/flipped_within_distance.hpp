@@ -1,8 +1,7 @@
 #pragma once
-#include <vector>
-
 #include "core/numeric.hpp"
 #include "core/point_spans.hpp"
+#include "query/batch/within_distance.hpp"
 
 namespace vardelin {
 
@@ -13,7 +12,7 @@ namespace vardelin {
 // haversine metres between (longitude, latitude) degrees, else planar distance. When nothing
 // can pair (no query points, no dataset points, a NaN or negative distance) the result is
 // empty and no tree is built.
-std::vector<u32> par_within_distance_flipped(const PointSpans& queries, const PointSpans& dataset, double distance,
+PairBuffer par_within_distance_flipped(const PointSpans& queries, const PointSpans& dataset, double distance,
                                              bool geographic);
 
 }  // namespace vardelin

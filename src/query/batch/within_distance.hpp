@@ -1,14 +1,17 @@
 #pragma once
 #include <cmath>
 #include <cstddef>
+#include <span>
 #include <vector>
 
 #include "core/box.hpp"
 #include "core/numeric.hpp"
 #include "core/parallel.hpp"
 #include "core/point_spans.hpp"
+#include "core/shared_array.hpp"
 #include "index/search.hpp"
 #include "index/spatial_index.hpp"
+#include "query/batch/query_tiles.hpp"
 #include "query/geodesy.hpp"
 #include "query/radius.hpp"
 
@@ -46,66 +49,94 @@ struct HaversineReach {
 // whole sphere around every geographic centre only to drop every candidate.
 inline bool reaches_nothing(double distance) noexcept { return std::isnan(distance) || distance < 0.0; }
 
-// Query rows per unit of parallel work: a few hundred searches amortise a task, and the
-// output order is the chunk order whatever the thread count.
-inline constexpr std::size_t kDistanceJoinChunk = 512;
+using PairBuffer = Buffer<u32>;
 
-// Appends (q, id) for every hit the test keeps, in hit order. Every hit is written and the
-// count advances by its test: the outcome is not predictable, a branch on it costs more.
-template <class Reach>
-void keep_pairs(u32 q, const std::vector<PointHit>& hits, const RadiusTest& test, std::vector<u32>& out) {
-    const std::size_t base = out.size();
-    out.resize(base + 2 * hits.size());
-    u32* dst = out.data() + base;
-    std::size_t k = 0;
-    for (const PointHit& h : hits) {
-        dst[k] = q;
-        dst[k + 1] = h.id;
-        k += 2 * std::size_t{Reach::keeps(test, h.x, h.y)};
-    }
-    out.resize(base + k);
+// The matched ids of every row of a join's searching side, as the chunks of a walk over the
+// rows found them: chunk c covers walk positions [c * chunk, (c + 1) * chunk) and holds the
+// runs of those rows one after the other.
+struct RowRuns {
+    std::span<const u32> walk;  // the rows in the order they were searched
+    std::size_t chunk;
+    std::vector<std::vector<u32>> ids;
+    Buffer<u32> counts;  // per row, the length of its run
+};
+
+// search(row, ids, hits) appends the ids a row matches, in its index's order, to `ids`; `hits`
+// is the chunk's scratch for index searches, reused from row to row. The rows are searched
+// along `walk`, a permutation of the rows (a curve order keeps neighbouring searches in
+// cache), in parallel chunks of `chunk` positions.
+template <class Search>
+RowRuns search_rows(std::span<const u32> walk, std::size_t chunk, const Search& search) {
+    RowRuns runs{walk, chunk, {}, {}};
+    runs.counts.resize(walk.size());
+    u32* counts = runs.counts.data();
+    runs.ids = map_chunks(walk.size(), chunk, [&](std::size_t, std::size_t b, std::size_t e) {
+        std::vector<u32> ids;
+        std::vector<PointHit> hits;
+        for (std::size_t i = b; i < e; ++i) {
+            const std::size_t before = ids.size();
+            search(walk[i], ids, hits);
+            counts[walk[i]] = static_cast<u32>(ids.size() - before);
+        }
+        return ids;
+    });
+    return runs;
 }
+
+// The runs as pairs by ascending row, each run in its search order: (row, id) when the rows
+// are the query side, (id, row) when they are the dataset side. One buffer sized once, filled
+// on the pool.
+PairBuffer pairs_by_row(const RowRuns& runs, bool row_first);
 
 // The pairs (0, id) of the hits of a lone query point that the test keeps, in hit order; the
 // tests run on the worker pool when there are many.
-std::vector<u32> single_query_pairs(const std::vector<PointHit>& hits, const RadiusTest& test);
+PairBuffer single_query_pairs(const std::vector<PointHit>& hits, const RadiusTest& test);
 
-// The direct form over any of the four index types, one box search per query point. A single
-// query point tests its candidates on the worker pool instead, with the same pairs in the same
-// order. A NaN query point matches nothing and is not searched: its geographic box would be
-// the whole sphere.
+// Query rows per unit of parallel work: a few hundred searches amortise a task.
+inline constexpr std::size_t kQueryChunk = 512;
+
+// The direct form over any of the four index types: one box search per query point, along the
+// queries' Morton order, gathered by ascending query row. A single query point tests its
+// candidates on the worker pool instead, with the same pairs in the same order. A NaN query
+// point matches nothing and is not searched: its geographic box would be the whole sphere.
 template <class Reach, class Index>
-std::vector<u32> within_distance(const Index& index, const PointSpans& queries, const Reach& reach) {
-    if (reaches_nothing(reach.distance)) return {};
-    const std::size_t nq = queries.size();
-    if (nq == 1) {
+PairBuffer within_distance(const Index& index, const PointSpans& queries, const Reach& reach) {
+    if (reaches_nothing(reach.distance) || queries.empty()) return {};
+    if (queries.size() == 1) {
         const double x = queries.x(0), y = queries.y(0);
         if (nan_query(x, y)) return {};
         std::vector<PointHit> hits;
         point_range_into(index, reach.search_box(x, y), hits);
         return single_query_pairs(hits, reach.test(x, y));
     }
-    return concat_ordered(map_chunks(nq, kDistanceJoinChunk, [&](std::size_t, std::size_t b, std::size_t e) {
-        std::vector<u32> out;
-        std::vector<PointHit> hits;
-        for (std::size_t q = b; q < e; ++q) {
-            const double x = queries.x(q), y = queries.y(q);
-            if (nan_query(x, y)) continue;
-            hits.clear();
-            point_range_into(index, reach.search_box(x, y), hits);
-            keep_pairs<Reach>(static_cast<u32>(q), hits, reach.test(x, y), out);
+    const auto search = [&](u32 q, std::vector<u32>& ids, std::vector<PointHit>& hits) {
+        const double x = queries.x(q), y = queries.y(q);
+        if (nan_query(x, y)) return;
+        hits.clear();
+        point_range_into(index, reach.search_box(x, y), hits);
+        const RadiusTest test = reach.test(x, y);
+        // Every hit is written and the count advances by its test: the outcome is not
+        // predictable, and a branch on it would cost more than the test.
+        const std::size_t base = ids.size();
+        ids.resize(base + hits.size());
+        std::size_t k = base;
+        for (const PointHit& h : hits) {
+            ids[k] = h.id;
+            k += std::size_t{Reach::keeps(test, h.x, h.y)};
         }
-        return out;
-    }));
+        ids.resize(k);
+    };
+    const std::vector<u32> walk = morton_order(queries.xs(), queries.ys());
+    return pairs_by_row(search_rows(walk, kQueryChunk, search), true);
 }
 
 template <class Index>
-std::vector<u32> within_distance_planar(const Index& index, const PointSpans& queries, double distance) {
+PairBuffer within_distance_planar(const Index& index, const PointSpans& queries, double distance) {
     return within_distance(index, queries, PlanarReach{distance});
 }
 
 template <class Index>
-std::vector<u32> within_distance_haversine(const Index& index, const PointSpans& queries, double distance) {
+PairBuffer within_distance_haversine(const Index& index, const PointSpans& queries, double distance) {
     return within_distance(index, queries, HaversineReach{distance});
 }
 
