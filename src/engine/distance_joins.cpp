@@ -39,8 +39,8 @@ void require_distance_join_points(const Engine& engine) {
     if (engine.is_polygons()) throw Error("batch_within_distance requires a point dataset");
 }
 
-Metered<PairBuffer> batch_within_distance(Engine& engine, const PointSpans& queries, double distance,
-                                                bool flipped, std::optional<u64> total_q_count, RunUnlocked unlocked) {
+Metered<PairBuffer> batch_within_distance(Engine& engine, const PointSpans& queries, double distance, bool flipped,
+                                          std::optional<u64> total_q_count, RunUnlocked unlocked) {
     MeteredCall call(engine, Operation::BatchWithinDistance);
     const bool geographic = engine.coordinate_system == CoordinateSystem::Geographic;
     const PointSpans dataset = engine.points();
@@ -48,9 +48,10 @@ Metered<PairBuffer> batch_within_distance(Engine& engine, const PointSpans& quer
     if (flipped) {
         unlocked([&] { pairs = par_within_distance_flipped(queries, dataset, distance, geographic); });
     } else {
-        const IndexKind kind =
-            plan_access_with_kind(engine.stats, distance_join_shape(engine, distance), total_q_count.value_or(queries.size()),
-                                  engine.index_mode, engine.cost_factors, distance_join_candidate(engine.stats));
+        const u64 q = total_q_count.value_or(queries.size());
+        const IndexKind kind = plan_access_with_kind(engine.stats, distance_join_shape(engine, distance), q,
+                                                     engine.index_mode, engine.cost_factors,
+                                                     distance_join_candidate(engine.stats));
         const IndexUse use = call.build(kind);
         unlocked([&] {
             engine.indexes.visit(use.served, [&](const auto& index) {

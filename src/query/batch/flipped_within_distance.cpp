@@ -33,10 +33,11 @@ PairBuffer walk_dataset(const PackedKdTree& tree, const PointSpans& dataset, con
 }  // namespace
 
 PairBuffer par_within_distance_flipped(const PointSpans& queries, const PointSpans& dataset, double distance,
-                                             bool geographic) {
+                                       bool geographic) {
     if (queries.empty() || dataset.empty() || reaches_nothing(distance)) return {};
-    const PackedKdTree tree = PackedKdTree::over_points(make_shared_array(parallel_copy(queries.xs().data(), queries.size())),
-                                                        make_shared_array(parallel_copy(queries.ys().data(), queries.size())));
+    const std::size_t nq = queries.size();
+    const PackedKdTree tree = PackedKdTree::over_points(make_shared_array(parallel_copy(queries.xs().data(), nq)),
+                                                        make_shared_array(parallel_copy(queries.ys().data(), nq)));
     if (geographic) return walk_dataset(tree, dataset, HaversineReach{distance});
     return walk_dataset(tree, dataset, PlanarReach{distance});
 }
