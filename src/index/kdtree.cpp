@@ -71,10 +71,18 @@ void select(const SortState& s, std::size_t k, std::size_t left, std::size_t rig
 }
 
 // Median on the axis of this depth, then each side on the other axis, down to leaf ranges.
+// The two sides are disjoint ranges, each sorted the same way whoever sorts it, so sorting
+// large sides in parallel yields the very tree the sequential recursion builds.
+constexpr std::size_t kParallelSpan = std::size_t{1} << 16;
+
 void sort_subtree(const SortState& s, std::size_t left, std::size_t right, int axis) {
     while (right - left > PackedKdTree::kNodeSize) {
         const std::size_t m = (left + right) >> 1;
         select(s, m, left, right, axis);
+        if (right - left > kParallelSpan) {
+            run_both([&] { sort_subtree(s, left, m - 1, 1 - axis); }, [&] { sort_subtree(s, m + 1, right, 1 - axis); });
+            return;
+        }
         sort_subtree(s, left, m - 1, 1 - axis);
         left = m + 1;
         axis = 1 - axis;
