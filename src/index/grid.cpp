@@ -150,6 +150,15 @@ void UniformGrid::range(const Box& q, std::vector<u64>& out) const {
             kept += pass(items[i]);
         }
     };
+    // The coordinates still to be tested are scattered over the arrays: all their lines are
+    // requested first, so the misses overlap instead of waiting one by one in the scan.
+    scan_box(q, [&](u32 begin, u32 end, bool x_inside, bool y_inside) {
+        if (x_inside && y_inside) return;
+        for (u32 i = begin; i < end; ++i) {
+            if (!x_inside) __builtin_prefetch(xs + items[i]);
+            if (!y_inside) __builtin_prefetch(ys + items[i]);
+        }
+    });
     const auto x_in = [&](u32 id) { return std::size_t{xs[id] >= q.min_x} & std::size_t{q.max_x >= xs[id]}; };
     const auto y_in = [&](u32 id) { return std::size_t{ys[id] >= q.min_y} & std::size_t{q.max_y >= ys[id]}; };
     scan_box(q, [&](u32 begin, u32 end, bool x_inside, bool y_inside) {
