@@ -172,13 +172,22 @@ void UniformGrid::point_range(const Box& q, std::vector<PointHit>& out) const {
     const std::size_t candidates = request_rows(q);
     if (candidates == 0) return;
     const double *xs = xs_->data(), *ys = ys_->data();
+    const u32* items = cell_items_.data();
+    // The same runs as range scans, in the same order; every hit carries both coordinates, so
+    // all of them are requested first.
+    scan_box(q, [&](u32 begin, u32 end, bool, bool) {
+        for (u32 i = begin; i < end; ++i) {
+            __builtin_prefetch(xs + items[i]);
+            __builtin_prefetch(ys + items[i]);
+        }
+    });
     const std::size_t base = out.size();
     out.resize(base + candidates);
     PointHit* dst = out.data() + base;
     std::size_t kept = 0;
-    for_each_row_run(q, [&](u32 begin, u32 end) {
+    scan_box(q, [&](u32 begin, u32 end, bool, bool) {
         for (u32 i = begin; i < end; ++i) {
-            const u32 id = cell_items_[i];
+            const u32 id = items[i];
             const double x = xs[id], y = ys[id];
             dst[kept] = PointHit{id, x, y};
             kept += std::size_t{point_in_box(x, y, q)};

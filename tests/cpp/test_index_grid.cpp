@@ -40,7 +40,7 @@ TEST(UniformGrid, FlatExtents) {
 
 namespace {
 
-// range skips the columns and rows past the box's max cell; the ids and their order must be
+// range and point_range skip the columns and rows past the box's max cell; the ids and their order must be
 // those of the cells the ceiling reaches, filtered by the point test.
 TEST(UniformGrid, RangeEqualsFilteredCellScanInOrder) {
     std::vector<oracle::Points> sets = oracle::all_sets(2000, 41);
@@ -64,6 +64,11 @@ TEST(UniformGrid, RangeEqualsFilteredCellScanInOrder) {
             std::vector<u64> visited;
             g.for_each_in_range(q, [&](u32 id) { visited.push_back(id); });
             EXPECT_EQ(visited, expected) << pts.name;
+            std::vector<PointHit> hits;
+            g.point_range(q, hits);
+            std::vector<u64> hit_ids;
+            for (const PointHit& h : hits) hit_ids.push_back(h.id);
+            EXPECT_EQ(hit_ids, expected) << pts.name;
         }
     }
 }
