@@ -104,6 +104,28 @@ def contains_case(n_polygons=10_000, q=Q):
             same_id_sets, calls=q, note="per call; peer incl. shapely.Point; 1 thread each")
 
 
+def two_part_polygons(n, seed=13):
+    """n logical polygons of two square parts each (the second 3 units to the right)."""
+    import shapely
+
+    rng = np.random.default_rng(seed)
+    x, y = rng.uniform(0, 10_000, n), rng.uniform(0, 10_000, n)
+    first = shapely.box(x, y, x + 1, y + 1)
+    second = shapely.box(x + 3, y, x + 4, y + 1)
+    return shapely.multipolygons(np.stack([first, second], axis=1))
+
+
+def whole_extent_case(n):
+    """A box over the whole extent names every logical polygon once, each of two parts."""
+    geoms = two_part_polygons(n)
+    engine = engine_from_geoms(geoms)
+    tree = shapely.STRtree(geoms)
+    box = (-1.0, -1.0, 10_010.0, 10_010.0)
+    compare(f"range_query whole extent {size_label(n)} two-part polygons vs STRtree",
+            lambda: engine.range_query(*box), lambda: tree.query(shapely.box(*box), predicate="intersects"),
+            lambda got, want: same_id_sets([got], [want]), note="peer incl. shapely.box; 1 thread each")
+
+
 def first_knn_case(n):
     """The first knn on a fresh Engine pays the k-d tree build; the peer builds cKDTree, then
     queries. Our build runs on every worker, cKDTree's on one thread."""
@@ -130,6 +152,8 @@ def main():
         w.knn_case(f"knn k=10 {name} 1M vs cKDTree.query")
         w.radius_case(f"radius_query {name} 1M ~{TARGET_HITS} hits vs query_ball_point")
     contains_case()
+    for n in (10_000, 40_000, 160_000):
+        whole_extent_case(n)
 
     # Scaling of the per-call cost with the dataset size (uniform data).
     for n in SCALING:
