@@ -4,14 +4,12 @@
 
 #include "core/error.hpp"
 #include "core/radix_sort.hpp"
+#include "index/part_boxes.hpp"
 
 namespace vardelin::query::batch {
 
 Box self_join_search_box(const PolygonLayout& layout, std::size_t part) noexcept {
-    const IndexRange ring = layout.exterior(part);
-    Box b = kFoldStart;
-    for (u64 k = ring.begin; k < ring.end; ++k) fold_point(b, layout.xs[k], layout.ys[k]);
-    return b;
+    return part_is_empty(layout, part) ? kFoldStart : exterior_ring_box(layout, part);
 }
 
 std::vector<u32> logical_pairs(std::vector<u32>&& part_pairs, std::span<const u32> part_poly) {

@@ -12,9 +12,10 @@
 
 namespace vardelin::query::batch {
 
-// The box part p searches with: the NaN-skipping fold of its exterior ring. A part without
-// exterior coordinates (no rings, or an empty first ring) searches with the inverted fold
-// start, which meets nothing; its item box, the origin, would meet every part lying there.
+// The box part p searches with: its item box in the index, the NaN-skipping fold of its
+// exterior ring. A part without exterior coordinates (no rings, or an empty first ring)
+// searches with the inverted fold start instead, which meets nothing: its item box, the
+// origin, would meet every part lying there.
 Box self_join_search_box(const PolygonLayout& layout, std::size_t part) noexcept;
 
 // Parts are taken in chunks of this many: a dense cluster costs many exact tests per part, and
