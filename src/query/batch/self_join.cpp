@@ -12,6 +12,26 @@ Box self_join_search_box(const PolygonLayout& layout, std::size_t part) noexcept
     return part_is_empty(layout, part) ? kFoldStart : exterior_ring_box(layout, part);
 }
 
+void prefetch_parts(const PolygonLayout& layout, std::span<const u32> pairs) noexcept {
+    // Three rounds, one per level of the offsets that lead to a part's coordinates; each round
+    // reads what the previous one asked for, likely arrived by then.
+    for (std::size_t k = 1; k < pairs.size(); k += 2) {
+        if (pairs[k] < layout.poly_offsets.size()) __builtin_prefetch(&layout.poly_offsets[pairs[k]]);
+    }
+    for (std::size_t k = 1; k < pairs.size(); k += 2) {
+        if (pairs[k] >= layout.part_count()) continue;
+        const u64 r = static_cast<u64>(layout.poly_offsets[pairs[k]]);
+        if (r < layout.ring_offsets.size()) __builtin_prefetch(&layout.ring_offsets[r]);
+    }
+    for (std::size_t k = 1; k < pairs.size(); k += 2) {
+        const IndexRange ring = layout.exterior(pairs[k]);
+        for (u64 c = ring.begin; c < ring.end; c += 8) {
+            __builtin_prefetch(&layout.xs[c]);
+            __builtin_prefetch(&layout.ys[c]);
+        }
+    }
+}
+
 std::vector<u32> logical_pairs(std::vector<u32>&& part_pairs, std::span<const u32> part_poly) {
     // One word per pair, the first id high, so that ascending words are pairs ordered by
     // (first, second).

@@ -18,6 +18,11 @@ namespace vardelin::query::batch {
 // origin, would meet every part lying there.
 Box self_join_search_box(const PolygonLayout& layout, std::size_t part) noexcept;
 
+// Asks the memory system for the offsets and first coordinates of the second part of every
+// pair (flat, [i0, j0, ...]) ahead of the tests that read them. A hint only: reads nothing
+// outside the arrays and changes no result.
+void prefetch_parts(const PolygonLayout& layout, std::span<const u32> pairs) noexcept;
+
 // Parts are taken in chunks of this many: a dense cluster costs many exact tests per part, and
 // small chunks let the pool spread such clusters over its workers.
 inline constexpr std::size_t kSelfJoinChunk = 64;
@@ -30,15 +35,26 @@ inline constexpr std::size_t kSelfJoinChunk = 64;
 template <class Index>
 std::vector<u32> par_polygon_intersects_join(const Index& index, const PolygonLayout& layout) {
     auto chunks = map_chunks(layout.part_count(), kSelfJoinChunk, [&](std::size_t, std::size_t begin, std::size_t end) {
-        std::vector<u32> out;
+        // The chunk's candidate pairs first, in emission order, then their exact tests: the
+        // coordinates of a candidate part lie anywhere in memory, and fetching those of many
+        // candidates ahead of their tests overlaps the cache misses.
+        std::vector<u32> candidates;
         for (std::size_t i = begin; i < end; ++i) {
             const u32 first = static_cast<u32>(i);
             for_each_in_range(index, self_join_search_box(layout, i), [&](u32 j) {
-                if (j > first && geometry::polygons_intersect(layout, i, j)) {
-                    out.push_back(first);
-                    out.push_back(j);
+                if (j > first) {
+                    candidates.push_back(first);
+                    candidates.push_back(j);
                 }
             });
+        }
+        prefetch_parts(layout, candidates);
+        std::vector<u32> out;
+        for (std::size_t k = 0; k < candidates.size(); k += 2) {
+            if (geometry::polygons_intersect(layout, candidates[k], candidates[k + 1])) {
+                out.push_back(candidates[k]);
+                out.push_back(candidates[k + 1]);
+            }
         }
         return out;
     });
