@@ -83,6 +83,30 @@ class TestAgainstShapely:
             np.testing.assert_array_equal(got, expected)
         np.testing.assert_array_equal(sorted_rows(got), expected)
 
+    @pytest.mark.parametrize("seed", range(4))
+    def test_on_a_coarse_grid(self, seed):
+        # Rectangles with rectangular holes and triangles on a small integer grid: edges lie on
+        # one another, vertices coincide and polygons sit in holes touching them or not.
+        rng = np.random.default_rng(seed)
+        geoms = []
+        for _ in range(300):
+            x, y = rng.integers(0, 30, 2)
+            w, h = rng.integers(1, 7, 2)
+            if rng.random() < 0.3:
+                pts = rng.integers(0, 4, (3, 2)) + (x, y)
+                tri = shapely.Polygon(pts)
+                geoms.append(tri if tri.area > 0 else shapely.box(x, y, x + w, y + h))
+            elif w > 2 and h > 2 and rng.random() < 0.5:
+                geoms.append(shapely.Polygon(shapely.box(x, y, x + w, y + h).exterior.coords,
+                                             [shapely.box(x + 1, y + 1, x + w - 1, y + h - 1).exterior.coords]))
+            else:
+                geoms.append(shapely.box(x, y, x + w, y + h))
+        geoms = np.array(geoms, dtype=object)
+        assert shapely.is_valid(geoms).all()
+        for mode in ("none", "eager"):
+            got = engine_of(geoms, mode, part_map=False).polygon_intersects_self_join().reshape(-1, 2)
+            np.testing.assert_array_equal(sorted_rows(got), shapely_pairs(geoms))
+
     def test_same_pairs_on_one_thread(self):
         here = self_join_of(9, 3000, 80.0)
         assert len(here) > 1000
