@@ -117,7 +117,14 @@ def distance_to_polygons():
 
     from vardelin import Engine
 
-    multi = shapely.union_all(blob_polygons(8, seed=9, radius=(40.0, 90.0), vertices=256)[[1, 3, 5, 7]])
+    # Four wobbly discs of 512 vertices, each with a hole of 64, far apart: one multipolygon.
+    angles = np.linspace(0.0, 2 * np.pi, 512, endpoint=False)
+    wobble = 100.0 + 8.0 * np.sin(7 * angles)
+    hole = np.linspace(2 * np.pi, 0.0, 64, endpoint=False)
+    multi = shapely.multipolygons([
+        shapely.Polygon(np.column_stack([cx + wobble * np.cos(angles), cy + wobble * np.sin(angles)]),
+                        [np.column_stack([cx + 30 * np.cos(hole), cy + 30 * np.sin(hole)])])
+        for cx, cy in ((250.0, 250.0), (750.0, 250.0), (250.0, 750.0), (700.0, 700.0))])
     kind, coords, offsets = shapely.to_ragged_array([multi])
     mx, my = np.ascontiguousarray(coords[:, 0]), np.ascontiguousarray(coords[:, 1])
     ring, poly = offsets[0].astype(np.int64), offsets[1].astype(np.int64)

@@ -294,3 +294,38 @@ def test_points_near_a_polygon_skip_waiting_points_and_check_offsets(multipolygo
     assert error_of(polygons.points_within_distance_of_polygon, rx[::2], ry, ring, poly, 1.0) == (
         "points_within_distance_of_polygon requires a point dataset")
     assert [o["calls"] for o in e.take_metrics()["operations"]] == [1]
+
+
+def wobbly_multipolygon(vertices=400):
+    """Two wobbly discs with many vertices, one with two holes: the parts that get a grid of
+    their edges."""
+    a = np.linspace(0.0, 2 * np.pi, vertices, endpoint=False)
+    r = 10.0 + 1.5 * np.sin(9 * a)
+    hole = np.linspace(2 * np.pi, 0.0, 90, endpoint=False)
+    first = shapely.Polygon(np.column_stack([r * np.cos(a), r * np.sin(a)]),
+                            [np.column_stack([3 + 2 * np.cos(hole), 2 * np.sin(hole)]),
+                             np.column_stack([-4 + 1.5 * np.cos(hole), 1 + 1.5 * np.sin(hole)])])
+    second = shapely.Polygon(np.column_stack([30 + r * np.cos(a), 5 + 0.5 * r * np.sin(a)]))
+    return shapely.MultiPolygon([first, second])
+
+
+@pytest.mark.parametrize("d", [0.0, 0.05, 0.8, 6.0, 40.0])
+def test_points_near_a_many_vertex_multipolygon_match_shapely(d):
+    multi = wobbly_multipolygon()
+    rng = np.random.default_rng(12)
+    xs, ys = rng.uniform(-25, 55, 200_000), rng.uniform(-25, 25, 200_000)
+    # Points on the rings and near them, where the edges decide.
+    ring_xy = shapely.get_coordinates(multi)
+    pick = rng.integers(0, len(ring_xy), 5000)
+    xs[:5000] = ring_xy[pick, 0] + rng.normal(0, d + 0.01, 5000)
+    ys[:5000] = ring_xy[pick, 1] + rng.normal(0, d + 0.01, 5000)
+    rx, ry, ring, poly, _ = ring_arrays(np.array([multi]))
+    got = points_engine(xs, ys).points_within_distance_of_polygon(rx, ry, ring, poly, d)
+    shapely.prepare(multi)
+    expected = np.flatnonzero(shapely.dwithin(shapely.points(xs, ys), multi, d))
+    np.testing.assert_array_equal(np.sort(got), expected)
+    # The same as measuring every candidate against every edge: the polygon as many small parts
+    # of its own would take the ungridded path, so compare with the pair join's exact distances.
+    e = polygon_engine(np.array([multi]), "none", multi=False)
+    pairs = e.batch_within_distance_to_polygons(xs, ys, d).reshape(-1, 2)
+    np.testing.assert_array_equal(np.sort(got), np.unique(pairs[:, 0]))
