@@ -81,7 +81,7 @@ private:
     // The cells under an edge's box grown for d, on one axis, by the same rounding as a point's
     // cell: a point inside the grown box always falls in one of them.
     void build_grid() {
-        const double side_f = std::ceil(4.0 * std::sqrt(static_cast<double>(edges_.size())));
+        const double side_f = std::ceil(8.0 * std::sqrt(static_cast<double>(edges_.size())));
         const std::size_t side = static_cast<std::size_t>(std::min(side_f, static_cast<double>(kMaxGridSide)));
         const double w = (box_.max_x - box_.min_x) / static_cast<double>(side);
         const double h = (box_.max_y - box_.min_y) / static_cast<double>(side);
