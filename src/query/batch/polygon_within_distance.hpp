@@ -1,4 +1,5 @@
 #pragma once
+#include <cmath>
 #include <cstddef>
 #include <span>
 #include <vector>
@@ -51,9 +52,28 @@ inline Box reach_box(const Box& b, double d) noexcept {
     return {b.min_x - h, b.min_y - h, b.max_x + h, b.max_y + h};
 }
 
-// Whether query point (x, y) lies within d of part p.
+// Whether query point (x, y), not NaN, lies within d >= 0 of part p: whether
+// point_to_polygon_distance(p, x, y) <= d, found with less work. That distance is 0 inside the
+// part and otherwise the smallest edge distance, so the first edge within d settles it, and a
+// point beyond d of every edge is kept only when the part contains it; the containment test,
+// which scans every ring, then runs only for points that no edge keeps.
 inline bool part_within(const PolygonLayout& layout, std::size_t p, double x, double y, double d) noexcept {
-    return query::geometry::point_to_polygon_distance(layout, p, x, y) <= d;
+    // Every part lies within +inf, even one without edges (at +inf itself).
+    if (d == kInfinity) return true;
+    const IndexRange rings = layout.part_rings(p);
+    const double* xs = layout.xs.data();
+    const double* ys = layout.ys.data();
+    for (u64 r = rings.begin; r < rings.end; ++r) {
+        const IndexRange ring = layout.ring(r);
+        if (ring.size() < 2) continue;
+        u64 prev = ring.end - 1;
+        for (u64 k = ring.begin; k < ring.end; prev = k++) {
+            const double d2 = query::geometry::segment_distance2(x, y, xs[prev], ys[prev], xs[k], ys[k]);
+            // The square root is the one the full distance would take of this edge's d2.
+            if (d2 <= d * d * 2.0 && std::sqrt(d2) <= d) return true;
+        }
+    }
+    return query::geometry::part_contains(layout, p, x, y);
 }
 
 // The logical polygon of a part: its entry in the part map, or the part itself without one.
