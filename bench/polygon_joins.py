@@ -69,6 +69,7 @@ def distance_to_polygons():
             lambda a, b: same_pairs(a, np.column_stack(b)), note=note)
 
     con = duckdb_spatial(THREADS)
+    con.execute("SET enable_progress_bar = false")
     con.register("pts_in", pa.table({"id": np.arange(len(xs)), "x": xs, "y": ys}))
     con.register("polys_in", pa.table({"id": np.arange(len(geoms)), "wkb": shapely.to_wkb(geoms)}))
     con.execute("CREATE TABLE pts AS SELECT id, ST_Point(x, y) AS geom FROM pts_in")
@@ -111,7 +112,7 @@ def distance_to_polygons():
     compare("within_distance_to_polygons flipped 10M pts x 100 polys vs STRtree",
             lambda: flipped.batch_within_distance_to_polygons(bx, by, 10.0),
             lambda: few_tree.query(big_points, predicate="dwithin", distance=10.0),
-            lambda a, b: same_pairs(a, np.column_stack(b)), rounds=max(3, ROUNDS // 2) if ROUNDS < 5 else 5,
+            lambda a, b: same_pairs(a, np.column_stack(b)), rounds=min(ROUNDS, 3),
             note=f"ours {THREADS} threads, grid over the queries timed; shapely 1 thread, tree and points built")
     assert {o["index"] for o in flipped.take_metrics()["operations"]} == {"grid"}
 
@@ -134,7 +135,7 @@ def distance_to_polygons():
     compare("points_within_distance_of_polygon 10M pts, 1 multipolygon vs shapely.dwithin",
             lambda: pe.points_within_distance_of_polygon(mx, my, ring, poly, 20.0),
             lambda: shapely.dwithin(big_points, multi, 20.0),
-            lambda a, b: np.testing.assert_array_equal(np.sort(a), np.flatnonzero(b)),
+            lambda a, b: np.testing.assert_array_equal(np.sort(a), np.flatnonzero(b)), rounds=min(ROUNDS, 3),
             note=f"ours {THREADS} threads, R-tree built; shapely prepared, 1 thread, points built; "
                  f"{len(mx)} vertices in {len(poly) - 1} parts")
 
