@@ -329,3 +329,18 @@ def test_points_near_a_many_vertex_multipolygon_match_shapely(d):
     e = polygon_engine(np.array([multi]), "none", multi=False)
     pairs = e.batch_within_distance_to_polygons(xs, ys, d).reshape(-1, 2)
     np.testing.assert_array_equal(np.sort(got), np.unique(pairs[:, 0]))
+
+
+def test_points_near_a_many_vertex_polygon_with_a_nan_vertex():
+    """An edge touching a NaN vertex is at no distance and crosses nothing, on every path."""
+    rx, ry, ring, poly, _ = ring_arrays(np.array([wobbly_multipolygon()]))
+    rx = rx.copy()
+    rx[37] = np.nan
+    rng = np.random.default_rng(13)
+    xs, ys = rng.uniform(-15, 45, 100_000), rng.uniform(-15, 15, 100_000)
+    got = points_engine(xs, ys).points_within_distance_of_polygon(rx, ry, ring, poly, 0.7)
+    e = Engine.from_polygon_rings(rx, ry, ring, poly)
+    e.set_index_mode("none")
+    pairs = e.batch_within_distance_to_polygons(xs, ys, 0.7).reshape(-1, 2)
+    np.testing.assert_array_equal(np.sort(got), np.unique(pairs[:, 0]))
+    assert 0 < len(got) < len(xs)

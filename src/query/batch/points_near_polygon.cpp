@@ -37,10 +37,14 @@ class NearPart {
 public:
     NearPart(const PolygonLayout& polygon, std::size_t part, double d) : polygon_(&polygon), part_(part), d_(d) {
         Box b = kFoldStart;
+        bool nan = false;
         const IndexRange rings = polygon.part_rings(part);
         for (u64 r = rings.begin; r < rings.end; ++r) {
             const IndexRange ring = polygon.ring(r);
-            for (u64 i = ring.begin; i < ring.end; ++i) fold_point(b, polygon.xs[i], polygon.ys[i]);
+            for (u64 i = ring.begin; i < ring.end; ++i) {
+                fold_point(b, polygon.xs[i], polygon.ys[i]);
+                nan = nan || nan_query(polygon.xs[i], polygon.ys[i]);
+            }
             if (ring.size() < 2) continue;
             u64 prev = ring.end - 1;
             for (u64 i = ring.begin; i < ring.end; prev = i++) {
@@ -50,7 +54,9 @@ public:
         box_ = reach_box(b, d);
         const bool finite = std::isfinite(box_.min_x) && std::isfinite(box_.min_y) && std::isfinite(box_.max_x) &&
                             std::isfinite(box_.max_y);
-        if (finite && edges_.size() >= kGridMinEdges) build_grid();
+        // A NaN vertex takes its edges out of the containment count, which then changes across
+        // open space: no cell could speak for all its points.
+        if (finite && !nan && edges_.size() >= kGridMinEdges) build_grid();
     }
 
     bool keeps(double x, double y) const {
@@ -96,12 +102,6 @@ private:
             const Edge& e = edges_[k];
             const Box grown = reach_box(Box{std::fmin(e.ax, e.bx), std::fmin(e.ay, e.by), std::fmax(e.ax, e.bx),
                                             std::fmax(e.ay, e.by)}, d_);
-            // An edge touching a NaN coordinate has a NaN distance, which no minimum takes, and
-            // never toggles a containment test: it is listed nowhere.
-            if (std::isnan(e.ax) || std::isnan(e.ay) || std::isnan(e.bx) || std::isnan(e.by)) {
-                spans[k] = {1, 0, 1, 0};
-                continue;
-            }
             spans[k] = {column_of(grown.min_x), column_of(grown.max_x), row_of(grown.min_y), row_of(grown.max_y)};
             entries += (spans[k].x1 - spans[k].x0 + 1) * (spans[k].y1 - spans[k].y0 + 1);
         }
@@ -112,7 +112,7 @@ private:
         const std::size_t cells = side * side;
         cell_start_.assign(cells + 1, 0);
         for (const Span& s : spans) {
-            for (std::size_t r = s.y0; r <= s.y1 && s.x0 <= s.x1; ++r) {
+            for (std::size_t r = s.y0; r <= s.y1; ++r) {
                 for (std::size_t c = s.x0; c <= s.x1; ++c) ++cell_start_[r * side + c + 1];
             }
         }
@@ -121,7 +121,7 @@ private:
         std::vector<u32> fill(cell_start_.begin(), cell_start_.end() - 1);
         for (std::size_t k = 0; k < spans.size(); ++k) {
             const Span& s = spans[k];
-            for (std::size_t r = s.y0; r <= s.y1 && s.x0 <= s.x1; ++r) {
+            for (std::size_t r = s.y0; r <= s.y1; ++r) {
                 for (std::size_t c = s.x0; c <= s.x1; ++c) cell_edges_[fill[r * side + c]++] = static_cast<u32>(k);
             }
         }
