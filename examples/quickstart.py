@@ -91,3 +91,27 @@ def self_join_example():
 
 
 self_join_example()
+
+
+def distance_joins_to_polygons():
+    """Query points against polygons within a distance: pairs, per-polygon sums, and the
+    dataset points near one query polygon."""
+    import shapely
+
+    polygons = shapely.buffer(shapely.points(rng.uniform(-180.0, 180.0, (2000, 2)) * [1.0, 0.5]), 2.0)
+    kind, coords, (rings, parts) = shapely.to_ragged_array(polygons)
+    zones = Engine.from_polygon_rings(coords[:, 0].copy(), coords[:, 1].copy(),
+                                      rings.astype(np.int64), parts.astype(np.int64))
+    qx, qy = xs[:200_000], ys[:200_000]
+    pairs = zones.batch_within_distance_to_polygons(qx, qy, 1.0).reshape(-1, 2)
+    print("query points within 1 of a polygon:", len(np.unique(pairs[:, 0])), "in", len(pairs), "pairs")
+    ids, counts, sums, valid = zones.batch_within_distance_to_polygons_aggregate(
+        qx, qy, 1.0, [qx], [np.ones(len(qx), np.uint8)])
+    print("busiest polygon:", ids[np.argmax(counts)], "with", counts.max(), "points")
+    kind, coords, (rings, parts) = shapely.to_ragged_array(polygons[:3])
+    near = engine.points_within_distance_of_polygon(coords[:, 0].copy(), coords[:, 1].copy(),
+                                              rings.astype(np.int64), parts.astype(np.int64), 1.0)
+    print("points within 1 of the first three polygons:", len(near))
+
+
+distance_joins_to_polygons()

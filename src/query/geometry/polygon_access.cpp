@@ -51,21 +51,7 @@ double point_to_polygon_distance(const PolygonLayout& layout, std::size_t part, 
         double ax = xs[ring.end - 1], ay = ys[ring.end - 1];
         for (u64 k = ring.begin; k < ring.end; ++k) {
             const double bx = xs[k], by = ys[k];
-            const double dx = bx - ax, dy = by - ay;
-            const double len2 = dx * dx + dy * dy;
-            double t = 0.0;
-            // A NaN length still projects, so that the NaN reaches d2 and is ignored there
-            // rather than pinning the nearest point to a.
-            if (len2 > 0.0 || len2 != len2) {
-                t = ((x - ax) * dx + (y - ay) * dy) / len2;
-                if (t < 0.0) {
-                    t = 0.0;
-                } else if (t > 1.0) {
-                    t = 1.0;
-                }
-            }
-            const double cx = ax + dx * t, cy = ay + dy * t;
-            const double d2 = (x - cx) * (x - cx) + (y - cy) * (y - cy);
+            const double d2 = segment_distance2(x, y, ax, ay, bx, by);
             if (d2 < best) best = d2;
             ax = bx;
             ay = by;
