@@ -24,3 +24,21 @@ print("their distances (m):", Engine.haversine_distance_to(xs[near_paris], ys[ne
 
 print("index bytes:", engine.index_bytes())
 print("metrics:", engine.take_metrics())
+
+
+def containment_joins():
+    """Which polygon holds each point, and per polygon the count and sum of the points' values."""
+    import shapely
+
+    squares = [shapely.box(x, y, x + 9, y + 9) for x in range(0, 100, 10) for y in range(0, 100, 10)]
+    kind, coords, (rings, parts) = shapely.to_ragged_array(squares)
+    polygons = Engine.from_polygon_rings(coords[:, 0].copy(), coords[:, 1].copy(), rings, parts, None)
+    px, py = rng.uniform(0, 100, 100_000), rng.uniform(0, 100, 100_000)
+    pairs = polygons.batch_contains(px, py).reshape(-1, 2)
+    print("points inside a square:", len(pairs), "of", len(px), "; first pairs:", pairs[:3].tolist())
+    values, valid = rng.normal(size=len(px)), np.ones(len(px), np.uint8)
+    ids, counts, sums, valid_counts = polygons.batch_contains_aggregate(px, py, [values], [valid])
+    print("square 0 holds", counts[0], "points, their values sum to", round(sums[0], 3))
+
+
+containment_joins()
