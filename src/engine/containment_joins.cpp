@@ -43,13 +43,13 @@ IndexUse prepare(MeteredCall& call, Engine& engine, u64 q) {
 
 }  // namespace
 
-Metered<std::vector<u32>> batch_contains(Engine& engine, const PointSpans& queries,
+Metered<Buffer<u32>> batch_contains(Engine& engine, const PointSpans& queries,
                                          std::optional<u64> total_q_count, RunUnlocked unlocked) {
     if (!engine.is_polygons()) throw Error("batch_contains requires a polygon dataset");
     MeteredCall call(engine, Operation::BatchContains);
     const IndexUse use = prepare(call, engine, total_q_count.value_or(queries.size()));
     const ContainmentSide side = containment_side(engine);
-    std::vector<u32> pairs;
+    Buffer<u32> pairs;
     unlocked([&] { on_part_index(engine, use.served, [&](const auto& index) { pairs = contains_pairs(index, side, queries); }); });
     const u64 rows = pairs.size() / 2;
     return {std::move(call), std::move(pairs), rows};

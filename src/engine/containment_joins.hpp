@@ -1,9 +1,9 @@
 #pragma once
 #include <optional>
-#include <vector>
 
 #include "core/numeric.hpp"
 #include "core/point_spans.hpp"
+#include "core/shared_array.hpp"
 #include "engine/call_frame.hpp"
 #include "engine/engine.hpp"
 #include "query/batch/grouped_agg.hpp"
@@ -20,7 +20,7 @@ namespace vardelin {
 // (query row, logical polygon) pairs, flat, by query row; within a row the polygons in the
 // order their first containing part was found. `total_q_count` replaces the query count in
 // the index choice only.
-Metered<std::vector<u32>> batch_contains(Engine& engine, const PointSpans& queries,
+Metered<Buffer<u32>> batch_contains(Engine& engine, const PointSpans& queries,
                                          std::optional<u64> total_q_count, RunUnlocked unlocked);
 
 // The same join folded per logical polygon: the polygons holding at least one query point,

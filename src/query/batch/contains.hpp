@@ -8,6 +8,7 @@
 #include "core/numeric.hpp"
 #include "core/point_spans.hpp"
 #include "core/polygon_layout.hpp"
+#include "core/shared_array.hpp"
 #include "index/brute.hpp"
 #include "index/rtree.hpp"
 #include "index/search.hpp"
@@ -58,11 +59,32 @@ private:
     std::span<const u32> part_poly_;
 };
 
+// The logical polygons containing each query point of a run of rows, listed by row: row
+// first_row + i holds polygons[starts[i] .. starts[i + 1]), each polygon once, in the order its
+// first containing part came in the candidate order.
+struct RowMatches {
+    u64 first_row = 0;
+    Buffer<u64> starts;  // rows + 1 entries
+    Buffer<u32> polygons;
+
+    std::size_t rows() const noexcept { return starts.empty() ? 0 : starts.size() - 1; }
+    std::span<const u32> of(std::size_t i) const noexcept {
+        return {polygons.data() + starts[i], static_cast<std::size_t>(starts[i + 1] - starts[i])};
+    }
+};
+
+// The matches of query rows begin .. end - 1, searched in parallel. The points are visited
+// along a Z-order curve, so that neighbouring points find the index nodes and the polygon
+// coordinates of the one before them in cache; the listing by row does not depend on that
+// order or on the thread count.
+RowMatches find_row_matches(const BruteForce& index, const ContainmentSide& side, const PointSpans& queries,
+                            u64 begin, u64 end);
+RowMatches find_row_matches(const PackedRTree& index, const ContainmentSide& side, const PointSpans& queries,
+                            u64 begin, u64 end);
+
 // The point-in-polygon pairs, flat [q0, g0, q1, g1, ...]: per query row ascending, the
-// logical polygons containing the point, each once, in the order their first containing part
-// came in the candidate order. Parallel over the rows; the answer does not depend on the
-// thread count.
-std::vector<u32> contains_pairs(const BruteForce& index, const ContainmentSide& side, const PointSpans& queries);
-std::vector<u32> contains_pairs(const PackedRTree& index, const ContainmentSide& side, const PointSpans& queries);
+// logical polygons containing the point as find_row_matches lists them.
+Buffer<u32> contains_pairs(const BruteForce& index, const ContainmentSide& side, const PointSpans& queries);
+Buffer<u32> contains_pairs(const PackedRTree& index, const ContainmentSide& side, const PointSpans& queries);
 
 }  // namespace vardelin
