@@ -52,7 +52,8 @@ def containment_joins():
 
     squares = [shapely.box(x, y, x + 9, y + 9) for x in range(0, 100, 10) for y in range(0, 100, 10)]
     kind, coords, (rings, parts) = shapely.to_ragged_array(squares)
-    polygons = Engine.from_polygon_rings(coords[:, 0].copy(), coords[:, 1].copy(), rings, parts, None)
+    polygons = Engine.from_polygon_rings(np.ascontiguousarray(coords[:, 0]), np.ascontiguousarray(coords[:, 1]),
+                                         rings.astype(np.int64), parts.astype(np.int64))
     px, py = rng.uniform(0, 100, 100_000), rng.uniform(0, 100, 100_000)
     pairs = polygons.batch_contains(px, py).reshape(-1, 2)
     print("points inside a square:", len(pairs), "of", len(px), "; first pairs:", pairs[:3].tolist())
