@@ -47,6 +47,14 @@ bool group_candidates(const Index& index, const PointSpans& block, const std::ve
     return candidates.size() <= kMaxGroupCandidates;
 }
 
+// What one task found along its stretch of the curve: per point its polygon count, and the
+// polygons one point after the other. Points without a polygon, most of a sparse join, are
+// then passed over without looking up their rows.
+struct Found {
+    std::vector<u32> counts;
+    std::vector<u32> polygons;
+};
+
 template <PartIndex Index>
 RowMatches matches_over(const Index& index, const ContainmentSide& side, const PointSpans& queries, u64 begin,
                         u64 end) {
@@ -62,7 +70,8 @@ RowMatches matches_over(const Index& index, const ContainmentSide& side, const P
     // Each task lists the polygons of its stretch of the curve; the row's own run of the list is
     // its seen list. Counts go to the row's slot, which no other task writes.
     auto found = map_chunks(n, kPointsPerTask, [&](std::size_t, std::size_t b, std::size_t e) {
-        std::vector<u32> out;
+        Found out;
+        out.counts.reserve(e - b);
         std::vector<Candidate> candidates;
         for (std::size_t g = b; g < e; g += kGroupPoints) {
             const std::size_t group_end = std::min(e, g + kGroupPoints);
@@ -70,15 +79,16 @@ RowMatches matches_over(const Index& index, const ContainmentSide& side, const P
             for (std::size_t i = g; i < group_end; ++i) {
                 const u32 at = order[i];
                 const double x = block.x(at), y = block.y(at);
-                const std::size_t first = out.size();
+                std::vector<u32>& polygons = out.polygons;
+                const std::size_t first = polygons.size();
                 auto keep = [&](u32 part) {
                     const u32 polygon = side.polygon_of(part);
                     // Without a map every part is its own polygon and a candidate once per point.
-                    if (side.grouped() && std::find(out.begin() + static_cast<std::ptrdiff_t>(first), out.end(),
-                                                    polygon) != out.end()) {
+                    if (side.grouped() && std::find(polygons.begin() + static_cast<std::ptrdiff_t>(first),
+                                                    polygons.end(), polygon) != polygons.end()) {
                         return;
                     }
-                    out.push_back(polygon);
+                    polygons.push_back(polygon);
                 };
                 if (shared && std::isfinite(x) && std::isfinite(y)) {
                     for (const Candidate& c : candidates) {
@@ -87,7 +97,9 @@ RowMatches matches_over(const Index& index, const ContainmentSide& side, const P
                 } else {
                     side.for_each_containing_part(index, x, y, keep);
                 }
-                m.starts[at] = out.size() - first;
+                const u32 count = static_cast<u32>(polygons.size() - first);
+                m.starts[at] = count;
+                out.counts.push_back(count);
             }
         }
         return out;
@@ -103,12 +115,12 @@ RowMatches matches_over(const Index& index, const ContainmentSide& side, const P
     m.polygons.resize(total);
     parallel_blocks(found.size(), 1, [&](std::size_t first_task, std::size_t last_task) {
         for (std::size_t t = first_task; t < last_task; ++t) {
-            const u32* from = found[t].data();
-            const std::size_t e = std::min(n, (t + 1) * kPointsPerTask);
-            for (std::size_t i = t * kPointsPerTask; i < e; ++i) {
-                const u32 at = order[i];
-                const u64 count = m.starts[at + 1] - m.starts[at];
-                std::copy_n(from, count, m.polygons.data() + m.starts[at]);
+            const u32* from = found[t].polygons.data();
+            const std::size_t begin_at = t * kPointsPerTask;
+            for (std::size_t k = 0; k < found[t].counts.size(); ++k) {
+                const u32 count = found[t].counts[k];
+                if (count == 0) continue;
+                std::copy_n(from, count, m.polygons.data() + m.starts[order[begin_at + k]]);
                 from += count;
             }
         }

@@ -4,10 +4,10 @@
 #include <cmath>
 #include <limits>
 
+#include <tbb/parallel_sort.h>
 
 #include "core/error.hpp"
-#include "core/parallel.hpp"
-#include "query/batch/radix_sort_records.hpp"
+#include "core/parallel_map.hpp"
 
 namespace vardelin {
 
@@ -58,22 +58,15 @@ std::vector<u32> morton_order(std::span<const double> xs, std::span<const double
     const QueryExtent e = query_extent(xs, ys);
     const double sx = axis_scale(65535.0, e.min_x, e.max_x);
     const double sy = axis_scale(65535.0, e.min_y, e.max_y);
-    // The position rides below the code and the sort of the code's four bytes is stable, so
-    // equal codes keep ascending positions and the order is the same for every pool size.
-    std::vector<u64> keys(n);
-    parallel_blocks(n, 1 << 14, [&](std::size_t b, std::size_t end) {
-        for (std::size_t i = b; i < end; ++i) {
-            const u32 cx = saturating_cast<u32>((xs[i] - e.min_x) * sx);
-            const u32 cy = saturating_cast<u32>((ys[i] - e.min_y) * sy);
-            const u64 code = spread_bits(cx) | (u64{spread_bits(cy)} << 1);
-            keys[i] = code << 32 | i;
-        }
+    // The position rides below the code, so the keys are distinct and the parallel sort's
+    // order is the same for every pool size.
+    Buffer<u64> keys = parallel_map<u64>(n, [&](std::size_t i) {
+        const u32 cx = saturating_cast<u32>((xs[i] - e.min_x) * sx);
+        const u32 cy = saturating_cast<u32>((ys[i] - e.min_y) * sy);
+        const u64 code = spread_bits(cx) | (u64{spread_bits(cy)} << 1);
+        return code << 32 | i;
     });
-    // A radix pass per byte of the code: several times a comparison sort's speed on keys
-    // this uniform, and a byte on which every code agrees costs no pass.
-    radix_sort_records<4>(keys, [](u64 key, std::size_t level) {
-        return static_cast<unsigned>(key >> (32 + 8 * level)) & 0xFFu;
-    });
+    tbb::parallel_sort(keys.begin(), keys.end());
     for (std::size_t i = 0; i < n; ++i) order[i] = static_cast<u32>(keys[i]);
     return order;
 }
