@@ -46,6 +46,26 @@ def polygon_measures():
 polygon_measures()
 
 
+def nearest_polygons():
+    """The three polygons nearest to each of 100k points, by exact distance, then the same
+    results as one list sorted by distance."""
+    import shapely
+
+    rng = np.random.default_rng(11)
+    polys = shapely.buffer(shapely.points(rng.uniform(0, 1000, (5000, 2))), rng.uniform(1, 5, 5000))
+    _, coords, (rings, parts) = shapely.to_ragged_array(polys)
+    regions = Engine.from_polygon_rings(coords[:, 0].copy(), coords[:, 1].copy(),
+                                        rings.astype(np.int64), parts.astype(np.int64))
+    qx, qy = rng.uniform(0, 1000, 100_000), rng.uniform(0, 1000, 100_000)
+    ids, dist = regions.batch_knn_to_polygons(qx, qy, 3)
+    print("nearest polygons of the first point:", ids[:3], dist[:3])
+    query, polygon, d = regions.batch_knn_to_polygons_sorted(qx, qy, 3)
+    print("closest pair overall: point", query[0], "polygon", polygon[0], "at", d[0])
+
+
+nearest_polygons()
+
+
 def containment_joins():
     """Which polygon holds each point, and per polygon the count and sum of the points' values."""
     import shapely
