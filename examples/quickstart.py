@@ -66,6 +66,19 @@ def nearest_polygons():
 nearest_polygons()
 
 
+def distance_join():
+    """Every (query, point) pair within 20 km of 100k query points, from either side."""
+    qx, qy = rng.uniform(-10.0, 10.0, 100_000), rng.uniform(40.0, 50.0, 100_000)
+    pairs = engine.batch_within_distance(qx, qy, 20_000.0, False).reshape(-1, 2)
+    flipped = engine.batch_within_distance(qx, qy, 20_000.0, True).reshape(-1, 2)
+    print("pairs within 20 km:", len(pairs), "(flipped finds", len(flipped), "too)")
+    q, p = pairs[:3, 0], pairs[:3, 1]
+    print("first distances (m):", Engine.haversine_distance(qx[q], qy[q], xs[p], ys[p]))
+
+
+distance_join()
+
+
 def containment_joins():
     """Which polygon holds each point, and per polygon the count and sum of the points' values."""
     import shapely
