@@ -33,20 +33,21 @@ u32 spread_bits(u32 v) noexcept {
 }
 
 // Ascending order of distinct keys, in parallel: the keys are dealt into buckets by their top
-// bits (a counting pass per fixed stretch, then a stable scatter), and every bucket is sorted
+// bits (a counting pass per stretch of them, then a stable scatter), and every bucket is sorted
 // on its own. Distinct keys have one ascending order, so neither the stretches nor the pool
 // size can change it; one comparison sort over everything would cost several times more.
 void sort_unique_keys(Buffer<u64>& keys) {
     constexpr unsigned kBucketBits = 12;
     constexpr std::size_t kBuckets = std::size_t{1} << kBucketBits;
-    constexpr std::size_t kStretch = std::size_t{1} << 16;
+    constexpr std::size_t kMaxStretches = 256;  // bounds the counting tables at 8 MiB
     const std::size_t n = keys.size();
-    const std::size_t stretches = chunk_count(n, kStretch);
+    const std::size_t stretch = std::max<std::size_t>(std::size_t{1} << 16, chunk_count(n, kMaxStretches));
+    const std::size_t stretches = chunk_count(n, stretch);
     auto bucket_of = [](u64 key) { return static_cast<std::size_t>(key >> (64 - kBucketBits)); };
     std::vector<std::vector<std::size_t>> at(stretches, std::vector<std::size_t>(kBuckets, 0));
     parallel_blocks(stretches, 1, [&](std::size_t b, std::size_t e) {
         for (std::size_t s = b; s < e; ++s) {
-            for (std::size_t i = s * kStretch; i < std::min(n, (s + 1) * kStretch); ++i) ++at[s][bucket_of(keys[i])];
+            for (std::size_t i = s * stretch; i < std::min(n, (s + 1) * stretch); ++i) ++at[s][bucket_of(keys[i])];
         }
     });
     std::vector<std::size_t> bucket_start(kBuckets + 1, 0);
@@ -64,7 +65,7 @@ void sort_unique_keys(Buffer<u64>& keys) {
     dealt.resize(n);
     parallel_blocks(stretches, 1, [&](std::size_t b, std::size_t e) {
         for (std::size_t s = b; s < e; ++s) {
-            for (std::size_t i = s * kStretch; i < std::min(n, (s + 1) * kStretch); ++i) {
+            for (std::size_t i = s * stretch; i < std::min(n, (s + 1) * stretch); ++i) {
                 dealt[at[s][bucket_of(keys[i])]++] = keys[i];
             }
         }
