@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <numbers>
 
 
@@ -71,10 +72,18 @@ void select(const SortState& s, std::size_t k, std::size_t left, std::size_t rig
 }
 
 // Median on the axis of this depth, then each side on the other axis, down to leaf ranges.
+// The two sides are disjoint ranges, each sorted the same way whoever sorts it, so sorting
+// large sides in parallel yields the very tree the sequential recursion builds.
+constexpr std::size_t kParallelSpan = std::size_t{1} << 16;
+
 void sort_subtree(const SortState& s, std::size_t left, std::size_t right, int axis) {
     while (right - left > PackedKdTree::kNodeSize) {
         const std::size_t m = (left + right) >> 1;
         select(s, m, left, right, axis);
+        if (right - left > kParallelSpan) {
+            run_both([&] { sort_subtree(s, left, m - 1, 1 - axis); }, [&] { sort_subtree(s, m + 1, right, 1 - axis); });
+            return;
+        }
         sort_subtree(s, left, m - 1, 1 - axis);
         left = m + 1;
         axis = 1 - axis;
@@ -171,6 +180,95 @@ void PackedKdTree::point_range(const Box& q, std::vector<PointHit>& out) const {
     collect_in_box(q, out, [](u32 id, double x, double y) { return PointHit{id, x, y}; });
 }
 
+// The answer is the k' nearest points by `nearer` (distance, then id) among those within the
+// first radius that holds k' of them, which is a fixed set: so the pass may keep only the k'
+// best seen so far, and narrow its reach to the farthest of them once it has k', visiting the
+// nearer side of each split first. Points with d2 <= r2 that the narrower reach skips lie
+// farther than all k' kept ones.
+template <class Id>
+void PackedKdTree::nearest_pass(const Id* ids, double x, double y, double r, std::size_t want,
+                                std::vector<Neighbor>& out, std::size_t base) const {
+    const double* c = buf_.at<double>(coords_offset_);
+    double bound2 = r * r;
+    double reach = r;
+    const auto heap = [&] { return out.begin() + static_cast<std::ptrdiff_t>(base); };
+    const auto offer = [&](u32 id, double d2) {
+        const Neighbor candidate{id, d2};
+        if (out.size() - base < want) {
+            out.push_back(candidate);
+            std::push_heap(heap(), out.end(), nearer);
+            if (out.size() - base < want) return;
+        } else {
+            if (!nearer(candidate, out[base])) return;
+            std::pop_heap(heap(), out.end(), nearer);
+            out.back() = candidate;
+            std::push_heap(heap(), out.end(), nearer);
+        }
+        // A split farther than the k'-th distance cannot hide a nearer point: the margin covers
+        // the rounding of the square root and of the split test, and the floor keeps a gap
+        // whose square would underflow to a tie at distance 0 within reach.
+        bound2 = out[base].dist2;
+        reach = std::fmin(r, std::fmax(std::sqrt(bound2) * (1.0 + 1e-9), 1e-150));
+    };
+
+    struct Span {
+        std::size_t left, right;
+        int axis;
+        double split;  // of the parent; NaN for the near side and the root
+        bool is_left;
+    };
+    Span stack[kMaxDepth * 2];
+    std::size_t top = 0;
+    stack[top++] = {0, n_ - 1, 0, std::numeric_limits<double>::quiet_NaN(), false};
+    // The reach may narrow between a push and its pop, so a span is tested at both.
+    const auto out_of_reach = [&](const Span& span) {
+        const double q = span.axis == 0 ? y : x;  // the parent's axis is the other one
+        return span.is_left ? span.split < q - reach : q + reach < span.split;
+    };
+    const auto push = [&](const Span& span) {
+        if (out_of_reach(span)) return;
+        stack[top++] = span;
+        if (span.right - span.left > kNodeSize) return;
+        for (std::size_t o = 2 * span.left; o <= 2 * span.right + 1; o += 8) __builtin_prefetch(c + o);
+    };
+    while (top) {
+        const Span s = stack[--top];
+        if (out_of_reach(s)) continue;
+        if (s.right - s.left <= kNodeSize) {
+            // Without a branch per point, as in range: the leaf's few hits are scattered.
+            Neighbor kept[kNodeSize + 1];
+            std::size_t n = 0;
+            for (std::size_t i = s.left; i <= s.right; ++i) {
+                const double dx = c[2 * i] - x, dy = c[2 * i + 1] - y;
+                const double d2 = dx * dx + dy * dy;
+                kept[n] = Neighbor{static_cast<u32>(ids[i]), d2};
+                n += std::size_t{d2 <= bound2};
+            }
+            for (std::size_t i = 0; i < n; ++i) offer(kept[i].id, kept[i].dist2);
+            continue;
+        }
+        const std::size_t m = (s.left + s.right) >> 1;
+        {
+            const double dx = c[2 * m] - x, dy = c[2 * m + 1] - y;
+            const double d2 = dx * dx + dy * dy;
+            if (d2 <= bound2) offer(static_cast<u32>(ids[m]), d2);
+        }
+        const double split = c[2 * m + s.axis];
+        const double qc = s.axis == 0 ? x : y;
+        const Span left{s.left, m - 1, 1 - s.axis, split, true};
+        const Span right{m + 1, s.right, 1 - s.axis, split, false};
+        // The far side goes on the stack first, so the near side is searched first. A NaN
+        // split keeps both sides (no comparison with it holds), as the range walk does.
+        if (qc < split) {
+            push(right);
+            push(left);
+        } else {
+            push(left);
+            push(right);
+        }
+    }
+}
+
 void PackedKdTree::nearest(double x, double y, u64 k, std::vector<Neighbor>& out) const {
     if (n_ == 0 || k == 0 || nan_query(x, y)) return;
     const double want = static_cast<double>(std::min<u64>(k, n_));
@@ -196,9 +294,28 @@ void PackedKdTree::nearest(double x, double y, u64 k, std::vector<Neighbor>& out
     if (!(r > 0.0)) r = 1.0;
 
     // The distances come from the tree's copies of the coordinates, the same values as the
-    // shared arrays hold, without a scattered load per hit; leaves are scanned without a
-    // branch per point, as in range.
+    // shared arrays hold, without a scattered load per hit.
     const std::size_t base = out.size();
+    if (want_n > kHeapLimit) {
+        gather_nearest(x, y, r, want_n, out, base);
+        return;
+    }
+    for (;;) {
+        out.resize(base);
+        if (wide_ids_) nearest_pass(buf_.at<u32>(kHeader), x, y, r, want_n, out, base);
+        else nearest_pass(buf_.at<std::uint16_t>(kHeader), x, y, r, want_n, out, base);
+        // Past 1e15 the remaining points are unreachable (NaN) or practically at infinity.
+        if (r > 1e15 || out.size() - base >= want_n) break;
+        r = r + r;
+    }
+    std::sort_heap(out.begin() + static_cast<std::ptrdiff_t>(base), out.end(), nearer);
+    complete_rest(x, y, want_n, out, base);
+}
+
+// Many neighbours: a heap would cost a logarithm per point, so every point within the radius
+// is gathered (leaves scanned without a branch per point) and the k' nearest selected after.
+void PackedKdTree::gather_nearest(double x, double y, double r, std::size_t want_n, std::vector<Neighbor>& out,
+                                  std::size_t base) const {
     for (;;) {
         out.resize(base);
         const double r2 = r * r;
@@ -225,11 +342,15 @@ void PackedKdTree::nearest(double x, double y, u64 k, std::vector<Neighbor>& out
             }
             out.insert(out.end(), kept, kept + n);
         });
-        // Past 1e15 the remaining points are unreachable (NaN) or practically at infinity.
         if (r > 1e15 || out.size() - base >= want_n) break;
         r = r + r;
     }
     keep_nearest(out, base, want_n);
+    complete_rest(x, y, want_n, out, base);
+}
+
+void PackedKdTree::complete_rest(double x, double y, std::size_t want_n, std::vector<Neighbor>& out,
+                                 std::size_t base) const {
     const double *xs = xs_->data(), *ys = ys_->data();
     complete_nearest(out, base, want_n, n_, [&](auto&& take) {
         for (std::size_t i = 0; i < n_; ++i) take(static_cast<u32>(i), point_dist2(xs[i], ys[i], x, y));
