@@ -64,6 +64,8 @@ def nearest_polygons():
 
 
 nearest_polygons()
+
+
 def distance_join():
     """Every (query, point) pair within 20 km of 100k query points, from either side."""
     qx, qy = rng.uniform(-10.0, 10.0, 100_000), rng.uniform(40.0, 50.0, 100_000)
@@ -115,3 +117,20 @@ def distance_joins_to_polygons():
 
 
 distance_joins_to_polygons()
+def containment_joins():
+    """Which polygon holds each point, and per polygon the count and sum of the points' values."""
+    import shapely
+
+    squares = [shapely.box(x, y, x + 9, y + 9) for x in range(0, 100, 10) for y in range(0, 100, 10)]
+    kind, coords, (rings, parts) = shapely.to_ragged_array(squares)
+    polygons = Engine.from_polygon_rings(np.ascontiguousarray(coords[:, 0]), np.ascontiguousarray(coords[:, 1]),
+                                         rings.astype(np.int64), parts.astype(np.int64))
+    px, py = rng.uniform(0, 100, 100_000), rng.uniform(0, 100, 100_000)
+    pairs = polygons.batch_contains(px, py).reshape(-1, 2)
+    print("points inside a square:", len(pairs), "of", len(px), "; first pairs:", pairs[:3].tolist())
+    values, valid = rng.normal(size=len(px)), np.ones(len(px), np.uint8)
+    ids, counts, sums, valid_counts = polygons.batch_contains_aggregate(px, py, [values], [valid])
+    print("square 0 holds", counts[0], "points, their values sum to", round(sums[0], 3))
+
+
+containment_joins()

@@ -54,8 +54,8 @@ void def_delta_len(EngineClass& cls);
 void def_batch_knn_join(EngineClass& cls);
 void def_batch_within_distance(EngineClass& cls);  // distance_joins.cpp
 void def_batch_within(EngineClass& cls);
-void def_batch_contains(EngineClass& cls);
-void def_batch_contains_aggregate(EngineClass& cls);
+void def_batch_contains(EngineClass& cls);            // containment_joins.cpp
+void def_batch_contains_aggregate(EngineClass& cls);  // containment_joins.cpp
 
 // polygon_distance_joins.cpp
 void def_batch_within_distance_to_polygons(EngineClass& cls);

@@ -40,8 +40,8 @@ void def_engine_methods(EngineClass& cls) {
     // def_batch_knn_join(cls);
     def_batch_within_distance(cls);
     // def_batch_within(cls);
-    // def_batch_contains(cls);
-    // def_batch_contains_aggregate(cls);
+    def_batch_contains(cls);
+    def_batch_contains_aggregate(cls);
     def_batch_within_distance_to_polygons(cls);
     def_batch_within_distance_to_polygons_aggregate(cls);
     def_batch_knn_to_polygons(cls);

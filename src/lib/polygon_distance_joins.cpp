@@ -6,56 +6,6 @@
 
 namespace vardelin::lib {
 
-namespace {
-
-// Any sequence but a str of read-only 1-D float64 arrays, none converted; failures are
-// TypeError naming the argument. The arrays keep their NumPy objects alive.
-std::vector<InArray<double>> to_float_arrays(nb::handle value, const char* name) {
-    require_sequence(value, name);
-    const Py_ssize_t n = PySequence_Size(value.ptr());
-    if (n < 0) throw nb::python_error();
-    std::vector<InArray<double>> out;
-    out.reserve(static_cast<std::size_t>(n));
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        nb::object item = nb::steal(PySequence_GetItem(value.ptr(), i));
-        if (!item.is_valid()) throw nb::python_error();
-        InArray<double> array;
-        if (!nb::try_cast(item, array, /*convert=*/false)) {
-            throw nb::type_error((std::string("argument '") + name + "': item " + std::to_string(i) +
-                                  " is not a one-dimensional float64 numpy array")
-                                     .c_str());
-        }
-        out.push_back(std::move(array));
-    }
-    return out;
-}
-
-// The value and validity columns of an aggregate join, checked after the query arrays: equal
-// column counts, then column by column contiguity of the values, of the validities, and both
-// lengths against the query's.
-AggColumns aggregate_columns(const std::vector<InArray<double>>& values,
-                             const std::vector<InArray<std::uint8_t>>& validity, std::size_t rows) {
-    require_same_length(values.size(), validity.size(), "value_columns and validity_columns must have the same length");
-    AggColumns columns;
-    for (std::size_t j = 0; j < values.size(); ++j) {
-        const auto v = contiguous(values[j], "aggregate values must be contiguous float64 arrays");
-        const auto ok = contiguous(validity[j], "aggregate validities must be contiguous uint8 arrays");
-        if (v.size() != rows || ok.size() != rows) {
-            throw Error("aggregate value and validity arrays must match the query length");
-        }
-        columns.values.push_back(v);
-        columns.validity.push_back(ok);
-    }
-    return columns;
-}
-
-nb::tuple aggregate_tuple(CompactAgg&& agg) {
-    return nb::make_tuple(to_numpy(std::move(agg.ids)), to_numpy(std::move(agg.counts)), to_numpy(std::move(agg.sums)),
-                          to_numpy(std::move(agg.valid_counts)));
-}
-
-}  // namespace
-
 void def_batch_within_distance_to_polygons(EngineClass& cls) {
     cls.def(
         "batch_within_distance_to_polygons",

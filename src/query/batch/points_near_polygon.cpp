@@ -72,7 +72,7 @@ public:
         }
         // The distance over all edges is at most this one, and 0 inside: either way within d.
         if (std::sqrt(best) <= d_) return true;
-        return query::geometry::part_contains(*polygon_, part_, x, y);
+        return pip_raw(*polygon_, part_, x, y);
     }
 
 private:
@@ -134,7 +134,7 @@ private:
                 const double cy = box_.min_y + (static_cast<double>(r) + 0.5) * h;
                 // A centre that rounds into another cell would not speak for this one.
                 if (column_of(cx) != c || row_of(cy) != r) continue;
-                state_[cell] = query::geometry::part_contains(*polygon_, part_, cx, cy) ? kInside : kOutside;
+                state_[cell] = pip_raw(*polygon_, part_, cx, cy) ? kInside : kOutside;
             }
         }
     }

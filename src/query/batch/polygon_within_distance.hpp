@@ -13,6 +13,7 @@
 #include "index/spatial_index.hpp"
 #include "query/batch/grouped_agg.hpp"
 #include "query/geometry/polygon_access.hpp"
+#include "query/range.hpp"
 
 namespace vardelin {
 
@@ -73,7 +74,7 @@ inline bool part_within(const PolygonLayout& layout, std::size_t p, double x, do
             if (d2 <= d * d * 2.0 && std::sqrt(d2) <= d) return true;
         }
     }
-    return query::geometry::part_contains(layout, p, x, y);
+    return pip_raw(layout, p, x, y);
 }
 
 // The logical polygon of a part: its entry in the part map, or the part itself without one.
