@@ -152,6 +152,7 @@ class TestPolygonRules:
         assert e.range_query(np.nan, 0, 10, 10) == []
         with pytest.raises(ValueError, match="delta buffer is not supported for polygon datasets"):
             e.append_delta(np.array([0.5]), np.array([0.5]))
+        assert (e.n(), e.delta_len(), e.contains_query(5, 5)) == (2, 0, [1])  # refused, unchanged
 
 
 @settings(max_examples=25, deadline=None)

@@ -3,29 +3,12 @@
 
 #include <gtest/gtest.h>
 
-#include "core/error.hpp"
 #include "core/parallel.hpp"
 #include "engine/construction.hpp"
 #include "engine/delta.hpp"
 #include "engine/indexes.hpp"
 
 using namespace vardelin;
-
-TEST(DeltaBuffer, PolygonDatasetIsRefusedAndUnchanged) {
-    Engine e = engine_from_points({std::vector<double>{0.0, 1.0, 1.0}, std::vector<double>{0.0, 0.0, 1.0}});
-    e.ring_offsets = make_shared_array(Buffer<i64>{0, 3});
-    e.poly_offsets = make_shared_array(Buffer<i64>{0, 1});
-    const std::vector<double> x{5.0};
-    try {
-        append_delta(e, {x, x});
-        ADD_FAILURE() << "append_delta accepted a polygon dataset";
-    } catch (const Error& err) {
-        EXPECT_STREQ(err.what(), "delta buffer is not supported for polygon datasets");
-    }
-    EXPECT_THROW(require_delta_support(e), Error);
-    EXPECT_TRUE(e.delta_xs.empty());
-    EXPECT_EQ(e.x().size(), 3u);
-}
 
 TEST(DeltaMerge, EmptyBufferKeepsIndexesAndWork) {
     Engine e = engine_from_points({std::vector<double>{0.0, 1.0}, std::vector<double>{2.0, 3.0}});

@@ -16,23 +16,6 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 }  // namespace
 
-TEST(PointToPolygonDistance, InsideIsZeroHolesAndOutsideMeasureToTheNearestRing) {
-    Rings g;
-    const auto p = g.add({square(0, 0, 10), square(4, 4, 2)});
-    const PolygonLayout l = g.layout();
-    EXPECT_EQ(point_to_polygon_distance(l, p, 1, 1), 0.0);
-    // In the hole: the hole's boundary, not 0.
-    EXPECT_DOUBLE_EQ(point_to_polygon_distance(l, p, 5, 5.5), 0.5);
-    EXPECT_DOUBLE_EQ(point_to_polygon_distance(l, p, 13, 14), 5.0);
-    // The closing edge (0,10)-(0,0) of the open exterior is the nearest one.
-    EXPECT_DOUBLE_EQ(point_to_polygon_distance(l, p, -2, 5), 2.0);
-    // Right boundary counts outside for the crossing rule: the distance to the edge, 0 anyway.
-    EXPECT_EQ(point_to_polygon_distance(l, p, 10, 5), 0.0);
-    EXPECT_FALSE(pip_raw(l, p, 10, 5));
-    EXPECT_TRUE(pip_raw(l, p, 0, 5));
-    EXPECT_FALSE(pip_raw(l, p, 5, 5));
-}
-
 TEST(PointToPolygonDistance, OpenAndClosedRingsAgree) {
     Rings g;
     const Ring tri{{0, 0}, {4, 1}, {1, 3}};

@@ -23,39 +23,14 @@ namespace {
 
 }  // namespace
 
-TEST(PolygonsIntersect, BoundaryContactCounts) {
-    Rings g;
-    const auto a = g.add({square(0, 0, 2)});
-    const auto same = g.add({closed(square(0, 0, 2))});
-    const auto edge = g.add({square(2, 0, 2)});
-    const auto corner = g.add({square(2, 2, 2)});
-    const auto gap = g.add({square(2.0000000000000004, 0, 2)});
-    const auto half_edge = g.add({{{3, 3}, {2, 3}, {2, 1}, {3, 1}}});  // first vertex outside
-    const auto inner = g.add({square(0.5, 0.5, 1)});
-    EXPECT_TRUE(meet(g, a, same, true));
-    EXPECT_TRUE(meet(g, a, a, true));
-    EXPECT_TRUE(meet(g, a, edge, true));
-    EXPECT_TRUE(meet(g, a, corner, true));
-    EXPECT_TRUE(meet(g, a, gap, false));
-    EXPECT_TRUE(meet(g, a, half_edge, true));  // collinear overlap of two edges
-    EXPECT_TRUE(meet(g, a, inner, true));
-}
-
-TEST(PolygonsIntersect, HolesExcludeTheirInsideButNotTheirRing) {
+TEST(PolygonsIntersect, HolesAreNeverTestedAgainstHoles) {
+    // Islands in holes, and parts whose own hole holds the other: contact with shapes in the
+    // hole is covered through the public self join; these nestings only here.
     Rings g;
     const auto holed = g.add({square(0, 0, 10), square(2, 2, 6)});
     const auto in_hole = g.add({square(3, 3, 2)});
-    const auto on_hole_ring = g.add({{{3, 3}, {5, 3}, {8, 5}, {5, 6}}});   // one vertex on the hole's edge
-    const auto out_of_hole = g.add({square(4, 4, 5)});                      // first vertex in the hole
-    const auto fills_hole = g.add({square(2, 2, 6)});
-    const auto nested_shell = g.add({square(4, 4, 2)});                     // inside a hole: island
-    const auto around = g.add({square(-1, -1, 12)});
-    EXPECT_TRUE(meet(g, holed, in_hole, false));
-    EXPECT_TRUE(meet(g, holed, on_hole_ring, true));
-    EXPECT_TRUE(meet(g, holed, out_of_hole, true));
-    EXPECT_TRUE(meet(g, holed, fills_hole, true));
+    const auto nested_shell = g.add({square(4, 4, 2)});
     EXPECT_TRUE(meet(g, holed, nested_shell, false));
-    EXPECT_TRUE(meet(g, holed, around, true));
     EXPECT_TRUE(meet(g, in_hole, nested_shell, true));
     // A part in a hole of a part whose own hole holds it: holes are never tested against holes.
     Rings h;
@@ -68,29 +43,6 @@ TEST(PolygonsIntersect, HolesExcludeTheirInsideButNotTheirRing) {
     const auto corner = x.add({{{0, 0}, {1, 0}, {0, 1}}, square(20, 20, 10)});
     const auto beyond = x.add({{{0.9, 0.9}, {3, 0.9}, {0.9, 3}}, square(25, 25, 10)});
     EXPECT_TRUE(meet(x, corner, beyond, false));
-}
-
-TEST(PolygonsIntersect, CrossingExteriorsWithNoVertexInside) {
-    Rings g;
-    const auto wide = g.add({rect(0, 4, 10, 6)});
-    const auto tall = g.add({rect(4, 0, 6, 10)});
-    EXPECT_TRUE(meet(g, wide, tall, true));
-    // A nearly touching pair that only an exact predicate separates: the apex sits one unit in
-    // the last place below the long edge's line.
-    Rings n;
-    const double below = std::nextafter(1.0, 0.0);
-    const auto slab = n.add({{{0, 1}, {3, 1}, {3, 2}, {0, 2}}});
-    const auto spike = n.add({{{0.5, 0}, {2.5, 0}, {1, below}}});
-    const auto touching = n.add({{{0.5, 0}, {2.5, 0}, {1, 1}}});
-    EXPECT_TRUE(meet(n, slab, spike, false));
-    EXPECT_TRUE(meet(n, slab, touching, true));
-    // Against a slanted edge, y = x / 3.
-    Rings s;
-    const auto above = s.add({{{0, 0}, {3, 1}, {0, 1}}});
-    const auto on_line = s.add({{{1.5, 0.5}, {2, -1}, {1, -1}}});
-    const auto under_line = s.add({{{1.5, std::nextafter(0.5, 0.0)}, {2, -1}, {1, -1}}});
-    EXPECT_TRUE(meet(s, above, on_line, true));
-    EXPECT_TRUE(meet(s, above, under_line, false));
 }
 
 TEST(PolygonsIntersect, EmptyDegenerateAndNonFiniteParts) {

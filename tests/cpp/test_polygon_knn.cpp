@@ -1,8 +1,8 @@
 // The exact polygon kNN search relies on its own box distances agreeing with the index's to the
 // last bit (it tells the parts the index left out by distance alone); here both index kinds
-// against the shared measure, and the search over both against a full ranking, on a lattice
-// full of equal distances.
-#include <algorithm>
+// against the shared measure, on a lattice full of equal distances and parts reaching to
+// infinity or made of NaN. The search itself is checked against shapely in every index mode,
+// on a lattice of ties and with NaN query points, through the public kNN joins.
 #include <bit>
 #include <cmath>
 #include <limits>
@@ -17,8 +17,6 @@
 #include "index/rtree.hpp"
 #include "index/search.hpp"
 #include "polygon_fixture.hpp"
-#include "query/batch/polygon_knn.hpp"
-#include "query/geometry/polygon_access.hpp"
 
 using namespace vardelin;
 using namespace vardelin::testing;
@@ -72,59 +70,6 @@ TEST(PolygonKnn, BothIndexesRankPartsByTheSharedBoxDistance) {
             EXPECT_EQ(std::bit_cast<u64>(b.at(p)), std::bit_cast<u64>(want)) << p << " at " << x << "," << y;
         }
     }
-}
-
-// The k smallest exact distances over every part, per logical polygon (parts p and p + 1 of
-// each even p share polygon p / 2 here).
-std::vector<double> ranked_distances(const PolygonKnnInput& in, double x, double y, u64 k) {
-    std::map<u32, double> best;
-    for (u64 p = 0; p < in.part_count(); ++p) {
-        const double d = query::geometry::point_to_polygon_distance(in.layout, p, x, y);
-        const u32 id = in.polygon_of(p);
-        if (!best.count(id) || d < best[id]) best[id] = d;
-    }
-    std::vector<double> out;
-    for (const auto& [id, d] : best) out.push_back(d);
-    std::sort(out.begin(), out.end());
-    out.resize(std::min<std::size_t>(out.size(), k));
-    return out;
-}
-
-TEST(PolygonKnn, SearchOverEitherIndexFindsTheExactNearest) {
-    const Layout l = tricky_parts();
-    const PolygonLayout layout = l.part_layout();
-    const Buffer<Box> boxes = part_boxes_parallel(layout);
-    std::vector<u32> part_poly(l.parts());
-    for (u32 p = 0; p < part_poly.size(); ++p) part_poly[p] = p / 2;
-    const BruteForce brute = BruteForce::over_parts(layout);
-    const PackedRTree tree = PackedRTree::over_parts(layout);
-    KnnScratch s = KnnScratch::with_capacity(l.parts(), l.parts());
-    for (const u64 k : {u64{1}, u64{2}, u64{5}, u64{17}, u64{l.parts()}}) {
-        const PolygonKnnInput in{layout, boxes, part_poly, k, (l.parts() + 1) / 2};
-        for (const auto& [x, y] : probes()) {
-            if (!std::isfinite(x) || !std::isfinite(y)) continue;
-            const std::vector<double> want = ranked_distances(in, x, y, k);
-            std::vector<std::vector<NearestPolygon>> got;
-            knn_polys_exact(brute, in, s, x, y);
-            got.push_back(s.best);
-            knn_polys_exact(tree, in, s, x, y);
-            got.push_back(s.best);
-            for (const auto& best : got) {
-                ASSERT_EQ(best.size(), want.size()) << k << " at " << x << "," << y;
-                for (std::size_t i = 0; i < want.size(); ++i) {
-                    EXPECT_EQ(best[i].distance, want[i]) << k << " at " << x << "," << y << " slot " << i;
-                    // The entry's own polygon is at that distance, by its nearer part.
-                    const double d0 = query::geometry::point_to_polygon_distance(layout, 2 * best[i].id, x, y);
-                    const double d1 = query::geometry::point_to_polygon_distance(layout, 2 * best[i].id + 1, x, y);
-                    EXPECT_EQ(std::fmin(d0, d1), best[i].distance);
-                }
-            }
-        }
-    }
-    // A NaN query point is searched for nothing.
-    const PolygonKnnInput in{layout, boxes, part_poly, 3, (l.parts() + 1) / 2};
-    knn_polys_exact(tree, in, s, std::nan(""), 1.0);
-    EXPECT_TRUE(s.best.empty());
 }
 
 }  // namespace
