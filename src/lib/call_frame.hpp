@@ -30,6 +30,9 @@ nb::object wrap_engine(Engine&& engine);
 // converted and before the join's own checks that follow the row limit.
 PointSpans join_query(const InArray<double>& query_xs, const InArray<double>& query_ys);
 
+// The same checks without the row limit, for a join whose results are 64-bit positions.
+PointSpans query_arrays(const InArray<double>& query_xs, const InArray<double>& query_ys);
+
 // Runs `work` with the interpreter lock released; a RunUnlocked for the core's entries. The
 // caller holds its Engine borrow throughout, so a call on the same Engine from another thread
 // is refused at once instead of waiting. `work` must touch no Python object.
