@@ -171,11 +171,7 @@ void PackedKdTree::point_range(const Box& q, std::vector<PointHit>& out) const {
     collect_in_box(q, out, [](u32 id, double x, double y) { return PointHit{id, x, y}; });
 }
 
-void PackedKdTree::nearest(double x, double y, u64 k, std::vector<Neighbor>& out) const {
-    if (n_ == 0 || k == 0 || nan_query(x, y)) return;
-    const double want = static_cast<double>(std::min<u64>(k, n_));
-    const std::size_t want_n = static_cast<std::size_t>(std::min<u64>(k, n_));
-
+double PackedKdTree::first_radius(double x, double y, std::size_t want) const noexcept {
     // Density around the query: the histogram cell's when it has points and an area, else the
     // whole extent's, else 1.
     double density = 0.0;
@@ -191,49 +187,93 @@ void PackedKdTree::nearest(double x, double y, u64 k, std::vector<Neighbor>& out
         }
     }
     if (!local) density = area_ > 0.0 ? static_cast<double>(n_) / area_ : 1.0;
-    // The first circle is expected to hold 2.25 k' points.
-    double r = 1.5 * std::sqrt(want / (density * std::numbers::pi));
-    if (!(r > 0.0)) r = 1.0;
+    const double r = 1.5 * std::sqrt(static_cast<double>(want) / (density * std::numbers::pi));
+    return r > 0.0 ? r : 1.0;
+}
 
-    // The distances come from the tree's copies of the coordinates, the same values as the
-    // shared arrays hold, without a scattered load per hit; leaves are scanned without a
-    // branch per point, as in range.
+void PackedKdTree::nearest(double x, double y, u64 k, std::vector<Neighbor>& out) const {
+    if (n_ == 0 || k == 0 || nan_query(x, y)) return;
+    const std::size_t want = static_cast<std::size_t>(std::min<u64>(k, n_));
     const std::size_t base = out.size();
-    for (;;) {
+    // A first search bounded by a circle expected to hold 2.25 `want` points at the local
+    // density prunes from the start; where the guess falls short (a sparse cell, a query far
+    // from the data) the unbounded search follows, which no data layout can mislead.
+    const double r = first_radius(x, y, want);
+    const auto search = [&](double limit2) {
         out.resize(base);
-        const double r2 = r * r;
-        const auto within = [&](double px, double py) {
-            const double dx = px - x, dy = py - y;
-            return dx * dx + dy * dy <= r2;
-        };
-        const auto skip = [&](double split, int axis) {
-            const double c = axis == 0 ? x : y;
-            return Skip{split < c - r, c + r < split};
-        };
-        const auto take = [&](u32 id, double px, double py) {
-            const double dx = px - x, dy = py - y;
-            out.push_back(Neighbor{id, dx * dx + dy * dy});
-        };
-        walk_leaves(within, skip, take, [&](const auto* ids, const double* c, std::size_t left, std::size_t right) {
-            Neighbor kept[kNodeSize + 1];
-            std::size_t n = 0;
-            for (std::size_t i = left; i <= right; ++i) {
-                const double dx = c[2 * i] - x, dy = c[2 * i + 1] - y;
-                const double d2 = dx * dx + dy * dy;
-                kept[n] = Neighbor{static_cast<u32>(ids[i]), d2};
-                n += std::size_t{d2 <= r2};
-            }
-            out.insert(out.end(), kept, kept + n);
-        });
-        // Past 1e15 the remaining points are unreachable (NaN) or practically at infinity.
-        if (r > 1e15 || out.size() - base >= want_n) break;
-        r = r + r;
-    }
-    keep_nearest(out, base, want_n);
+        if (wide_ids_) nearest_ids(buf_.at<u32>(kHeader), x, y, want, limit2, out);
+        else nearest_ids(buf_.at<std::uint16_t>(kHeader), x, y, want, limit2, out);
+    };
+    search(r * r);
+    if (out.size() - base < want) search(kInfinity);
     const double *xs = xs_->data(), *ys = ys_->data();
-    complete_nearest(out, base, want_n, n_, [&](auto&& take) {
+    complete_nearest(out, base, want, n_, [&](auto&& take) {
         for (std::size_t i = 0; i < n_; ++i) take(static_cast<u32>(i), point_dist2(xs[i], ys[i], x, y));
     });
+}
+
+template <class Id>
+void PackedKdTree::nearest_ids(const Id* ids, double x, double y, std::size_t want, double limit2,
+                               std::vector<Neighbor>& out) const {
+    // Depth-first branch and bound: the `want` nearest so far are a heap whose top is the
+    // farthest by `nearer`, and a subtree is entered only while the gap from the query to its
+    // side of the split can still beat that. Points at an infinite or NaN distance never enter:
+    // the completion after the search ranks them. Every point no farther than the final worst
+    // is met, so the answer is the `want` first by `nearer` whatever the walk order.
+    const double* c = buf_.at<double>(coords_offset_);
+    const std::size_t base = out.size();
+    const auto heap_begin = [&] { return out.begin() + static_cast<std::ptrdiff_t>(base); };
+    double worst = limit2;
+    const auto offer = [&](std::size_t i) {
+        const double dx = c[2 * i] - x, dy = c[2 * i + 1] - y;
+        const double d2 = dx * dx + dy * dy;
+        if (!(d2 <= worst) || !(d2 < kInfinity)) return;
+        const Neighbor candidate{static_cast<u32>(ids[i]), d2};
+        if (out.size() - base < want) {
+            out.push_back(candidate);
+            std::push_heap(heap_begin(), out.end(), nearer);
+        } else {
+            if (!nearer(candidate, out[base])) return;
+            std::pop_heap(heap_begin(), out.end(), nearer);
+            out.back() = candidate;
+            std::push_heap(heap_begin(), out.end(), nearer);
+        }
+        if (out.size() - base == want) worst = std::fmin(limit2, out[base].dist2);
+    };
+    struct Span {
+        std::size_t left, right;
+        int axis;
+        double gap[2];  // gap from the query to the span's box on each axis, from the splits above
+    };
+    const auto bound = [](const Span& s) { return s.gap[0] * s.gap[0] + s.gap[1] * s.gap[1]; };
+    Span stack[2 * kMaxDepth];
+    std::size_t top = 0;
+    stack[top++] = {0, n_ - 1, 0, {0.0, 0.0}};
+    while (top) {
+        const Span s = stack[--top];
+        if (bound(s) > worst) continue;
+        if (s.right - s.left <= kNodeSize) {
+            for (std::size_t i = s.left; i <= s.right; ++i) offer(i);
+            continue;
+        }
+        const std::size_t m = (s.left + s.right) >> 1;
+        offer(m);
+        const double diff = (s.axis == 0 ? x : y) - c[2 * m + s.axis];
+        const Span left{s.left, m - 1, 1 - s.axis, {s.gap[0], s.gap[1]}};
+        const Span right{m + 1, s.right, 1 - s.axis, {s.gap[0], s.gap[1]}};
+        // The near side is searched first, so the far one is often pruned when it comes up. A
+        // NaN split (numbers on its left) widens no gap, so it never prunes.
+        Span far = diff < 0.0 ? right : left;
+        const Span near = diff < 0.0 ? left : right;
+        far.gap[s.axis] = std::fmax(s.gap[s.axis], std::fabs(diff));
+        stack[top++] = far;
+        stack[top++] = near;
+        for (const Span& pushed : {far, near}) {
+            if (pushed.right - pushed.left > kNodeSize) continue;
+            for (std::size_t o = 2 * pushed.left; o <= 2 * pushed.right + 1; o += 8) __builtin_prefetch(c + o);
+        }
+    }
+    std::sort_heap(heap_begin(), out.end(), nearer);
 }
 
 }  // namespace vardelin

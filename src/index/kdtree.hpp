@@ -139,6 +139,15 @@ private:
         }
     }
 
+    // Radius of the first, bounded neighbour search around (x, y).
+    double first_radius(double x, double y, std::size_t want) const noexcept;
+
+    // Appends the `want` nearest points at a finite squared distance of at most `limit2` (fewer
+    // when there are not as many), nearest first by `nearer`.
+    template <class Id>
+    void nearest_ids(const Id* ids, double x, double y, std::size_t want, double limit2,
+                     std::vector<Neighbor>& out) const;
+
     static constexpr std::size_t kHeader = 8;
     static constexpr std::size_t kMaxDepth = 64;
 
