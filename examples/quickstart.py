@@ -24,3 +24,23 @@ print("their distances (m):", Engine.haversine_distance_to(xs[near_paris], ys[ne
 
 print("index bytes:", engine.index_bytes())
 print("metrics:", engine.take_metrics())
+
+
+def polygon_measures():
+    """Areas of polygons, of their pairwise overlaps and of convex hulls of grouped points."""
+    import shapely
+
+    squares = shapely.box([0, 1, 5], [0, 1, 5], [2, 3, 6], [2, 3, 6])
+    _, coords, (rings, parts) = shapely.to_ragged_array(squares)
+    polygons = Engine.from_polygon_rings(np.ascontiguousarray(coords[:, 0]), np.ascontiguousarray(coords[:, 1]),
+                                         rings.astype(np.int64), parts.astype(np.int64))
+    print("polygon areas:", polygons.polygon_areas())
+    i, j = np.array([0, 0, 1], np.uint32), np.array([1, 2, 0], np.uint32)
+    print("overlaps of (0, 1), (0, 2), (1, 0):", polygons.polygon_pairs_intersection_area(i, j))
+    print("hull of the first 1000 points:", Engine.convex_hull_area_of(xs[:1000], ys[:1000]))
+    offsets = np.arange(0, 10_001, 10, dtype=np.int64)
+    hulls = Engine.group_convex_hull_areas(xs[:10_000], ys[:10_000], offsets)
+    print("hulls of 1000 groups of 10 points, first 3:", hulls[:3])
+
+
+polygon_measures()

@@ -47,11 +47,11 @@ void def_engine_methods(EngineClass& cls) {
     // def_batch_knn_to_polygons(cls);
     // def_batch_knn_to_polygons_sorted(cls);
     // def_polygon_intersects_self_join(cls);
-    // def_polygon_areas(cls);
-    // def_polygon_pairs_intersection_area(cls);
+    def_polygon_areas(cls);
+    def_polygon_pairs_intersection_area(cls);
     // def_points_within_distance_of_polygon(cls);
-    // def_convex_hull_area_of(cls);
-    // def_group_convex_hull_areas(cls);
+    def_convex_hull_area_of(cls);
+    def_group_convex_hull_areas(cls);
     def_euclidean_distance(cls);
     def_haversine_distance(cls);
     def_euclidean_distance_to(cls);

@@ -56,10 +56,13 @@ TEST(PartArea, NonFiniteCoordinatesGiveNaN) {
     const auto first = g.add({{{kNaN, 0}, {1, 0}, {1, 1}}});
     const auto middle = g.add({{{0, 0}, {1, kNaN}, {1, 1}}});
     const auto infinite = g.add({{{0, 0}, {kInf, 0}, {1, 1}}});
-    const auto in_point_hole = g.add({square(0, 0, 1), {{kNaN, kNaN}}});
+    const auto in_segment_hole = g.add({square(0, 0, 1), {{kNaN, 0}, {1, 1}}});
+    const auto point_hole = g.add({square(0, 0, 1), {{kNaN, kNaN}}});
     const auto ok = g.add({square(0, 0, 1)});
     const PolygonLayout l = g.layout();
-    for (auto p : {first, middle, infinite, in_point_hole}) EXPECT_TRUE(std::isnan(part_area(l, p))) << p;
+    for (auto p : {first, middle, infinite, in_segment_hole}) EXPECT_TRUE(std::isnan(part_area(l, p))) << p;
+    // A single coordinate encloses nothing, whatever it holds.
+    EXPECT_EQ(part_area(l, point_hole), 1.0);
     EXPECT_EQ(part_area(l, ok), 1.0);
     // An honest overflow stays infinite rather than being called corrupt.
     Rings h;

@@ -109,10 +109,11 @@ void monotone_chain(const std::vector<Point>& pts, std::vector<Point>& hull) {
 
 double convex_hull_area(std::span<const double> xs, std::span<const double> ys) {
     const std::size_t n = std::min(xs.size(), ys.size());
+    // Fewer than 3 points span no area wherever they lie, non-finite ones included.
+    if (n < 3) return 0.0;
     for (std::size_t k = 0; k < n; ++k) {
         if (!std::isfinite(xs[k]) || !std::isfinite(ys[k])) return std::numeric_limits<double>::quiet_NaN();
     }
-    if (n < 3) return 0.0;
     HullScratch& s = scratch();
     if (n >= kFilterMinPoints) {
         copy_outside_interior(xs.data(), ys.data(), n, s.points);

@@ -8,9 +8,10 @@ namespace vardelin::query::geometry {
 
 // Area of the convex hull of the points (xs[k], ys[k]), k below the shorter length: the exact
 // hull (monotone chain on exact orientation, so points on a hull edge, repeated points and
-// collinear sets add no vertex), measured by the shifted shoelace. Fewer than 3 points, all
-// points equal or all on one line give 0.0. A non-finite coordinate gives NaN, decided before
-// any ordering: sorting NaN would be undefined. The caller's arrays are not touched.
+// collinear sets add no vertex), measured by the shifted shoelace. Fewer than 3 points (finite
+// or not), all points equal or all on one line give 0.0. Otherwise a non-finite coordinate
+// gives NaN, decided before any ordering: sorting NaN would be undefined. The caller's arrays
+// are not touched.
 double convex_hull_area(std::span<const double> xs, std::span<const double> ys);
 
 // convex_hull_area of each group g, the points offsets[g] .. offsets[g+1] - 1, computed on the

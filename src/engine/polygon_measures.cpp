@@ -1,0 +1,90 @@
+#include "engine/polygon_measures.hpp"
+
+#include <algorithm>
+#include <optional>
+
+#include "core/error.hpp"
+#include "core/parallel_map.hpp"
+#include "query/geometry/convex_hull.hpp"
+#include "query/geometry/intersection_area.hpp"
+#include "query/geometry/polygon_area.hpp"
+#include "query/multipoly.hpp"
+
+namespace vardelin {
+
+namespace {
+
+std::optional<std::span<const u32>> part_map(const Engine& engine) {
+    if (!engine.part_poly) return std::nullopt;
+    return view(engine.part_poly);
+}
+
+void require_ids_below(std::span<const u32> ids, u64 count) {
+    const bool all_below = std::all_of(ids.begin(), ids.end(), [count](u32 id) { return id < count; });
+    if (!all_below) throw Error("polygon pair indices must be less than the polygon count");
+}
+
+}  // namespace
+
+Buffer<double> polygon_areas(const Engine& engine, RunUnlocked unlocked) {
+    if (!engine.is_polygons()) throw Error("polygon_areas requires a polygon dataset");
+    Buffer<double> areas;
+    unlocked([&] { areas = query::geometry::polygon_areas(engine.layout(), part_map(engine), engine.logical_count); });
+    return areas;
+}
+
+Buffer<double> polygon_pairs_intersection_area(const Engine& engine, const DeferredArray<u32>& i_idx,
+                                               const DeferredArray<u32>& j_idx, RunUnlocked unlocked) {
+    if (!engine.is_polygons()) throw Error("polygon_pairs_intersection_area requires a polygon dataset");
+    const std::span<const u32> is = i_idx.get();
+    const std::span<const u32> js = j_idx.get();
+    if (is.size() != js.size()) throw Error("i_idx and j_idx must have the same length");
+    require_ids_below(is, engine.logical_count);
+    require_ids_below(js, engine.logical_count);
+
+    const PolygonLayout layout = engine.layout();
+    const std::optional<std::span<const u32>> map = part_map(engine);
+    Buffer<double> areas;
+    unlocked([&] {
+        if (!map) {
+            areas = parallel_map<double>(is.size(), [&](std::size_t t) {
+                return query::geometry::polygon_intersection_area(layout, is[t], js[t]);
+            });
+            return;
+        }
+        const query::multipoly::PartsCsr csr = query::multipoly::polygon_parts_csr(*map, engine.logical_count);
+        const auto parts_of = [&](u32 g) {
+            return std::span<const u32>(csr.parts).subspan(csr.offsets[g], csr.offsets[g + 1] - csr.offsets[g]);
+        };
+        areas = parallel_map<double>(is.size(), [&](std::size_t t) {
+            double area = 0.0;
+            for (const u32 a : parts_of(is[t])) {
+                for (const u32 b : parts_of(js[t])) area += query::geometry::polygon_intersection_area(layout, a, b);
+            }
+            return area;
+        });
+    });
+    return areas;
+}
+
+double convex_hull_area_of(std::span<const double> xs, std::span<const double> ys) {
+    if (xs.size() != ys.size()) throw Error("xs and ys must have the same length");
+    return query::geometry::convex_hull_area(xs, ys);
+}
+
+Buffer<double> group_convex_hull_areas(std::span<const double> xs, std::span<const double> ys,
+                                       std::span<const i64> offsets, RunUnlocked unlocked) {
+    if (xs.size() != ys.size()) throw Error("xs and ys must have the same length");
+    // Compared as signed values, so a negative entry fails the start or the ordering and never
+    // reads as a huge unsigned offset.
+    bool valid = !offsets.empty() && offsets.front() == 0;
+    for (std::size_t g = 0; valid && g + 1 < offsets.size(); ++g) valid = offsets[g] <= offsets[g + 1];
+    if (!valid || static_cast<u64>(offsets.back()) != xs.size()) {
+        throw Error("offsets must start at zero, be nondecreasing, and end at the coordinate length");
+    }
+    Buffer<double> areas;
+    unlocked([&] { areas = query::geometry::group_convex_hull_areas(xs, ys, offsets); });
+    return areas;
+}
+
+}  // namespace vardelin
