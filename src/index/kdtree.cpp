@@ -215,30 +215,43 @@ void PackedKdTree::nearest(double x, double y, u64 k, std::vector<Neighbor>& out
 template <class Id>
 void PackedKdTree::nearest_ids(const Id* ids, double x, double y, std::size_t want, double limit2,
                                std::vector<Neighbor>& out) const {
-    // Depth-first branch and bound: the `want` nearest so far are a heap whose top is the
-    // farthest by `nearer`, and a subtree is entered only while the gap from the query to its
-    // side of the split can still beat that. Points at an infinite or NaN distance never enter:
-    // the completion after the search ranks them. Every point no farther than the final worst
-    // is met, so the answer is the `want` first by `nearer` whatever the walk order.
+    // Depth-first branch and bound: the `want` nearest so far are kept, and a subtree is
+    // entered only while the gap from the query to its side of the splits can still beat the
+    // farthest of them. Points at an infinite or NaN distance never enter: the completion after
+    // the search ranks them. Every point no farther than the final worst is met, so the answer
+    // is the `want` first by `nearer` whatever the walk order. A few neighbours are kept sorted
+    // on the stack; many, in a heap whose top is the farthest.
     const double* c = buf_.at<double>(coords_offset_);
     const std::size_t base = out.size();
     const auto heap_begin = [&] { return out.begin() + static_cast<std::ptrdiff_t>(base); };
+    const auto closer = [](const Neighbor& a, const Neighbor& b) { return nearer(a, b); };
+    const bool few = want <= kFewNeighbors;
+    Neighbor kept[kFewNeighbors];
+    std::size_t count = 0;
     double worst = limit2;
     const auto offer = [&](std::size_t i) {
         const double dx = c[2 * i] - x, dy = c[2 * i + 1] - y;
         const double d2 = dx * dx + dy * dy;
         if (!(d2 <= worst) || !(d2 < kInfinity)) return;
         const Neighbor candidate{static_cast<u32>(ids[i]), d2};
+        if (few) {
+            if (count == want && !closer(candidate, kept[count - 1])) return;
+            std::size_t pos = count < want ? count++ : want - 1;
+            for (; pos > 0 && closer(candidate, kept[pos - 1]); --pos) kept[pos] = kept[pos - 1];
+            kept[pos] = candidate;
+            if (count == want) worst = kept[want - 1].dist2;
+            return;
+        }
         if (out.size() - base < want) {
             out.push_back(candidate);
-            std::push_heap(heap_begin(), out.end(), nearer);
+            std::push_heap(heap_begin(), out.end(), closer);
         } else {
-            if (!nearer(candidate, out[base])) return;
-            std::pop_heap(heap_begin(), out.end(), nearer);
+            if (!closer(candidate, out[base])) return;
+            std::pop_heap(heap_begin(), out.end(), closer);
             out.back() = candidate;
-            std::push_heap(heap_begin(), out.end(), nearer);
+            std::push_heap(heap_begin(), out.end(), closer);
         }
-        if (out.size() - base == want) worst = std::fmin(limit2, out[base].dist2);
+        if (out.size() - base == want) worst = out[base].dist2;
     };
     struct Span {
         std::size_t left, right;
@@ -273,7 +286,8 @@ void PackedKdTree::nearest_ids(const Id* ids, double x, double y, std::size_t wa
             for (std::size_t o = 2 * pushed.left; o <= 2 * pushed.right + 1; o += 8) __builtin_prefetch(c + o);
         }
     }
-    std::sort_heap(heap_begin(), out.end(), nearer);
+    if (few) out.insert(out.end(), kept, kept + count);
+    else std::sort_heap(heap_begin(), out.end(), closer);
 }
 
 }  // namespace vardelin

@@ -150,6 +150,7 @@ private:
 
     static constexpr std::size_t kHeader = 8;
     static constexpr std::size_t kMaxDepth = 64;
+    static constexpr std::size_t kFewNeighbors = 32;
 
     PackedBuffer buf_;
     std::size_t n_ = 0;
