@@ -1,10 +1,127 @@
 """Polygon joins against shapely's STRtree and DuckDB's spatial join; every answer is checked
 in full against the peer's."""
+import statistics
+import time
+
 from common import header
 
 
 def nearest_polygons():
-    """batch_knn_to_polygons and its sorted form."""
+    """batch_knn_to_polygons and its sorted form: k = 1 against shapely's STRtree.query_nearest,
+    k = 8 alone, and the sorted form against the blocks sorted with np.lexsort."""
+    import os
+
+    import numpy as np
+    import shapely
+
+    from common import ROUNDS, THREADS, _fmt, compare, uniform_points
+    from vardelin._core import Engine
+
+    def polygons(n, seed=3):
+        """n logical polygons over [0, 1000]^2: star-shaped shells of 8 to 15 vertices, a third
+        with a hole, a fifth with a second part; returned as ring arrays and shapely geometries."""
+        rng = np.random.default_rng(seed)
+        parts = 1 + (rng.random(n) < 0.2)
+        owner = np.repeat(np.arange(n), parts)
+        m = len(owner)
+        cx = rng.uniform(0, 1000, n)[owner] + np.where(np.r_[False, owner[1:] == owner[:-1]], 2.5, 0.0)
+        cy = rng.uniform(0, 1000, n)[owner]
+        radius = rng.uniform(0.3, 1.2, m)
+        sides = rng.integers(8, 16, m)
+        holed = rng.random(m) < 0.33
+        rings = np.column_stack([sides, np.where(holed, 4, 0)]).ravel()
+        rings = rings[rings > 0]
+        ring_offsets = np.r_[0, np.cumsum(rings)].astype(np.int64)
+        poly_offsets = np.r_[0, np.cumsum(1 + holed)].astype(np.int64)
+        xs, ys = np.empty(ring_offsets[-1]), np.empty(ring_offsets[-1])
+        ring = 0
+        for p in range(m):
+            k = sides[p]
+            # Even angles, jittered: the shell keeps the centre, and so the hole, inside it.
+            a = np.linspace(0, 2 * np.pi, k, endpoint=False) + rng.uniform(0, 0.3, k)
+            r = radius[p] * rng.uniform(0.6, 1.0, k)
+            s = ring_offsets[ring]
+            xs[s:s + k], ys[s:s + k] = cx[p] + r * np.cos(a), cy[p] + r * np.sin(a)
+            ring += 1
+            if holed[p]:
+                h = 0.15 * radius[p]
+                s = ring_offsets[ring]
+                xs[s:s + 4] = cx[p] + np.array([-h, h, h, -h])
+                ys[s:s + 4] = cy[p] + np.array([-h, -h, h, h])
+                ring += 1
+        multi = np.r_[0, np.cumsum(parts)].astype(np.int64)
+        geoms = shapely.from_ragged_array(shapely.GeometryType.MULTIPOLYGON, np.column_stack([xs, ys]),
+                                          (ring_offsets, poly_offsets, multi))
+        return (xs, ys, ring_offsets, poly_offsets, owner.astype(np.int64)), geoms
+
+    arrays, geoms = polygons(100_000)
+    qx, qy = uniform_points(1_000_000, seed=5)
+    nq = len(qx)
+    rounds = min(ROUNDS, int(os.environ.get("BENCH_KNN_ROUNDS", ROUNDS)))
+
+    def engine():
+        return Engine.from_polygon_rings(*arrays)
+
+    def ours_k1(e):
+        return e.batch_knn_to_polygons(qx, qy, 1)
+
+    def peer_k1(_):
+        return shapely.STRtree(geoms).query_nearest(shapely.points(qx, qy), return_distance=True)
+
+    def check_k1(ours, peer):
+        ids, dist = ours
+        (query, tree), peer_dist = peer
+        first = np.r_[0, np.flatnonzero(np.diff(query)) + 1]
+        assert np.array_equal(query[first], np.arange(nq))
+        np.testing.assert_allclose(dist, peer_dist[first], rtol=1e-11, atol=1e-10)
+        # Equal distances may name other polygons: ours must be one of the peer's ties, or
+        # lie at the same distance by shapely's own measure.
+        named = np.zeros(nq, bool)
+        named[query[tree == ids[query]]] = True
+        odd = np.flatnonzero(~named)
+        again = shapely.distance(shapely.points(qx[odd], qy[odd]), geoms[ids[odd]])
+        np.testing.assert_allclose(again, dist[odd], rtol=1e-11, atol=1e-10)
+
+    compare("knn to polygons k=1, 1M pts x 100k polys", ours_k1, peer_k1, check_k1, rounds=rounds, setup=engine,
+            note=f"ours: R-tree build + join, {THREADS} threads; peer: STRtree build + query_nearest incl. "
+                 f"points, 1 thread")
+
+    e = engine()
+    e.batch_knn_to_polygons(qx[:1], qy[:1], 1)  # the R-tree, built once for the warm cases
+    times = []
+    for _ in range(rounds):
+        t = time.perf_counter()
+        ids, dist = e.batch_knn_to_polygons(qx, qy, 8)
+        times.append(time.perf_counter() - t)
+    times.sort()
+    per = [t / (nq * 8) for t in times]
+    print(f"{'knn to polygons k=8, 1M pts x 100k polys (ours alone)':<58} {_fmt(statistics.median(times)):>11} "
+          f"{'-':>11}   {_fmt(times[0])}/{_fmt(times[len(times) // 2])}/{_fmt(times[-1])}  "
+          f"(warm R-tree, {THREADS} threads; {per[len(per) // 2] * 1e9:.1f} ns per result)", flush=True)
+
+    def ours_sorted():
+        return e.batch_knn_to_polygons_sorted(qx, qy, 8)
+
+    def peer_sorted():
+        ids, dist = e.batch_knn_to_polygons(qx, qy, 8)
+        query = np.repeat(np.arange(nq, dtype=np.uint32), 8)
+        real = ids != 4294967295
+        query, ids, dist = query[real], ids[real], dist[real]
+        order = np.lexsort((ids, dist))
+        return query[order], ids[order], dist[order]
+
+    def check_sorted(ours, peer):
+        for got, expected in zip(ours, peer):
+            assert len(got) == len(expected)
+        np.testing.assert_array_equal(ours[2], peer[2])
+        np.testing.assert_array_equal(ours[1], peer[1])
+        # Equal (distance, polygon) pairs of different queries may come in another order.
+        a, b = np.lexsort(ours[::-1]), np.lexsort(peer[::-1])
+        np.testing.assert_array_equal(ours[0][a], peer[0][b])
+
+    compare("sorted knn to polygons k=8 vs blocks + np.lexsort", ours_sorted, peer_sorted, check_sorted,
+            rounds=rounds, note=f"warm R-tree; ours {THREADS} threads; peer: our blocks ({THREADS} threads) "
+                                f"+ mask + np.lexsort (1 thread)")
 
 
 def self_join():

@@ -46,6 +46,39 @@ def polygon_measures():
 polygon_measures()
 
 
+def nearest_polygons():
+    """The three polygons nearest to each of 100k points, by exact distance, then the same
+    results as one list sorted by distance."""
+    import shapely
+
+    rng = np.random.default_rng(11)
+    polys = shapely.buffer(shapely.points(rng.uniform(0, 1000, (5000, 2))), rng.uniform(1, 5, 5000))
+    _, coords, (rings, parts) = shapely.to_ragged_array(polys)
+    regions = Engine.from_polygon_rings(coords[:, 0].copy(), coords[:, 1].copy(),
+                                        rings.astype(np.int64), parts.astype(np.int64))
+    qx, qy = rng.uniform(0, 1000, 100_000), rng.uniform(0, 1000, 100_000)
+    ids, dist = regions.batch_knn_to_polygons(qx, qy, 3)
+    print("nearest polygons of the first point:", ids[:3], dist[:3])
+    query, polygon, d = regions.batch_knn_to_polygons_sorted(qx, qy, 3)
+    print("closest pair overall: point", query[0], "polygon", polygon[0], "at", d[0])
+
+
+nearest_polygons()
+
+
+def distance_join():
+    """Every (query, point) pair within 20 km of 100k query points, from either side."""
+    qx, qy = rng.uniform(-10.0, 10.0, 100_000), rng.uniform(40.0, 50.0, 100_000)
+    pairs = engine.batch_within_distance(qx, qy, 20_000.0, False).reshape(-1, 2)
+    flipped = engine.batch_within_distance(qx, qy, 20_000.0, True).reshape(-1, 2)
+    print("pairs within 20 km:", len(pairs), "(flipped finds", len(flipped), "too)")
+    q, p = pairs[:3, 0], pairs[:3, 1]
+    print("first distances (m):", Engine.haversine_distance(qx[q], qy[q], xs[p], ys[p]))
+
+
+distance_join()
+
+
 def knn_and_box_joins():
     """The 3 nearest points of many query points at once, and the query points inside a box."""
     qx, qy = rng.uniform(-180.0, 180.0, 100_000), rng.uniform(-90.0, 90.0, 100_000)

@@ -39,9 +39,7 @@ void BruteForce::nearest(double x, double y, u64 k, std::vector<Neighbor>& out) 
     const double *lx = min_x_->data(), *ly = min_y_->data(), *hx = max_x_->data(), *hy = max_y_->data();
     out.resize(base + n_);
     for (std::size_t i = 0; i < n_; ++i) {
-        const double gx = axis_gap(lx[i], hx[i], x);
-        const double gy = axis_gap(ly[i], hy[i], y);
-        out[base + i] = Neighbor{static_cast<u32>(i), gx * gx + gy * gy};
+        out[base + i] = Neighbor{static_cast<u32>(i), box_dist2(Box{lx[i], ly[i], hx[i], hy[i]}, x, y)};
     }
     for (const u32 id : empty_parts_) out[base + id].dist2 = kInfinity;
     keep_nearest(out, base, k);

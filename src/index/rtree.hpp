@@ -155,15 +155,6 @@ private:
         if (points_) return point_in_box(b.min_x, b.min_y, q);
         return !(q.max_x < b.min_x || q.max_y < b.min_y || b.max_x < q.min_x || b.max_y < q.min_y);
     }
-    // A NaN in the box (a point with a NaN coordinate) puts the entry at an infinite distance.
-    // A NaN query coordinate would give a gap of 0 on its axis: `nearest` never searches one.
-    static double box_dist2(const Box& b, double x, double y) noexcept {
-        if (has_nan(b)) return kInfinity;
-        const double gx = b.min_x > x ? b.min_x - x : (b.max_x < x ? x - b.max_x : 0.0);
-        const double gy = b.min_y > y ? b.min_y - y : (b.max_y < y ? y - b.max_y : 0.0);
-        return gx * gx + gy * gy;
-    }
-
     // The item at leaf position pos. An empty part's box is the origin (so range searches offer it
     // to the exact tests, which reject it), but the part itself lies at +inf.
     double item_dist2(std::size_t pos, double x, double y) const noexcept {

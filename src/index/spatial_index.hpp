@@ -6,6 +6,7 @@
 #include <limits>
 #include <vector>
 
+#include "core/box.hpp"
 #include "core/numeric.hpp"
 #include "stats/types.hpp"
 
@@ -29,10 +30,19 @@ inline bool nan_query(double x, double y) noexcept { return std::isnan(x) || std
 
 // Gap from v to [lo, hi] on one axis, as every index ranks items (never for a `nan_query`). A NaN
 // in the item's box puts the item infinitely far: a point with a NaN coordinate is never
-// anyone's neighbour before a real one, and no distance is NaN.
+// anyone's neighbour before a real one, and no distance is NaN. An infinite v against an
+// infinite bound on its side compares equal and gives 0 rather than the NaN of inf - inf.
 inline double axis_gap(double lo, double hi, double v) noexcept {
     if (std::isnan(lo) || std::isnan(hi)) return kInfinity;
-    return std::fmax(std::fmax(lo - v, 0.0), v - hi);
+    return lo > v ? lo - v : (hi < v ? v - hi : 0.0);
+}
+
+// Squared distance from (x, y) to a closed box: the one measure by which every index ranks
+// its items and tree nodes, so that a search which re-ranks boxes the index found (the
+// polygon kNN refinement) agrees with the index to the last bit.
+inline double box_dist2(const Box& b, double x, double y) noexcept {
+    const double gx = axis_gap(b.min_x, b.max_x, x), gy = axis_gap(b.min_y, b.max_y, y);
+    return gx * gx + gy * gy;
 }
 
 inline double point_dist2(double px, double py, double x, double y) noexcept {

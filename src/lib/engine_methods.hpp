@@ -52,7 +52,7 @@ void def_delta_len(EngineClass& cls);
 
 // point_joins.cpp
 void def_batch_knn_join(EngineClass& cls);
-void def_batch_within_distance(EngineClass& cls);
+void def_batch_within_distance(EngineClass& cls);  // distance_joins.cpp
 void def_batch_within(EngineClass& cls);
 void def_batch_contains(EngineClass& cls);
 void def_batch_contains_aggregate(EngineClass& cls);
@@ -60,8 +60,8 @@ void def_batch_contains_aggregate(EngineClass& cls);
 // polygon_joins.cpp
 void def_batch_within_distance_to_polygons(EngineClass& cls);
 void def_batch_within_distance_to_polygons_aggregate(EngineClass& cls);
-void def_batch_knn_to_polygons(EngineClass& cls);
-void def_batch_knn_to_polygons_sorted(EngineClass& cls);
+void def_batch_knn_to_polygons(EngineClass& cls);  // polygon_knn.cpp
+void def_batch_knn_to_polygons_sorted(EngineClass& cls);  // polygon_knn.cpp
 void def_polygon_intersects_self_join(EngineClass& cls);
 
 // polygon_measures.cpp

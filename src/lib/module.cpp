@@ -38,14 +38,14 @@ void def_engine_methods(EngineClass& cls) {
     def_flush(cls);
     def_delta_len(cls);
     def_batch_knn_join(cls);
-    // def_batch_within_distance(cls);
+    def_batch_within_distance(cls);
     def_batch_within(cls);
     // def_batch_contains(cls);
     // def_batch_contains_aggregate(cls);
     // def_batch_within_distance_to_polygons(cls);
     // def_batch_within_distance_to_polygons_aggregate(cls);
-    // def_batch_knn_to_polygons(cls);
-    // def_batch_knn_to_polygons_sorted(cls);
+    def_batch_knn_to_polygons(cls);
+    def_batch_knn_to_polygons_sorted(cls);
     // def_polygon_intersects_self_join(cls);
     def_polygon_areas(cls);
     def_polygon_pairs_intersection_area(cls);

@@ -163,6 +163,35 @@ TEST(KwayMerge, EqualsStableSortOfTheConcatenation) {
     EXPECT_TRUE(same_records(kway_merge(std::move(runs)), all));
 }
 
+TEST(KwayMerge, PiecesMergedApartGiveTheOrderOfOneMerge) {
+    // Enough records for many pieces, few distinct keys: a cut that let equal keys straddle it
+    // would put a later run's record before an earlier run's.
+    std::mt19937_64 gen(11);
+    std::vector<std::vector<KnnTriple>> runs;
+    std::vector<KnnTriple> all;
+    u32 query = 0;
+    for (int r = 0; r < 300; ++r) {
+        std::vector<KnnTriple> run(gen() % 3000);
+        for (KnnTriple& t : run) t = {static_cast<double>(gen() % 7) * 0.5, static_cast<u32>(gen() % 3), query++};
+        std::stable_sort(run.begin(), run.end(), key_less);
+        all.insert(all.end(), run.begin(), run.end());
+        runs.push_back(std::move(run));
+    }
+    std::stable_sort(all.begin(), all.end(), key_less);
+    const MergePieces pieces = merge_pieces(runs);
+    EXPECT_GT(pieces.count(), 1u);
+    EXPECT_EQ(pieces.offset.back(), all.size());
+    std::vector<int> written(all.size(), 0);
+    std::vector<KnnTriple> merged(all.size());
+    kway_merge_each(runs, [&](std::size_t i, const KnnTriple& t) {
+        merged[i] = t;
+        ++written[i];
+    });
+    EXPECT_TRUE(std::all_of(written.begin(), written.end(), [](int w) { return w == 1; }));
+    EXPECT_TRUE(same_records(merged, all));
+    EXPECT_TRUE(same_records(kway_merge(std::move(runs)), all));
+}
+
 TEST(KwayMerge, SlicedTilesMergeIntoTheOrderOfWholeTiles) {
     // Results of crowded tiles, cut into slices, sorted per slice and merged, must come out as
     // the whole tiles' runs would: the sorted join may split tiles without changing its answer.

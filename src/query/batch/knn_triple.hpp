@@ -1,9 +1,13 @@
 #pragma once
+#include <algorithm>
 #include <bit>
 #include <cstddef>
+#include <functional>
+#include <tuple>
 #include <vector>
 
 #include "core/numeric.hpp"
+#include "core/parallel.hpp"
 
 namespace vardelin {
 
@@ -32,8 +36,54 @@ inline unsigned knn_key_byte(const KnnTriple& t, std::size_t level) noexcept {
 // Sorts one run by the key, stably: records of equal key keep the order they were produced in.
 void sort_knn_run(std::vector<KnnTriple>& run);
 
-// Joins runs each sorted by the key into one sequence sorted by it; records of equal key come
-// in run order, and within a run in its order. Takes the runs and frees each once drained.
+// The merged sequence of runs sorted by the key, cut into pieces that merge independently: a
+// cut is a key and falls in every run before the first record not below it, so records of
+// equal key never straddle a cut and each piece is a whole stretch of the merged order.
+struct MergePieces {
+    std::vector<std::vector<std::size_t>> starts;  // [piece][run]; one entry more: the run ends
+    std::vector<std::size_t> offset;               // piece starts in the output; one more: the total
+    std::size_t count() const noexcept { return offset.empty() ? 0 : offset.size() - 1; }
+};
+MergePieces merge_pieces(const std::vector<std::vector<KnnTriple>>& runs);
+
+// Joins runs each sorted by the key into one sequence sorted by it: emit(position, record) for
+// every record, records of equal key in run order and within a run in its order. The pieces
+// merge on the worker pool, each emitting its own positions; the output does not depend on
+// how many pieces there are.
+template <class Emit>
+void kway_merge_each(const std::vector<std::vector<KnnTriple>>& runs, const Emit& emit) {
+    const MergePieces pieces = merge_pieces(runs);
+    parallel_blocks(pieces.count(), 1, [&](std::size_t first, std::size_t last) {
+        // (distance bits, target, run, position): the run and position break ties of the key.
+        using Head = std::tuple<u64, u32, std::size_t, std::size_t>;
+        std::vector<Head> heap;
+        const std::greater<> after;
+        for (std::size_t j = first; j < last; ++j) {
+            heap.clear();
+            for (std::size_t r = 0; r < runs.size(); ++r) {
+                const std::size_t pos = pieces.starts[j][r];
+                if (pos < pieces.starts[j + 1][r]) {
+                    heap.emplace_back(distance_bits(runs[r][pos].distance), runs[r][pos].target, r, pos);
+                }
+            }
+            std::make_heap(heap.begin(), heap.end(), after);
+            std::size_t out = pieces.offset[j];
+            while (!heap.empty()) {
+                std::pop_heap(heap.begin(), heap.end(), after);
+                const auto [bits, target, r, pos] = heap.back();
+                heap.pop_back();
+                emit(out++, runs[r][pos]);
+                if (pos + 1 < pieces.starts[j + 1][r]) {
+                    const KnnTriple& next = runs[r][pos + 1];
+                    heap.emplace_back(distance_bits(next.distance), next.target, r, pos + 1);
+                    std::push_heap(heap.begin(), heap.end(), after);
+                }
+            }
+        }
+    });
+}
+
+// The same into one array. Takes the runs and frees them.
 std::vector<KnnTriple> kway_merge(std::vector<std::vector<KnnTriple>>&& runs);
 
 }  // namespace vardelin

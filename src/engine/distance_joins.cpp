@@ -1,0 +1,67 @@
+#include "engine/distance_joins.hpp"
+
+#include "core/box.hpp"
+#include "core/error.hpp"
+#include "engine/indexes.hpp"
+#include "planner/selector.hpp"
+#include "query/batch/flipped_within_distance.hpp"
+#include "query/batch/within_distance.hpp"
+#include "query/geodesy.hpp"
+
+namespace vardelin {
+
+namespace {
+
+// The join's own candidate, not the single queries' rule: the planning box below is sized, not
+// placed, so a selectivity bar would judge a box at the origin rather than the queries.
+IndexKind distance_join_candidate(const DatasetStats& stats) noexcept {
+    if (stats.n < kMinIndexedItems) return IndexKind::BruteForce;
+    return stats.distribution == Distribution::Uniform ? IndexKind::Grid : IndexKind::KdTree;
+}
+
+// One query's search box, moved to the origin: only its size informs the plan. A NaN size
+// gives NaN low corners and 0 high ones, as normalising does.
+QueryShape distance_join_shape(const Engine& engine, double distance) noexcept {
+    double w = distance + distance, h = w;
+    if (engine.coordinate_system == CoordinateSystem::Geographic) {
+        const std::optional<Box>& extent = engine.stats.extent;
+        const double lat_mid = extent ? (extent->min_y + extent->max_y) * 0.5 : 0.0;
+        const Box b = conservative_degree_box(lat_mid, distance);
+        w = b.max_x - b.min_x;
+        h = b.max_y - b.min_y;
+    }
+    return QueryShape::range(normalised_box(Box{0.0, 0.0, w, h}));
+}
+
+}  // namespace
+
+void require_distance_join_points(const Engine& engine) {
+    if (engine.is_polygons()) throw Error("batch_within_distance requires a point dataset");
+}
+
+Metered<PairBuffer> batch_within_distance(Engine& engine, const PointSpans& queries, double distance, bool flipped,
+                                          std::optional<u64> total_q_count, RunUnlocked unlocked) {
+    MeteredCall call(engine, Operation::BatchWithinDistance);
+    const bool geographic = engine.coordinate_system == CoordinateSystem::Geographic;
+    const PointSpans dataset = engine.points();
+    PairBuffer pairs;
+    if (flipped) {
+        unlocked([&] { pairs = par_within_distance_flipped(queries, dataset, distance, geographic); });
+    } else {
+        const u64 q = total_q_count.value_or(queries.size());
+        const IndexKind kind = plan_access_with_kind(engine.stats, distance_join_shape(engine, distance), q,
+                                                     engine.index_mode, engine.cost_factors,
+                                                     distance_join_candidate(engine.stats));
+        const IndexUse use = call.build(kind);
+        unlocked([&] {
+            engine.indexes.visit(use.served, [&](const auto& index) {
+                pairs = geographic ? within_distance_haversine(index, queries, distance)
+                                   : within_distance_planar(index, queries, distance);
+            });
+        });
+    }
+    const u64 rows = pairs.size() / 2;
+    return {std::move(call), std::move(pairs), rows};
+}
+
+}  // namespace vardelin

@@ -1,0 +1,143 @@
+#pragma once
+#include <cmath>
+#include <cstddef>
+#include <span>
+#include <vector>
+
+#include "core/box.hpp"
+#include "core/numeric.hpp"
+#include "core/parallel.hpp"
+#include "core/point_spans.hpp"
+#include "core/shared_array.hpp"
+#include "index/search.hpp"
+#include "index/spatial_index.hpp"
+#include "query/batch/query_tiles.hpp"
+#include "query/geodesy.hpp"
+#include "query/radius.hpp"
+
+namespace vardelin {
+
+// Within-distance point joins: every (query row, dataset point) pair at most `distance` apart,
+// as flat u32 pairs [q0, e0, q1, e1, ...]. The direct form searches the dataset's index once
+// per query point; the flipped form (flipped_within_distance.hpp) indexes the query points.
+// Both forms share the two rules below, so a centre's search box and keep test are the same
+// whichever side it comes from.
+
+// Planar: the square box around the centre, then the squared-distance test.
+struct PlanarReach {
+    double distance;
+
+    Box search_box(double x, double y) const noexcept {
+        return {x - distance, y - distance, x + distance, y + distance};
+    }
+    RadiusTest test(double x, double y) const noexcept { return RadiusTest::planar(x, y, distance); }
+    static bool keeps(const RadiusTest& t, double px, double py) noexcept { return t.keeps_planar(px, py); }
+};
+
+// Haversine metres (x longitude, y latitude in degrees): the degree box that holds the whole
+// haversine circle, then the haversine test with the centre's cosine computed once.
+struct HaversineReach {
+    double distance;
+
+    Box search_box(double x, double y) const noexcept { return geographic_search_box(x, y, distance); }
+    RadiusTest test(double x, double y) const noexcept { return RadiusTest::haversine(x, y, distance); }
+    static bool keeps(const RadiusTest& t, double px, double py) noexcept { return t.keeps_haversine(px, py); }
+};
+
+// True when no pair can pass the test: a NaN or negative distance (-0.0 still finds the
+// coinciding points). Such a join costs nothing: a NaN distance would otherwise search the
+// whole sphere around every geographic centre only to drop every candidate.
+inline bool reaches_nothing(double distance) noexcept { return std::isnan(distance) || distance < 0.0; }
+
+using PairBuffer = Buffer<u32>;
+
+// The matched ids of every row of a join's searching side, as the chunks of a walk over the
+// rows found them: chunk c covers walk positions [c * chunk, (c + 1) * chunk) and holds the
+// runs of those rows one after the other.
+struct RowRuns {
+    std::span<const u32> walk;  // the rows in the order they were searched
+    std::size_t chunk;
+    std::vector<std::vector<u32>> ids;
+    Buffer<u32> counts;  // per row, the length of its run
+};
+
+// search(row, ids, hits) appends the ids a row matches, in its index's order, to `ids`; `hits`
+// is the chunk's scratch for index searches, reused from row to row. The rows are searched
+// along `walk`, a permutation of the rows (a curve order keeps neighbouring searches in
+// cache), in parallel chunks of `chunk` positions.
+template <class Search>
+RowRuns search_rows(std::span<const u32> walk, std::size_t chunk, const Search& search) {
+    RowRuns runs{walk, chunk, {}, {}};
+    runs.counts.resize(walk.size());
+    u32* counts = runs.counts.data();
+    runs.ids = map_chunks(walk.size(), chunk, [&](std::size_t, std::size_t b, std::size_t e) {
+        std::vector<u32> ids;
+        std::vector<PointHit> hits;
+        for (std::size_t i = b; i < e; ++i) {
+            const std::size_t before = ids.size();
+            search(walk[i], ids, hits);
+            counts[walk[i]] = static_cast<u32>(ids.size() - before);
+        }
+        return ids;
+    });
+    return runs;
+}
+
+// The runs as pairs by ascending row, each run in its search order: (row, id) when the rows
+// are the query side, (id, row) when they are the dataset side. One buffer sized once, filled
+// on the pool.
+PairBuffer pairs_by_row(const RowRuns& runs, bool row_first);
+
+// The pairs (0, id) of the hits of a lone query point that the test keeps, in hit order; the
+// tests run on the worker pool when there are many.
+PairBuffer single_query_pairs(const std::vector<PointHit>& hits, const RadiusTest& test);
+
+// Query rows per unit of parallel work: a few hundred searches amortise a task.
+inline constexpr std::size_t kQueryChunk = 512;
+
+// The direct form over any of the four index types: one box search per query point, along the
+// queries' Morton order, gathered by ascending query row. A single query point tests its
+// candidates on the worker pool instead, with the same pairs in the same order. A NaN query
+// point matches nothing and is not searched: its geographic box would be the whole sphere.
+template <class Reach, class Index>
+PairBuffer within_distance(const Index& index, const PointSpans& queries, const Reach& reach) {
+    if (reaches_nothing(reach.distance) || queries.empty()) return {};
+    if (queries.size() == 1) {
+        const double x = queries.x(0), y = queries.y(0);
+        if (nan_query(x, y)) return {};
+        std::vector<PointHit> hits;
+        point_range_into(index, reach.search_box(x, y), hits);
+        return single_query_pairs(hits, reach.test(x, y));
+    }
+    const auto search = [&](u32 q, std::vector<u32>& ids, std::vector<PointHit>& hits) {
+        const double x = queries.x(q), y = queries.y(q);
+        if (nan_query(x, y)) return;
+        hits.clear();
+        point_range_into(index, reach.search_box(x, y), hits);
+        const RadiusTest test = reach.test(x, y);
+        // Every hit is written and the count advances by its test: the outcome is not
+        // predictable, and a branch on it would cost more than the test.
+        const std::size_t base = ids.size();
+        ids.resize(base + hits.size());
+        std::size_t k = base;
+        for (const PointHit& h : hits) {
+            ids[k] = h.id;
+            k += std::size_t{Reach::keeps(test, h.x, h.y)};
+        }
+        ids.resize(k);
+    };
+    const std::vector<u32> walk = morton_order(queries.xs(), queries.ys());
+    return pairs_by_row(search_rows(walk, kQueryChunk, search), true);
+}
+
+template <class Index>
+PairBuffer within_distance_planar(const Index& index, const PointSpans& queries, double distance) {
+    return within_distance(index, queries, PlanarReach{distance});
+}
+
+template <class Index>
+PairBuffer within_distance_haversine(const Index& index, const PointSpans& queries, double distance) {
+    return within_distance(index, queries, HaversineReach{distance});
+}
+
+}  // namespace vardelin
