@@ -27,6 +27,37 @@ def clustered_points(n, seed=2, clusters=50):
     return centres[pick, 0] + rng.normal(0, 5.0, n), centres[pick, 1] + rng.normal(0, 5.0, n)
 
 
+def polygons_with_holes(n, seed=4, extent=10_000.0):
+    """Polygons of 9 to 17 vertices with one hole each; every fifth geometry is a two-part
+    multipolygon (its second part 50 units to the right)."""
+    import shapely
+
+    rng = np.random.default_rng(seed)
+    centres = rng.uniform(0, extent, (n, 2))
+    shells = [shapely.Point(cx, cy).buffer(rng.uniform(5, 20), quad_segs=4) for cx, cy in centres]
+    holes = [shapely.Point(cx, cy).buffer(2, quad_segs=2) for cx, cy in centres]
+    geoms = np.array([shapely.Polygon(s.exterior.coords, [h.exterior.coords]) for s, h in zip(shells, holes)])
+    for i in range(0, n, 5):
+        geoms[i] = shapely.MultiPolygon([geoms[i], shapely.affinity.translate(geoms[i], 50, 0)])
+    return geoms
+
+
+def engine_from_geoms(geoms):
+    """An Engine over shapely polygons and multipolygons, one logical polygon per geometry."""
+    import shapely
+
+    from vardelin import Engine
+
+    _, coords, (ring, poly, multi) = shapely.to_ragged_array(geoms)
+    part_poly = np.repeat(np.arange(len(multi) - 1), np.diff(multi)).astype(np.int64)
+    return Engine.from_polygon_rings(np.ascontiguousarray(coords[:, 0]), np.ascontiguousarray(coords[:, 1]),
+                                     ring.astype(np.int64), poly.astype(np.int64), part_poly)
+
+
+def size_label(n):
+    return f"{n // 1_000_000}M" if n >= 1_000_000 else f"{n // 1000}k"
+
+
 def _seconds(fn, calls):
     t = time.perf_counter()
     fn()
@@ -91,18 +122,3 @@ def duckdb_spatial(threads=THREADS):
     con.execute(f"LOAD '{ext}'")
     con.execute(f"SET threads={int(threads)}")
     return con
-
-
-# Kept while the older scripts move to `compare`.
-def best_of(fn, repeat=5):
-    best = float("inf")
-    result = None
-    for _ in range(repeat):
-        t = time.perf_counter()
-        result = fn()
-        best = min(best, time.perf_counter() - t)
-    return best, result
-
-
-def report(case, ours_s, peer_s):
-    print(f"{case:<58} {_fmt(ours_s):>11} {_fmt(peer_s):>11}   {peer_s / ours_s:.2f}x", flush=True)

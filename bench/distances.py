@@ -1,7 +1,7 @@
 """The four distance functions over 10 million pairs against the same formula in NumPy."""
 import numpy as np
 
-from common import best_of, header, report
+from common import THREADS, compare, header
 from vardelin import Engine
 
 N = 10_000_000
@@ -41,10 +41,9 @@ def main():
     ]
     header()
     for name, ours_fn, peer_fn, maxulp in cases:
-        ours, got = best_of(ours_fn)
-        peer, expected = best_of(peer_fn)
-        np.testing.assert_array_max_ulp(got, expected, maxulp=maxulp)
-        report(f"{name} 10M", ours, peer)
+        compare(f"{name} 10M vs NumPy", ours_fn, peer_fn,
+                lambda got, expected, maxulp=maxulp: np.testing.assert_array_max_ulp(got, expected, maxulp=maxulp),
+                note=f"ours {THREADS} threads, NumPy 1")
 
 
 if __name__ == "__main__":

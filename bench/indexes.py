@@ -1,30 +1,29 @@
-"""Index builds over 1 M points: our R-tree against shapely's STRtree, our k-d tree against
-scipy's cKDTree. The peers' box queries are checked against a NumPy mask, and our reported
-sizes against the layouts' formulas."""
+"""Index builds at 100k / 1M / 10M points: our R-tree against shapely's STRtree (the peer's time
+includes shapely.points, which a user holding coordinate arrays must pay), our k-d tree and our
+grid against scipy's cKDTree. Each build runs on a fresh Engine made untimed just before it;
+the line gives our build's ns per point. Our builds use every worker thread (the R-tree's
+Hilbert sort, the k-d tree's halves, the grid's cells and counting sort), cKDTree and STRtree
+one. Checks: our reported sizes against the layouts' formulas, and box queries on every index
+against the peer's answer or a NumPy mask."""
+import math
 import time
 
 import numpy as np
 import shapely
 from scipy.spatial import cKDTree
 
-from common import clustered_points, header, report, uniform_points
+from common import THREADS, clustered_points, compare, header, size_label, uniform_points
 from vardelin import Engine
 
-N = 1_000_000
-REPEAT = 5
+SIZES = (100_000, 1_000_000, 10_000_000)
 
 
-def rtree_nodes(n):
+def rtree_bytes(n):
     total, level = n, n
     while level >= 2:
         level = -(-level // 16)
         total += level
-    return total
-
-
-def rtree_bytes(n):
-    nodes = rtree_nodes(n)
-    return 8 + 32 * nodes + (2 if nodes < 16384 else 4) * nodes
+    return 8 + 32 * total + (2 if total < 16384 else 4) * total
 
 
 def kdtree_bytes(n, histogram=True):
@@ -32,24 +31,9 @@ def kdtree_bytes(n, histogram=True):
     return (8 + ids + 7) // 8 * 8 + 16 * n + (4096 if histogram else 0)
 
 
-def our_build(xs, ys, kind):
-    """Best time of the build call alone, each on a fresh Engine."""
-    best, engine = float("inf"), None
-    for _ in range(REPEAT):
-        engine = Engine.from_points(xs, ys)
-        t = time.perf_counter()
-        engine._build_index_for_calibration(kind)
-        best = min(best, time.perf_counter() - t)
-    return best, engine
-
-
-def peer_build(make):
-    best, tree = float("inf"), None
-    for _ in range(REPEAT):
-        t = time.perf_counter()
-        tree = make()
-        best = min(best, time.perf_counter() - t)
-    return best, tree
+def grid_bytes(n):
+    side = max(1, math.ceil(math.sqrt(n)))
+    return 4 * (side * side + 1 + n)
 
 
 def sample_boxes(xs, ys, count=5, seed=7):
@@ -66,29 +50,77 @@ def numpy_box(xs, ys, box):
     return np.flatnonzero((xs >= x0) & (xs <= x1) & (ys >= y0) & (ys <= y1))
 
 
+def check_build(xs, ys, expected_bytes, peer_box):
+    """Our index answers every sample box like the peer (or NumPy) and has the promised size."""
+    def check(engine, peer):
+        assert engine.index_bytes() == expected_bytes
+        for box in sample_boxes(xs, ys):
+            got = np.sort(np.asarray(engine.range_query(*box), dtype=np.int64))
+            assert np.array_equal(got, peer_box(peer, box))
+    return check
+
+
+def kd_box(xs, ys):
+    def answer(kdtree, box):
+        # The box's circumscribed circle, then the box test: cKDTree has no box query.
+        x0, y0, x1, y1 = box
+        centre = ((x0 + x1) / 2, (y0 + y1) / 2)
+        cand = np.array(kdtree.query_ball_point(centre, np.hypot(x1 - x0, y1 - y0) / 2 * 1.0001), dtype=np.int64)
+        return np.sort(cand[(xs[cand] >= x0) & (xs[cand] <= x1) & (ys[cand] >= y0) & (ys[cand] <= y1)])
+    return answer
+
+
+def build_cases(name, xs, ys):
+    n = len(xs)
+    label = size_label(n)
+    pts = np.column_stack((xs, ys))
+    rounds = 3 if n >= 10_000_000 else 5
+    notes = f"ours {THREADS} threads, peer 1"
+
+    def built(kind):
+        def run(engine):
+            engine._build_index_for_calibration(kind)
+            return engine
+        return run
+
+    for kind, mode in (("kd_tree", "explicit:kd_tree"), ("grid", "explicit:grid")):
+        def fresh_for(mode=mode):
+            engine = Engine.from_points(xs, ys)
+            engine.set_index_mode(mode)
+            return engine
+
+        expected = kdtree_bytes(n) if kind == "kd_tree" else grid_bytes(n)
+        compare(f"{kind} build {name} {label} vs cKDTree", built(kind), lambda _: cKDTree(pts),
+                check_build(xs, ys, expected, kd_box(xs, ys)), rounds=rounds, setup=fresh_for,
+                note=notes + "; ns/point in the next line")
+        ours = []
+        for _ in range(3):
+            engine = fresh_for()
+            t = time.perf_counter()
+            engine._build_index_for_calibration(kind)
+            ours.append(time.perf_counter() - t)
+        print(f"    {kind} build {name} {label}: {sorted(ours)[1] / n * 1e9:.2f} ns/point (median of 3)", flush=True)
+
+    if n <= 1_000_000:
+        def fresh_rtree():
+            engine = Engine.from_points(xs, ys)
+            engine.set_index_mode("explicit:r_tree")
+            return engine
+
+        def strtree_box(tree, box):
+            return np.sort(tree.query(shapely.box(*box), predicate="intersects"))
+
+        compare(f"r_tree build {name} {label} vs STRtree", built("r_tree"),
+                lambda _: shapely.STRtree(shapely.points(xs, ys)),
+                check_build(xs, ys, rtree_bytes(n), strtree_box), rounds=rounds, setup=fresh_rtree,
+                note=notes + "; peer incl. shapely.points")
+
+
 def main():
     header()
-    for name, (xs, ys) in [("uniform", uniform_points(N)), ("clustered", clustered_points(N))]:
-        geoms = shapely.points(xs, ys)
-        ours, engine = our_build(xs, ys, "r_tree")
-        peer, strtree = peer_build(lambda: shapely.STRtree(geoms))
-        assert engine.index_bytes() == rtree_bytes(N)
-        for box in sample_boxes(xs, ys):
-            hits = np.sort(strtree.query(shapely.box(*box), predicate="intersects"))
-            assert np.array_equal(hits, numpy_box(xs, ys, box))
-        report(f"r_tree build {name} 1M vs STRtree", ours, peer)
-
-        pts = np.column_stack((xs, ys))
-        ours, engine = our_build(xs, ys, "kd_tree")
-        peer, kdtree = peer_build(lambda: cKDTree(pts))
-        assert engine.index_bytes() == kdtree_bytes(N)
-        for x0, y0, x1, y1 in sample_boxes(xs, ys):
-            # The box's circumscribed circle, then the box test: cKDTree has no box query.
-            centre = ((x0 + x1) / 2, (y0 + y1) / 2)
-            cand = np.array(kdtree.query_ball_point(centre, np.hypot(x1 - x0, y1 - y0) / 2 * 1.0001), dtype=np.int64)
-            inside = cand[(xs[cand] >= x0) & (xs[cand] <= x1) & (ys[cand] >= y0) & (ys[cand] <= y1)]
-            assert np.array_equal(np.sort(inside), numpy_box(xs, ys, (x0, y0, x1, y1)))
-        report(f"kd_tree build {name} 1M vs cKDTree", ours, peer)
+    for n in SIZES:
+        build_cases("uniform", *uniform_points(n))
+    build_cases("clustered", *clustered_points(1_000_000))
 
 
 if __name__ == "__main__":

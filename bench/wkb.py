@@ -3,7 +3,7 @@ import numpy as np
 import pyarrow as pa
 import shapely
 
-from common import best_of, header, report
+from common import THREADS, compare, header
 from vardelin import Engine
 
 N = 1_000_000
@@ -62,13 +62,11 @@ def main():
     buffers = [np.frombuffer(b, dtype=np.uint8) for b in arr.buffers()[2:]]
 
     header()
-    peer_s, ragged = best_of(lambda: peer(blobs), repeat=2)
-    ours_s, engine = best_of(lambda: Engine.from_wkb_polygons(data, offsets))
-    check(engine, ragged)
-    report("from_wkb_polygons 1M x 20 vertices", ours_s, peer_s)
-    ours_s, engine = best_of(lambda: Engine.from_wkb_polygon_views(views, buffers))
-    check(engine, ragged)
-    report("from_wkb_polygon_views 1M x 20 vertices", ours_s, peer_s)
+    note = f"ours {THREADS} threads, shapely 1; peer from_wkb + to_ragged_array"
+    compare("from_wkb_polygons 1M x 20 vertices", lambda: Engine.from_wkb_polygons(data, offsets), lambda: peer(blobs),
+            check, note=note)
+    compare("from_wkb_polygon_views 1M x 20 vertices", lambda: Engine.from_wkb_polygon_views(views, buffers),
+            lambda: peer(blobs), check, note=note)
 
 
 if __name__ == "__main__":

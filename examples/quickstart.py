@@ -79,6 +79,22 @@ def distance_join():
 distance_join()
 
 
+def self_join_example():
+    """Pairs of polygons that intersect, each pair once with the lower id first."""
+    import shapely
+
+    centres = np.random.default_rng(11).uniform(0.0, 100.0, (2000, 2))
+    discs = shapely.buffer(shapely.points(centres), 1.5, quad_segs=4)
+    _, coords, (rings, parts) = shapely.to_ragged_array(discs)
+    polys = Engine.from_polygon_rings(np.ascontiguousarray(coords[:, 0]), np.ascontiguousarray(coords[:, 1]),
+                                      rings.astype(np.int64), parts.astype(np.int64))
+    pairs = polys.polygon_intersects_self_join().reshape(-1, 2)
+    print("intersecting pairs of 2000 discs:", len(pairs), "first:", pairs[:3].tolist())
+
+
+self_join_example()
+
+
 def knn_and_box_joins():
     """The 3 nearest points of many query points at once, and the query points inside a box."""
     qx, qy = rng.uniform(-180.0, 180.0, 100_000), rng.uniform(-90.0, 90.0, 100_000)

@@ -3,6 +3,7 @@ import numpy as np
 import pytest
 from hypothesis import example, given, settings, strategies as st
 
+from conftest import on_one_thread
 from query_oracles import builds
 from vardelin._core import Engine
 
@@ -92,3 +93,24 @@ class TestCalibrationBuild:
     def test_argument_type_errors(self, args, kwargs):
         with pytest.raises(TypeError):
             engine(5)._build_index_for_calibration(*args, **kwargs)
+
+
+def parallel_build_answers(kind):
+    """Answers whose order spells out the layout of a parallel build: range hits in the index's
+    own order and knn ids, over enough clustered points for several parallel halves and chunks."""
+    rng = np.random.default_rng(8)
+    centres = rng.uniform(0, 100, (20, 2))
+    pick = rng.integers(0, 20, 300_000)
+    xs = centres[pick, 0] + rng.normal(0, 1.0, 300_000)
+    ys = centres[pick, 1] + rng.normal(0, 1.0, 300_000)
+    xs[::997] = np.nan
+    e = Engine.from_points(xs, ys)
+    e.set_index_mode(f"explicit:{kind}")
+    boxes = [(-1e9, -1e9, 1e9, 1e9)] + [(x, y, x + 5, y + 3) for x, y in rng.uniform(0, 95, (30, 2))]
+    return ([e.range_query(*b) for b in boxes], [e.knn(x, y, 25) for x, y in rng.uniform(0, 100, (30, 2))],
+            e.index_bytes())
+
+
+@pytest.mark.parametrize("kind", ["kd_tree", "grid"])
+def test_parallel_builds_give_the_same_index_on_one_thread(kind):
+    assert on_one_thread(parallel_build_answers, kind) == parallel_build_answers(kind)

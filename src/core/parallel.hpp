@@ -8,6 +8,7 @@
 
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
+#include <tbb/parallel_invoke.h>
 #include <tbb/parallel_reduce.h>
 #include <tbb/task_arena.h>
 
@@ -35,6 +36,13 @@ template <class F>
 void parallel_blocks(std::size_t n, std::size_t grain, const F& f) {
     tbb::parallel_for(tbb::blocked_range<std::size_t>(0, n, grain),
                       [&](const tbb::blocked_range<std::size_t>& r) { f(r.begin(), r.end()); });
+}
+
+// Runs f() and g() possibly at the same time, for divide-and-conquer over disjoint halves;
+// each must write only its own half, so the outcome does not depend on the thread count.
+template <class F, class G>
+void run_both(const F& f, const G& g) {
+    tbb::parallel_invoke(f, g);
 }
 
 // Folds blocks of [0, n) with fold(begin, end, acc) from `identity` and joins the block

@@ -77,14 +77,20 @@ private:
     // between those sides, and likewise for rows and y: that axis needs no test, and the
     // coordinates, scattered over the arrays, are loaded only where a test remains. A NaN
     // coordinate sits in column or row 0, never strictly inside; a NaN box yields nothing.
+    // By the same order, a point in a column beyond the one of the box's max_x lies beyond
+    // max_x (its cell is the same rule applied to a larger value), so the scan ends at that
+    // column and row: the cells the ceiling adds can hold no match, and skipping them leaves
+    // the result and its order as they are.
     template <class OnRun>
     void scan_box(const Box& q, OnRun&& on_run) const {
         if (has_nan(q)) return;
-        const std::size_t x0 = low_cell(q.min_x, min_x_, cell_w_, nx_), x1 = high_cell(q.max_x, min_x_, cell_w_, nx_);
-        const std::size_t y0 = low_cell(q.min_y, min_y_, cell_h_, ny_), y1 = high_cell(q.max_y, min_y_, cell_h_, ny_);
-        if (x0 > x1 || y0 > y1) return;
+        const std::size_t x0 = low_cell(q.min_x, min_x_, cell_w_, nx_);
+        const std::size_t y0 = low_cell(q.min_y, min_y_, cell_h_, ny_);
         const std::size_t xi = low_cell(q.max_x, min_x_, cell_w_, nx_);
         const std::size_t yi = low_cell(q.max_y, min_y_, cell_h_, ny_);
+        const std::size_t x1 = std::min(high_cell(q.max_x, min_x_, cell_w_, nx_), xi);
+        const std::size_t y1 = std::min(high_cell(q.max_y, min_y_, cell_h_, ny_), yi);
+        if (x0 > x1 || y0 > y1) return;
         for (std::size_t cy = y0; cy <= y1; ++cy) {
             const u32* start = cell_start_.data() + cy * nx_;
             const bool y_inside = cy > y0 && cy < yi;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <numbers>
 
 
@@ -71,10 +72,18 @@ void select(const SortState& s, std::size_t k, std::size_t left, std::size_t rig
 }
 
 // Median on the axis of this depth, then each side on the other axis, down to leaf ranges.
+// The two sides are disjoint ranges, each sorted the same way whoever sorts it, so sorting
+// large sides in parallel yields the very tree the sequential recursion builds.
+constexpr std::size_t kParallelSpan = std::size_t{1} << 16;
+
 void sort_subtree(const SortState& s, std::size_t left, std::size_t right, int axis) {
     while (right - left > PackedKdTree::kNodeSize) {
         const std::size_t m = (left + right) >> 1;
         select(s, m, left, right, axis);
+        if (right - left > kParallelSpan) {
+            run_both([&] { sort_subtree(s, left, m - 1, 1 - axis); }, [&] { sort_subtree(s, m + 1, right, 1 - axis); });
+            return;
+        }
         sort_subtree(s, left, m - 1, 1 - axis);
         left = m + 1;
         axis = 1 - axis;
@@ -171,7 +180,100 @@ void PackedKdTree::point_range(const Box& q, std::vector<PointHit>& out) const {
     collect_in_box(q, out, [](u32 id, double x, double y) { return PointHit{id, x, y}; });
 }
 
-double PackedKdTree::first_radius(double x, double y, std::size_t want) const noexcept {
+// The answer is the k' nearest points by `nearer` (distance, then id) among those within the
+// first radius that holds k' of them, which is a fixed set: so the pass may keep only the k'
+// best seen so far, and narrow its reach to the farthest of them once it has k', visiting the
+// nearer side of each split first. Points with d2 <= r2 that the narrower reach skips lie
+// farther than all k' kept ones.
+template <class Id>
+void PackedKdTree::nearest_pass(const Id* ids, double x, double y, double r, std::size_t want,
+                                std::vector<Neighbor>& out, std::size_t base) const {
+    const double* c = buf_.at<double>(coords_offset_);
+    double bound2 = r * r;
+    double reach = r;
+    const auto heap = [&] { return out.begin() + static_cast<std::ptrdiff_t>(base); };
+    const auto offer = [&](u32 id, double d2) {
+        const Neighbor candidate{id, d2};
+        if (out.size() - base < want) {
+            out.push_back(candidate);
+            std::push_heap(heap(), out.end(), nearer);
+            if (out.size() - base < want) return;
+        } else {
+            if (!nearer(candidate, out[base])) return;
+            std::pop_heap(heap(), out.end(), nearer);
+            out.back() = candidate;
+            std::push_heap(heap(), out.end(), nearer);
+        }
+        // A split farther than the k'-th distance cannot hide a nearer point: the margin covers
+        // the rounding of the square root and of the split test, and the floor keeps a gap
+        // whose square would underflow to a tie at distance 0 within reach.
+        bound2 = out[base].dist2;
+        reach = std::fmin(r, std::fmax(std::sqrt(bound2) * (1.0 + 1e-9), 1e-150));
+    };
+
+    struct Span {
+        std::size_t left, right;
+        int axis;
+        double split;  // of the parent; NaN for the near side and the root
+        bool is_left;
+    };
+    Span stack[kMaxDepth * 2];
+    std::size_t top = 0;
+    stack[top++] = {0, n_ - 1, 0, std::numeric_limits<double>::quiet_NaN(), false};
+    // The reach may narrow between a push and its pop, so a span is tested at both.
+    const auto out_of_reach = [&](const Span& span) {
+        const double q = span.axis == 0 ? y : x;  // the parent's axis is the other one
+        return span.is_left ? span.split < q - reach : q + reach < span.split;
+    };
+    const auto push = [&](const Span& span) {
+        if (out_of_reach(span)) return;
+        stack[top++] = span;
+        if (span.right - span.left > kNodeSize) return;
+        for (std::size_t o = 2 * span.left; o <= 2 * span.right + 1; o += 8) __builtin_prefetch(c + o);
+    };
+    while (top) {
+        const Span s = stack[--top];
+        if (out_of_reach(s)) continue;
+        if (s.right - s.left <= kNodeSize) {
+            // Without a branch per point, as in range: the leaf's few hits are scattered.
+            Neighbor kept[kNodeSize + 1];
+            std::size_t n = 0;
+            for (std::size_t i = s.left; i <= s.right; ++i) {
+                const double dx = c[2 * i] - x, dy = c[2 * i + 1] - y;
+                const double d2 = dx * dx + dy * dy;
+                kept[n] = Neighbor{static_cast<u32>(ids[i]), d2};
+                n += std::size_t{d2 <= bound2};
+            }
+            for (std::size_t i = 0; i < n; ++i) offer(kept[i].id, kept[i].dist2);
+            continue;
+        }
+        const std::size_t m = (s.left + s.right) >> 1;
+        {
+            const double dx = c[2 * m] - x, dy = c[2 * m + 1] - y;
+            const double d2 = dx * dx + dy * dy;
+            if (d2 <= bound2) offer(static_cast<u32>(ids[m]), d2);
+        }
+        const double split = c[2 * m + s.axis];
+        const double qc = s.axis == 0 ? x : y;
+        const Span left{s.left, m - 1, 1 - s.axis, split, true};
+        const Span right{m + 1, s.right, 1 - s.axis, split, false};
+        // The far side goes on the stack first, so the near side is searched first. A NaN
+        // split keeps both sides (no comparison with it holds), as the range walk does.
+        if (qc < split) {
+            push(right);
+            push(left);
+        } else {
+            push(left);
+            push(right);
+        }
+    }
+}
+
+void PackedKdTree::nearest(double x, double y, u64 k, std::vector<Neighbor>& out) const {
+    if (n_ == 0 || k == 0 || nan_query(x, y)) return;
+    const double want = static_cast<double>(std::min<u64>(k, n_));
+    const std::size_t want_n = static_cast<std::size_t>(std::min<u64>(k, n_));
+
     // Density around the query: the histogram cell's when it has points and an area, else the
     // whole extent's, else 1.
     double density = 0.0;
@@ -187,107 +289,72 @@ double PackedKdTree::first_radius(double x, double y, std::size_t want) const no
         }
     }
     if (!local) density = area_ > 0.0 ? static_cast<double>(n_) / area_ : 1.0;
-    const double r = 1.5 * std::sqrt(static_cast<double>(want) / (density * std::numbers::pi));
-    return r > 0.0 ? r : 1.0;
+    // The first circle is expected to hold 2.25 k' points.
+    double r = 1.5 * std::sqrt(want / (density * std::numbers::pi));
+    if (!(r > 0.0)) r = 1.0;
+
+    // The distances come from the tree's copies of the coordinates, the same values as the
+    // shared arrays hold, without a scattered load per hit.
+    const std::size_t base = out.size();
+    if (want_n > kHeapLimit) {
+        gather_nearest(x, y, r, want_n, out, base);
+        return;
+    }
+    for (;;) {
+        out.resize(base);
+        if (wide_ids_) nearest_pass(buf_.at<u32>(kHeader), x, y, r, want_n, out, base);
+        else nearest_pass(buf_.at<std::uint16_t>(kHeader), x, y, r, want_n, out, base);
+        // Past 1e15 the remaining points are unreachable (NaN) or practically at infinity.
+        if (r > 1e15 || out.size() - base >= want_n) break;
+        r = r + r;
+    }
+    std::sort_heap(out.begin() + static_cast<std::ptrdiff_t>(base), out.end(), nearer);
+    complete_rest(x, y, want_n, out, base);
 }
 
-void PackedKdTree::nearest(double x, double y, u64 k, std::vector<Neighbor>& out) const {
-    if (n_ == 0 || k == 0 || nan_query(x, y)) return;
-    const std::size_t want = static_cast<std::size_t>(std::min<u64>(k, n_));
-    const std::size_t base = out.size();
-    // A first search bounded by a circle expected to hold 2.25 `want` points at the local
-    // density prunes from the start; where the guess falls short (a sparse cell, a query far
-    // from the data) the unbounded search follows, which no data layout can mislead.
-    const double r = first_radius(x, y, want);
-    const auto search = [&](double limit2) {
+// Many neighbours: a heap would cost a logarithm per point, so every point within the radius
+// is gathered (leaves scanned without a branch per point) and the k' nearest selected after.
+void PackedKdTree::gather_nearest(double x, double y, double r, std::size_t want_n, std::vector<Neighbor>& out,
+                                  std::size_t base) const {
+    for (;;) {
         out.resize(base);
-        if (wide_ids_) nearest_ids(buf_.at<u32>(kHeader), x, y, want, limit2, out);
-        else nearest_ids(buf_.at<std::uint16_t>(kHeader), x, y, want, limit2, out);
-    };
-    search(r * r);
-    if (out.size() - base < want) search(kInfinity);
+        const double r2 = r * r;
+        const auto within = [&](double px, double py) {
+            const double dx = px - x, dy = py - y;
+            return dx * dx + dy * dy <= r2;
+        };
+        const auto skip = [&](double split, int axis) {
+            const double c = axis == 0 ? x : y;
+            return Skip{split < c - r, c + r < split};
+        };
+        const auto take = [&](u32 id, double px, double py) {
+            const double dx = px - x, dy = py - y;
+            out.push_back(Neighbor{id, dx * dx + dy * dy});
+        };
+        walk_leaves(within, skip, take, [&](const auto* ids, const double* c, std::size_t left, std::size_t right) {
+            Neighbor kept[kNodeSize + 1];
+            std::size_t n = 0;
+            for (std::size_t i = left; i <= right; ++i) {
+                const double dx = c[2 * i] - x, dy = c[2 * i + 1] - y;
+                const double d2 = dx * dx + dy * dy;
+                kept[n] = Neighbor{static_cast<u32>(ids[i]), d2};
+                n += std::size_t{d2 <= r2};
+            }
+            out.insert(out.end(), kept, kept + n);
+        });
+        if (r > 1e15 || out.size() - base >= want_n) break;
+        r = r + r;
+    }
+    keep_nearest(out, base, want_n);
+    complete_rest(x, y, want_n, out, base);
+}
+
+void PackedKdTree::complete_rest(double x, double y, std::size_t want_n, std::vector<Neighbor>& out,
+                                 std::size_t base) const {
     const double *xs = xs_->data(), *ys = ys_->data();
-    complete_nearest(out, base, want, n_, [&](auto&& take) {
+    complete_nearest(out, base, want_n, n_, [&](auto&& take) {
         for (std::size_t i = 0; i < n_; ++i) take(static_cast<u32>(i), point_dist2(xs[i], ys[i], x, y));
     });
-}
-
-template <class Id>
-void PackedKdTree::nearest_ids(const Id* ids, double x, double y, std::size_t want, double limit2,
-                               std::vector<Neighbor>& out) const {
-    // Depth-first branch and bound: the `want` nearest so far are kept, and a subtree is
-    // entered only while the gap from the query to its side of the splits can still beat the
-    // farthest of them. Points at an infinite or NaN distance never enter: the completion after
-    // the search ranks them. Every point no farther than the final worst is met, so the answer
-    // is the `want` first by `nearer` whatever the walk order. A few neighbours are kept sorted
-    // on the stack; many, in a heap whose top is the farthest.
-    const double* c = buf_.at<double>(coords_offset_);
-    const std::size_t base = out.size();
-    const auto heap_begin = [&] { return out.begin() + static_cast<std::ptrdiff_t>(base); };
-    const auto closer = [](const Neighbor& a, const Neighbor& b) { return nearer(a, b); };
-    const bool few = want <= kFewNeighbors;
-    Neighbor kept[kFewNeighbors];
-    std::size_t count = 0;
-    double worst = limit2;
-    const auto offer = [&](std::size_t i) {
-        const double dx = c[2 * i] - x, dy = c[2 * i + 1] - y;
-        const double d2 = dx * dx + dy * dy;
-        if (!(d2 <= worst) || !(d2 < kInfinity)) return;
-        const Neighbor candidate{static_cast<u32>(ids[i]), d2};
-        if (few) {
-            if (count == want && !closer(candidate, kept[count - 1])) return;
-            std::size_t pos = count < want ? count++ : want - 1;
-            for (; pos > 0 && closer(candidate, kept[pos - 1]); --pos) kept[pos] = kept[pos - 1];
-            kept[pos] = candidate;
-            if (count == want) worst = kept[want - 1].dist2;
-            return;
-        }
-        if (out.size() - base < want) {
-            out.push_back(candidate);
-            std::push_heap(heap_begin(), out.end(), closer);
-        } else {
-            if (!closer(candidate, out[base])) return;
-            std::pop_heap(heap_begin(), out.end(), closer);
-            out.back() = candidate;
-            std::push_heap(heap_begin(), out.end(), closer);
-        }
-        if (out.size() - base == want) worst = out[base].dist2;
-    };
-    struct Span {
-        std::size_t left, right;
-        int axis;
-        double gap[2];  // gap from the query to the span's box on each axis, from the splits above
-    };
-    const auto bound = [](const Span& s) { return s.gap[0] * s.gap[0] + s.gap[1] * s.gap[1]; };
-    Span stack[2 * kMaxDepth];
-    std::size_t top = 0;
-    stack[top++] = {0, n_ - 1, 0, {0.0, 0.0}};
-    while (top) {
-        const Span s = stack[--top];
-        if (bound(s) > worst) continue;
-        if (s.right - s.left <= kNodeSize) {
-            for (std::size_t i = s.left; i <= s.right; ++i) offer(i);
-            continue;
-        }
-        const std::size_t m = (s.left + s.right) >> 1;
-        offer(m);
-        const double diff = (s.axis == 0 ? x : y) - c[2 * m + s.axis];
-        const Span left{s.left, m - 1, 1 - s.axis, {s.gap[0], s.gap[1]}};
-        const Span right{m + 1, s.right, 1 - s.axis, {s.gap[0], s.gap[1]}};
-        // The near side is searched first, so the far one is often pruned when it comes up. A
-        // NaN split (numbers on its left) widens no gap, so it never prunes.
-        Span far = diff < 0.0 ? right : left;
-        const Span near = diff < 0.0 ? left : right;
-        far.gap[s.axis] = std::fmax(s.gap[s.axis], std::fabs(diff));
-        stack[top++] = far;
-        stack[top++] = near;
-        for (const Span& pushed : {far, near}) {
-            if (pushed.right - pushed.left > kNodeSize) continue;
-            for (std::size_t o = 2 * pushed.left; o <= 2 * pushed.right + 1; o += 8) __builtin_prefetch(c + o);
-        }
-    }
-    if (few) out.insert(out.end(), kept, kept + count);
-    else std::sort_heap(heap_begin(), out.end(), closer);
 }
 
 }  // namespace vardelin

@@ -86,6 +86,19 @@ private:
         bool left, right;
     };
 
+    // One pass of nearest with radius r: out after `base` becomes a heap (farthest on top, by
+    // `nearer`) of the `want` nearest points within r, or all of them when fewer.
+    template <class Id>
+    void nearest_pass(const Id* ids, double x, double y, double r, std::size_t want, std::vector<Neighbor>& out,
+                      std::size_t base) const;
+
+    // The same answer for many neighbours: all points within the radius, then a selection.
+    void gather_nearest(double x, double y, double r, std::size_t want_n, std::vector<Neighbor>& out,
+                        std::size_t base) const;
+    // Ranks the points no pass reached (NaN, beyond the last radius) after the found ones.
+    void complete_rest(double x, double y, std::size_t want_n, std::vector<Neighbor>& out, std::size_t base) const;
+    static constexpr std::size_t kHeapLimit = 1024;
+
     // Appends make(id, x, y) for every point inside the closed box, in walk order.
     template <class Hit, class Make>
     void collect_in_box(const Box& q, std::vector<Hit>& out, const Make& make) const;
@@ -139,18 +152,8 @@ private:
         }
     }
 
-    // Radius of the first, bounded neighbour search around (x, y).
-    double first_radius(double x, double y, std::size_t want) const noexcept;
-
-    // Appends the `want` nearest points at a finite squared distance of at most `limit2` (fewer
-    // when there are not as many), nearest first by `nearer`.
-    template <class Id>
-    void nearest_ids(const Id* ids, double x, double y, std::size_t want, double limit2,
-                     std::vector<Neighbor>& out) const;
-
     static constexpr std::size_t kHeader = 8;
     static constexpr std::size_t kMaxDepth = 64;
-    static constexpr std::size_t kFewNeighbors = 32;
 
     PackedBuffer buf_;
     std::size_t n_ = 0;

@@ -62,7 +62,7 @@ void def_batch_within_distance_to_polygons(EngineClass& cls);
 void def_batch_within_distance_to_polygons_aggregate(EngineClass& cls);
 void def_batch_knn_to_polygons(EngineClass& cls);  // polygon_knn.cpp
 void def_batch_knn_to_polygons_sorted(EngineClass& cls);  // polygon_knn.cpp
-void def_polygon_intersects_self_join(EngineClass& cls);
+void def_polygon_intersects_self_join(EngineClass& cls);  // polygon_self_join.cpp
 
 // polygon_measures.cpp
 void def_polygon_areas(EngineClass& cls);

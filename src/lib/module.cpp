@@ -46,7 +46,7 @@ void def_engine_methods(EngineClass& cls) {
     // def_batch_within_distance_to_polygons_aggregate(cls);
     def_batch_knn_to_polygons(cls);
     def_batch_knn_to_polygons_sorted(cls);
-    // def_polygon_intersects_self_join(cls);
+    def_polygon_intersects_self_join(cls);
     def_polygon_areas(cls);
     def_polygon_pairs_intersection_area(cls);
     // def_points_within_distance_of_polygon(cls);

@@ -3,17 +3,37 @@
 #include <algorithm>
 
 #include "core/error.hpp"
+#include "core/radix_sort.hpp"
 
 namespace vardelin::query::multipoly {
 
 std::vector<std::size_t> dedup_indices(std::vector<std::size_t> hits, std::span<const u32> part_poly) {
     std::vector<std::size_t> out;
     if (hits.empty()) return out;
-    out.reserve(hits.size());
-    for (const std::size_t h : hits) {
+    for (std::size_t& h : hits) {
         if (h >= part_poly.size()) throw InternalError("part hit beyond the part map");
-        const std::size_t g = part_poly[h];
-        if (std::find(out.begin(), out.end(), g) == out.end()) out.push_back(g);
+        h = part_poly[h];
+    }
+    out.reserve(hits.size());
+    // A short list is searched in place; a long one (a whole-extent box over many polygons)
+    // would make that quadratic, so its first occurrences are found by sorting (polygon,
+    // position) keys instead, and then read back in position order.
+    constexpr std::size_t kShortList = 32;
+    if (hits.size() <= kShortList || hits.size() > kU32Max) {
+        for (const std::size_t g : hits) {
+            if (std::find(out.begin(), out.end(), g) == out.end()) out.push_back(g);
+        }
+        return out;
+    }
+    std::vector<u64> keys(hits.size());
+    for (std::size_t i = 0; i < hits.size(); ++i) keys[i] = (u64{hits[i]} << 32) | i;
+    sort_ids(keys);
+    std::vector<std::uint8_t> first(hits.size(), 0);
+    for (std::size_t j = 0; j < keys.size(); ++j) {
+        if (j == 0 || (keys[j] >> 32) != (keys[j - 1] >> 32)) first[keys[j] & kU32Max] = 1;
+    }
+    for (std::size_t i = 0; i < hits.size(); ++i) {
+        if (first[i]) out.push_back(hits[i]);
     }
     return out;
 }

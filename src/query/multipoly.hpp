@@ -8,8 +8,7 @@
 namespace vardelin::query::multipoly {
 
 // Maps part hits to logical polygons, each once, in first-seen order (never sorted). Every
-// hit must be below part_poly's length. Membership is a linear scan of the result: the lists
-// are the hits of one single query.
+// hit must be below part_poly's length. Linear in a short list, n log n in a long one.
 std::vector<std::size_t> dedup_indices(std::vector<std::size_t> hits, std::span<const u32> part_poly);
 
 // The parts of every logical polygon, as compressed rows: polygon g owns

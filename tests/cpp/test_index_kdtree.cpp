@@ -61,3 +61,33 @@ TEST(PackedKdTree, AllEqualAndAllNaNPoints) {
 }
 
 }  // namespace
+
+namespace {
+
+// The k nearest by squared distance, equal distances by ascending id, NaN distances last:
+// the k-d tree's answer is exactly this list, whichever radius its passes ended on.
+std::vector<u64> nearest_by_distance_then_id(const oracle::Points& p, double x, double y, std::size_t k) {
+    std::vector<u64> ids(p.size());
+    for (std::size_t i = 0; i < ids.size(); ++i) ids[i] = i;
+    std::sort(ids.begin(), ids.end(), [&](u64 a, u64 b) {
+        return nearer(Neighbor{static_cast<u32>(a), oracle::dist2(p, a, x, y)},
+                      Neighbor{static_cast<u32>(b), oracle::dist2(p, b, x, y)});
+    });
+    ids.resize(std::min(k, ids.size()));
+    return ids;
+}
+
+TEST(PackedKdTree, NearestIsTheFirstKByDistanceThenIdWithTiesAndNaN) {
+    for (const auto& pts : oracle::all_sets(3000, 31)) {
+        const auto t = PackedKdTree::over_points(pts.xs, pts.ys);
+        for (const auto& [x, y] : oracle::query_points(pts, 8, 12)) {
+            // Both sides of the heap's limit, and every point.
+            for (std::size_t k : {std::size_t{1}, std::size_t{10}, std::size_t{100}, std::size_t{1024},
+                                  std::size_t{1025}, pts.size()}) {
+                EXPECT_EQ(t.nearest(x, y, k), nearest_by_distance_then_id(pts, x, y, k)) << pts.name << " k=" << k;
+            }
+        }
+    }
+}
+
+}  // namespace

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -15,6 +16,20 @@ TEST(DedupIndices, FirstSeenOrderAndHitsBeyondTheMap) {
     // Not sorted: the later polygon hit first stays first.
     EXPECT_EQ(dedup_indices({0, 3, 2, 1}, std::vector<u32>{5, 0, 7, 9}), (std::vector<std::size_t>{5, 9, 7, 0}));
     EXPECT_THROW(dedup_indices({4}, part_poly), InternalError);
+}
+
+TEST(DedupIndices, LongListsKeepFirstSeenOrderLikeTheLinearScan) {
+    std::vector<u32> part_poly;
+    for (u32 j = 0; j < 5000; ++j) part_poly.push_back((j * 7919u) % 1231u);
+    std::vector<std::size_t> hits;
+    for (std::size_t j = 0; j < 20000; ++j) hits.push_back((j * 104729u + 17u) % part_poly.size());
+    std::vector<std::size_t> expected;
+    for (const std::size_t h : hits) {
+        if (std::find(expected.begin(), expected.end(), part_poly[h]) == expected.end()) expected.push_back(part_poly[h]);
+    }
+    EXPECT_EQ(dedup_indices(hits, part_poly), expected);
+    hits.push_back(part_poly.size());
+    EXPECT_THROW(dedup_indices(hits, part_poly), InternalError);
 }
 
 TEST(PolygonPartsCsr, EveryPartListedOnceUnderItsPolygonInPartOrder) {
