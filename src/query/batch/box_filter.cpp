@@ -30,14 +30,18 @@ std::size_t select_stretch(const PointSpans& points, const Box& q, std::size_t f
 Buffer<u64> par_bbox_filter(const PointSpans& points, const Box& box) {
     const std::size_t n = points.size();
     const std::size_t stretches = chunk_count(n, kStretch);
-    // Each stretch selects into its own buffer; the buffers are then placed at their prefix
-    // offsets in parallel, so the result is allocated once and never copied on one thread.
+    // Each stretch selects into its thread's scratch and keeps an exact copy; the copies are
+    // then placed at their prefix offsets in parallel, so the result is allocated once and never
+    // copied on one thread. A fresh buffer of a whole stretch per stretch would be fresh pages,
+    // faulted in one by one.
     std::vector<Buffer<u64>> picked(stretches);
     parallel_blocks(stretches, 1, [&](std::size_t first, std::size_t last) {
+        thread_local Buffer<u64> scratch;
+        if (scratch.size() < kStretch) scratch.resize(kStretch);
         for (std::size_t s = first; s != last; ++s) {
             const std::size_t b = s * kStretch, e = std::min(n, b + kStretch);
-            picked[s].resize(e - b);
-            picked[s].resize(select_stretch(points, box, b, e, picked[s].data()));
+            const std::size_t kept = select_stretch(points, box, b, e, scratch.data());
+            picked[s].assign(scratch.begin(), scratch.begin() + static_cast<std::ptrdiff_t>(kept));
         }
     });
     std::vector<std::size_t> offset(stretches + 1, 0);
