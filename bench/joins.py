@@ -197,6 +197,164 @@ def distance_joins():
 
 def containment_joins():
     """batch_contains and batch_contains_aggregate against STRtree and DuckDB."""
+    import time
+
+    import numpy as np
+    import shapely
+
+    from common import THREADS, compare, duckdb_spatial, same_pairs, uniform_points
+    from vardelin import Engine
+
+    def polygon_world(n_polygons=100_000, extent=3000.0, seed=7):
+        """Star-shaped parts of 20 vertices (closed rings), half of them with an 8-vertex hole,
+        a fifth of the logical polygons made of two parts: the ring arrays and shapely's geometries."""
+        rng = np.random.default_rng(seed)
+        multi = rng.random(n_polygons) < 0.2
+        per = np.where(multi, 2, 1)
+        part_poly = np.repeat(np.arange(n_polygons), per)
+        first = np.concatenate([[0], np.cumsum(per)[:-1]])
+        n_parts = len(part_poly)
+        centres = rng.uniform(0.0, extent, (n_polygons, 2))
+        shift = np.zeros(n_parts)
+        shift[first[multi] + 1] = 8.0
+        cx, cy = centres[part_poly, 0] + shift, centres[part_poly, 1]
+        r = rng.uniform(1.0, 3.0, n_parts)
+        angles = np.linspace(0, 2 * np.pi, 20, endpoint=False) + rng.uniform(0, 0.25, (n_parts, 20))
+        radii = r[:, None] * rng.uniform(0.8, 1.0, (n_parts, 20))
+        ext = np.stack([cx[:, None] + radii * np.cos(angles), cy[:, None] + radii * np.sin(angles)], axis=-1)
+        ext = np.concatenate([ext, ext[:, :1]], axis=1)
+        holed = rng.random(n_parts) < 0.5
+        h = np.linspace(0, 2 * np.pi, 8, endpoint=False)[::-1]
+        hole = np.stack([(cx + 0.35 * r)[:, None] + 0.2 * r[:, None] * np.cos(h),
+                         cy[:, None] + 0.2 * r[:, None] * np.sin(h)], axis=-1)
+        hole = np.concatenate([hole, hole[:, :1]], axis=1)[holed]
+        rings_per = 1 + holed.astype(np.int64)
+        poly_offsets = np.concatenate([[0], np.cumsum(rings_per)]).astype(np.int64)
+        ext_ring, hole_ring = poly_offsets[:-1], poly_offsets[:-1][holed] + 1
+        sizes = np.full(poly_offsets[-1], 21, np.int64)
+        sizes[hole_ring] = 9
+        ring_offsets = np.concatenate([[0], np.cumsum(sizes)]).astype(np.int64)
+        coords = np.empty((ring_offsets[-1], 2))
+        coords[ring_offsets[ext_ring][:, None] + np.arange(21)] = ext
+        coords[ring_offsets[hole_ring][:, None] + np.arange(9)] = hole
+        parts = shapely.from_ragged_array(shapely.GeometryType.POLYGON, coords, (ring_offsets, poly_offsets))
+        geoms = shapely.multipolygons(parts, indices=part_poly)
+        geoms[~multi] = parts[first[~multi]]
+        arrays = (np.ascontiguousarray(coords[:, 0]), np.ascontiguousarray(coords[:, 1]), ring_offsets, poly_offsets,
+                  part_poly.astype(np.int64))
+        return arrays, geoms, (cx, cy, r)
+
+
+    def dense_points(parts, n, seed):
+        """Points near the centre of random parts: most fall inside one or more polygons."""
+        cx, cy, r = parts
+        rng = np.random.default_rng(seed)
+        pick = rng.integers(0, len(cx), n)
+        rho = 0.6 * r[pick] * np.sqrt(rng.random(n))
+        theta = rng.uniform(0, 2 * np.pi, n)
+        return cx[pick] + rho * np.cos(theta), cy[pick] + rho * np.sin(theta)
+
+
+    def duckdb_tables(con, geoms, xs, ys, values, validity):
+        import pyarrow as pa
+
+        polys = pa.table({"id": np.arange(len(geoms), dtype=np.int64), "wkb": shapely.to_wkb(geoms)})
+        cols = {"i": np.arange(len(xs), dtype=np.int64), "x": xs, "y": ys}
+        for j, (v, ok) in enumerate(zip(values, validity)):
+            cols[f"v{j}"] = pa.array(v, mask=ok == 0)
+        pts = pa.table(cols)
+        con.register("polys_in", polys)
+        con.register("pts_in", pts)
+        con.execute("CREATE OR REPLACE TABLE polys AS SELECT id, ST_GeomFromWKB(wkb) AS geom FROM polys_in")
+        extra = "".join(f", v{j}" for j in range(len(values)))
+        con.execute(f"CREATE OR REPLACE TABLE pts AS SELECT i, ST_Point(x, y) AS geom{extra} FROM pts_in")
+
+
+    arrays, geoms, parts = polygon_world()
+    tree = shapely.STRtree(geoms)
+    n = 1_000_000
+    started = time.perf_counter()
+    e = Engine.from_polygon_rings(*arrays)
+    sx, sy = uniform_points(n, seed=11)
+    sx, sy = sx * 3.008, sy * 3.0
+    e.batch_contains(sx[:1000], sy[:1000])
+    print(f"{'contains: first call, 1k points, R-tree + prepared built':<58} "
+          f"{(time.perf_counter() - started) * 1e3:9.2f} ms  (engine construction included)", flush=True)
+    con = duckdb_spatial(THREADS)
+    note = (f"ours {THREADS} threads, built R-tree; shapely 1 thread, built STRtree, points made beforehand; "
+            f"DuckDB {THREADS} threads, its join builds its index per query; machine loaded by other builds")
+
+    def pairs_of(result):
+        rows, polys = result
+        return np.column_stack([rows, polys])
+
+    for label, (xs, ys) in [("sparse", (sx, sy)), ("dense", dense_points(parts, n, 12))]:
+        pts = shapely.points(xs, ys)
+        ours = lambda: e.batch_contains(xs, ys)
+        hits = len(ours()) // 2
+        compare(f"contains 1M pts x 100k polys, {label} ({hits / n:.2f} hits/pt) vs shapely", ours,
+                lambda: pairs_of(tree.query(pts, predicate="within")), same_pairs, note=note)
+        duckdb_tables(con, geoms, xs, ys, [], [])
+        sql = "SELECT p.i, g.id FROM pts p JOIN polys g ON ST_Contains(g.geom, p.geom)"
+        duck = lambda: (lambda d: np.column_stack([d["i"], d["id"]]))(con.execute(sql).fetchnumpy())
+        compare(f"contains 1M pts x 100k polys, {label} vs DuckDB", ours, duck, same_pairs, note=note)
+
+    rng = np.random.default_rng(13)
+    xs, ys = dense_points(parts, n, 14)
+    pts = shapely.points(xs, ys)
+    values = [rng.normal(size=n) for _ in range(4)]
+    validity = [(rng.random(n) < 0.9).astype(np.uint8) for _ in range(4)]
+    g = len(geoms)
+
+    def peer_aggregate():
+        rows, polys = tree.query(pts, predicate="within")
+        counts = np.bincount(polys, minlength=g)
+        sums = [np.bincount(polys, weights=np.where(ok[rows] != 0, v[rows], 0.0), minlength=g)
+                for v, ok in zip(values, validity)]
+        valid = [np.bincount(polys, weights=ok[rows] != 0, minlength=g) for ok in validity]
+        return counts, sums, valid
+
+    def check_aggregate(ours, peer):
+        ids, counts, sums, valid = ours
+        p_counts, p_sums, p_valid = peer
+        keep = np.flatnonzero(p_counts)
+        np.testing.assert_array_equal(ids, keep)
+        np.testing.assert_array_equal(counts, p_counts[keep])
+        np.testing.assert_allclose(sums.reshape(4, -1), np.array(p_sums)[:, keep], rtol=1e-9, atol=1e-9)
+        np.testing.assert_array_equal(valid.reshape(4, -1), np.array(p_valid)[:, keep].astype(np.uint64))
+
+    ours = lambda: e.batch_contains_aggregate(xs, ys, values, validity)
+    compare("contains aggregate, 4 columns, 1M dense pts vs shapely+bincount", ours, peer_aggregate,
+            check_aggregate, note=note)
+    duckdb_tables(con, geoms, xs, ys, values, validity)
+    sums = "".join(f", sum(p.v{j}) AS s{j}, count(p.v{j}) AS c{j}" for j in range(4))
+    sql = (f"SELECT g.id, count(*) AS n{sums} FROM pts p JOIN polys g ON ST_Contains(g.geom, p.geom) "
+           "GROUP BY g.id ORDER BY g.id")
+
+    def duck_aggregate():
+        d = con.execute(sql).fetchnumpy()
+        counts = np.zeros(g, np.int64)
+        counts[d["id"]] = d["n"]
+        s = [np.zeros(g) for _ in range(4)]
+        c = [np.zeros(g) for _ in range(4)]
+        for j in range(4):
+            s[j][d["id"]] = np.asarray(d[f"s{j}"].filled(0.0) if hasattr(d[f"s{j}"], "filled") else d[f"s{j}"])
+            c[j][d["id"]] = d[f"c{j}"]
+        return counts, s, c
+
+    compare("contains aggregate, 4 columns, 1M dense pts vs DuckDB", ours, duck_aggregate, check_aggregate,
+            note=note)
+
+    for size in (100_000, 1_000_000, 10_000_000):
+        qx, qy = uniform_points(size, seed=15)
+        qx, qy = qx * 3.008, qy * 3.0
+        times = []
+        for _ in range(3):
+            t = time.perf_counter()
+            e.batch_contains(qx, qy)
+            times.append(time.perf_counter() - t)
+        print(f"{f'contains scaling, {size:,} sparse pts x 100k polys':<58} {sorted(times)[1] * 1e3:9.2f} ms",
+              flush=True)
 
 
 if __name__ == "__main__":

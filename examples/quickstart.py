@@ -95,6 +95,47 @@ def self_join_example():
 self_join_example()
 
 
+def distance_joins_to_polygons():
+    """Query points against polygons within a distance: pairs, per-polygon sums, and the
+    dataset points near one query polygon."""
+    import shapely
+
+    polygons = shapely.buffer(shapely.points(rng.uniform(-180.0, 180.0, (2000, 2)) * [1.0, 0.5]), 2.0)
+    kind, coords, (rings, parts) = shapely.to_ragged_array(polygons)
+    zones = Engine.from_polygon_rings(coords[:, 0].copy(), coords[:, 1].copy(),
+                                      rings.astype(np.int64), parts.astype(np.int64))
+    qx, qy = xs[:200_000], ys[:200_000]
+    pairs = zones.batch_within_distance_to_polygons(qx, qy, 1.0).reshape(-1, 2)
+    print("query points within 1 of a polygon:", len(np.unique(pairs[:, 0])), "in", len(pairs), "pairs")
+    ids, counts, sums, valid = zones.batch_within_distance_to_polygons_aggregate(
+        qx, qy, 1.0, [qx], [np.ones(len(qx), np.uint8)])
+    print("busiest polygon:", ids[np.argmax(counts)], "with", counts.max(), "points")
+    kind, coords, (rings, parts) = shapely.to_ragged_array(polygons[:3])
+    near = engine.points_within_distance_of_polygon(coords[:, 0].copy(), coords[:, 1].copy(),
+                                              rings.astype(np.int64), parts.astype(np.int64), 1.0)
+    print("points within 1 of the first three polygons:", len(near))
+
+
+distance_joins_to_polygons()
+def containment_joins():
+    """Which polygon holds each point, and per polygon the count and sum of the points' values."""
+    import shapely
+
+    squares = [shapely.box(x, y, x + 9, y + 9) for x in range(0, 100, 10) for y in range(0, 100, 10)]
+    kind, coords, (rings, parts) = shapely.to_ragged_array(squares)
+    polygons = Engine.from_polygon_rings(np.ascontiguousarray(coords[:, 0]), np.ascontiguousarray(coords[:, 1]),
+                                         rings.astype(np.int64), parts.astype(np.int64))
+    px, py = rng.uniform(0, 100, 100_000), rng.uniform(0, 100, 100_000)
+    pairs = polygons.batch_contains(px, py).reshape(-1, 2)
+    print("points inside a square:", len(pairs), "of", len(px), "; first pairs:", pairs[:3].tolist())
+    values, valid = rng.normal(size=len(px)), np.ones(len(px), np.uint8)
+    ids, counts, sums, valid_counts = polygons.batch_contains_aggregate(px, py, [values], [valid])
+    print("square 0 holds", counts[0], "points, their values sum to", round(sums[0], 3))
+
+
+containment_joins()
+
+
 def knn_and_box_joins():
     """The 3 nearest points of many query points at once, and the query points inside a box."""
     qx, qy = rng.uniform(-180.0, 180.0, 100_000), rng.uniform(-90.0, 90.0, 100_000)

@@ -25,10 +25,16 @@ public:
     // visit(u32 id) for every item meeting the closed box, ascending ids.
     template <class Visit>
     void for_each_in_range(const Box& q, Visit&& visit) const {
+        for_each_box_in_range(q, [&](u32 id, const Box&) { visit(id); });
+    }
+
+    // The same with each item's box: visit(u32 id, const Box& box).
+    template <class Visit>
+    void for_each_box_in_range(const Box& q, Visit&& visit) const {
         const double *lx = min_x_->data(), *ly = min_y_->data(), *hx = max_x_->data(), *hy = max_y_->data();
         for (std::size_t i = 0; i < n_; ++i) {
             if (hx[i] >= q.min_x && q.max_x >= lx[i] && hy[i] >= q.min_y && q.max_y >= ly[i]) {
-                visit(static_cast<u32>(i));
+                visit(static_cast<u32>(i), Box{lx[i], ly[i], hx[i], hy[i]});
             }
         }
     }

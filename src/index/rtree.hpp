@@ -60,6 +60,12 @@ public:
         search_range(q, queue, [&](std::size_t pos, const Box&) { visit(id_at(pos)); });
     }
 
+    // The same with each item's box as the leaf holds it: visit(u32 id, const Box& box).
+    template <class Visit>
+    void for_each_box_in_range(const Box& q, std::vector<u64>& queue, Visit&& visit) const {
+        search_range(q, queue, [&](std::size_t pos, const Box& b) { visit(id_at(pos), b); });
+    }
+
     // A tree over points only (the caller knows): visit(u32 id, double x, double y) for every
     // point inside the closed box, in the same order, with the coordinates the leaf holds.
     template <class Visit>

@@ -24,6 +24,20 @@ void for_each_in_range(const PackedRTree& index, const Box& box, Visit&& visit) 
     index.for_each_in_range(box, *queue, visit);
 }
 
+// visit(u32 id, const Box& box) for every item meeting the closed box, in the index's own order,
+// with the box the index holds: a search for a group of nearby points, sorted out per point
+// by its box, gives each point the items its own search would, in the same order. Indexes of
+// boxes only (brute force, R-tree).
+template <class Index, class Visit>
+void for_each_box_in_range(const Index& index, const Box& box, Visit&& visit) {
+    index.for_each_box_in_range(box, visit);
+}
+template <class Visit>
+void for_each_box_in_range(const PackedRTree& index, const Box& box, Visit&& visit) {
+    const SearchQueueLease queue;
+    index.for_each_box_in_range(box, *queue, visit);
+}
+
 // Appends the ids of the items meeting the closed box, in the index's own order.
 template <class Index>
 void range_into(const Index& index, const Box& box, std::vector<u64>& out) {

@@ -29,6 +29,29 @@ PointSpans query_arrays(const InArray<double>& query_xs, const InArray<double>& 
     return {xs, ys};
 }
 
+AggColumns aggregate_columns(const std::vector<InArray<double>>& values,
+                             const std::vector<InArray<std::uint8_t>>& validity, std::size_t rows) {
+    require_same_length(values.size(), validity.size(), "value_columns and validity_columns must have the same length");
+    AggColumns columns;
+    columns.values.reserve(values.size());
+    columns.validity.reserve(values.size());
+    for (std::size_t j = 0; j < values.size(); ++j) {
+        const auto v = contiguous(values[j], "aggregate values must be contiguous float64 arrays");
+        const auto ok = contiguous(validity[j], "aggregate validities must be contiguous uint8 arrays");
+        if (v.size() != rows || ok.size() != rows) {
+            throw Error("aggregate value and validity arrays must match the query length");
+        }
+        columns.values.push_back(v);
+        columns.validity.push_back(ok);
+    }
+    return columns;
+}
+
+nb::tuple aggregate_tuple(CompactAgg&& agg) {
+    return nb::make_tuple(to_numpy(std::move(agg.ids)), to_numpy(std::move(agg.counts)), to_numpy(std::move(agg.sums)),
+                          to_numpy(std::move(agg.valid_counts)));
+}
+
 void without_gil(const std::function<void()>& work) {
     const nb::gil_scoped_release release;
     work();

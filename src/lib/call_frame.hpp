@@ -1,6 +1,7 @@
 #pragma once
 #include <functional>
 #include <utility>
+#include <vector>
 
 #include <nanobind/nanobind.h>
 
@@ -9,6 +10,7 @@
 #include "engine/engine.hpp"
 #include "lib/borrow.hpp"
 #include "lib/convert.hpp"
+#include "query/batch/grouped_agg.hpp"
 
 namespace vardelin::lib {
 
@@ -32,6 +34,16 @@ PointSpans join_query(const InArray<double>& query_xs, const InArray<double>& qu
 
 // The same checks without the row limit, for a join whose results are 64-bit positions.
 PointSpans query_arrays(const InArray<double>& query_xs, const InArray<double>& query_ys);
+
+// The value and validity columns of an aggregate join, checked after join_query in this
+// order: equal column counts, then column by column its values contiguous, its validities
+// contiguous, both of the query length. The spans point into the caller's arrays.
+AggColumns aggregate_columns(const std::vector<InArray<double>>& values,
+                             const std::vector<InArray<std::uint8_t>>& validity, std::size_t rows);
+
+// The compact result of an aggregate join as Python receives it: (ids, counts, sums,
+// valid_counts), each array taking over its vector.
+nb::tuple aggregate_tuple(CompactAgg&& agg);
 
 // Runs `work` with the interpreter lock released; a RunUnlocked for the core's entries. The
 // caller holds its Engine borrow throughout, so a call on the same Engine from another thread

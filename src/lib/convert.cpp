@@ -80,24 +80,35 @@ Py_ssize_t sequence_length(nb::handle value, const char* name) {
     return n;
 }
 
-}  // namespace
-
-std::vector<InArray<std::uint8_t>> to_byte_arrays(nb::handle value, const char* name) {
+// Any sequence but a str of read-only 1-D arrays of T, none converted, each kept alive by
+// its NumPy object.
+template <class T>
+std::vector<InArray<T>> to_arrays(nb::handle value, const char* name, const char* dtype) {
     const Py_ssize_t n = sequence_length(value, name);
-    std::vector<InArray<std::uint8_t>> out;
+    std::vector<InArray<T>> out;
     out.reserve(static_cast<std::size_t>(n));
     for (Py_ssize_t i = 0; i < n; ++i) {
         nb::object item = nb::steal(PySequence_GetItem(value.ptr(), i));
         if (!item.is_valid()) throw nb::python_error();
-        InArray<std::uint8_t> array;
+        InArray<T> array;
         if (!nb::try_cast(item, array, /*convert=*/false)) {
             throw nb::type_error((std::string("argument '") + name + "': item " + std::to_string(i) +
-                                  " is not a one-dimensional uint8 numpy array")
+                                  " is not a one-dimensional " + dtype + " numpy array")
                                      .c_str());
         }
         out.push_back(std::move(array));
     }
     return out;
+}
+
+}  // namespace
+
+std::vector<InArray<std::uint8_t>> to_byte_arrays(nb::handle value, const char* name) {
+    return to_arrays<std::uint8_t>(value, name, "uint8");
+}
+
+std::vector<InArray<double>> to_float_arrays(nb::handle value, const char* name) {
+    return to_arrays<double>(value, name, "float64");
 }
 
 std::vector<double> to_float_list(nb::handle value, const char* name) {

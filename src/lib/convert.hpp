@@ -143,6 +143,9 @@ void require_sequence(nb::handle value, const char* name);
 // TypeError naming the argument. The arrays keep their NumPy objects alive.
 std::vector<InArray<std::uint8_t>> to_byte_arrays(nb::handle value, const char* name);
 
+// The same for read-only 1-D float64 arrays.
+std::vector<InArray<double>> to_float_arrays(nb::handle value, const char* name);
+
 // Any sequence but a str, each item through float(); failures are TypeError naming the
 // argument.
 std::vector<double> to_float_list(nb::handle value, const char* name);

@@ -54,12 +54,15 @@ void def_delta_len(EngineClass& cls);
 void def_batch_knn_join(EngineClass& cls);
 void def_batch_within_distance(EngineClass& cls);  // distance_joins.cpp
 void def_batch_within(EngineClass& cls);
-void def_batch_contains(EngineClass& cls);
-void def_batch_contains_aggregate(EngineClass& cls);
+void def_batch_contains(EngineClass& cls);            // containment_joins.cpp
+void def_batch_contains_aggregate(EngineClass& cls);  // containment_joins.cpp
 
-// polygon_joins.cpp
+// polygon_distance_joins.cpp
 void def_batch_within_distance_to_polygons(EngineClass& cls);
 void def_batch_within_distance_to_polygons_aggregate(EngineClass& cls);
+void def_points_within_distance_of_polygon(EngineClass& cls);
+
+// polygon_joins.cpp
 void def_batch_knn_to_polygons(EngineClass& cls);  // polygon_knn.cpp
 void def_batch_knn_to_polygons_sorted(EngineClass& cls);  // polygon_knn.cpp
 void def_polygon_intersects_self_join(EngineClass& cls);  // polygon_self_join.cpp
@@ -67,7 +70,6 @@ void def_polygon_intersects_self_join(EngineClass& cls);  // polygon_self_join.c
 // polygon_measures.cpp
 void def_polygon_areas(EngineClass& cls);
 void def_polygon_pairs_intersection_area(EngineClass& cls);
-void def_points_within_distance_of_polygon(EngineClass& cls);
 void def_convex_hull_area_of(EngineClass& cls);
 void def_group_convex_hull_areas(EngineClass& cls);
 

@@ -120,24 +120,27 @@ private:
 
 }  // namespace agg_detail
 
-// Folds an aggregate join over the query rows 0 .. nq - 1 into one state of n_groups groups
-// and columns.size() columns. `find(row, sink)` reports the groups query row `row` (u32)
-// matches by sink.emit(group), in any order; it is called concurrently for different rows and
-// must only read shared data. Rows are searched in parallel and their matches folded in row
-// order: counts and sums equal those of a serial loop over the rows, bit for bit, for any
-// number of worker threads. The one state is the only memory of the size of the groups; its
-// size is checked before it is filled (std::bad_alloc when it cannot be had).
+// Folds the matches of query rows begin .. end - 1 into `state`, after whatever it holds:
+// `find(row, sink)` reports the groups query row `row` (u32) matches by sink.emit(group), in
+// any order; it is called concurrently for different rows and must only read shared data.
+// Rows are searched in parallel and their matches folded in row order, so folding
+// consecutive ranges one after the other gives, bit for bit, the state of a serial loop over
+// all their rows, for any number of worker threads.
 template <class FindMatches>
-GroupedAgg aggregate_chunks(u64 nq, u64 n_groups, const AggColumns& columns, const FindMatches& find,
-                            std::size_t match_budget_bytes = kAggregateMatchBudget) {
+void aggregate_rows(GroupedAgg& state, u64 begin, u64 end, const AggColumns& columns, const FindMatches& find,
+                    std::size_t match_budget_bytes = kAggregateMatchBudget) {
     // Rows and groups travel as 32-bit ids, as everywhere in the joins.
-    if (nq > kU32Max || n_groups > kU32Max + 1) throw InternalError("aggregate join: rows or groups beyond 32 bits");
-    columns.require_rows(nq);
-    GroupedAgg state(n_groups, columns.size());
-    if (nq == 0) return state;
-    agg_detail::MatchWaves waves(nq, n_groups, columns, match_budget_bytes);
-    u64 next = 0;
-    while (next < nq) {
+    if (end > kU32Max || state.n_groups > kU32Max + 1) {
+        throw InternalError("aggregate join: rows or groups beyond 32 bits");
+    }
+    if (state.n_groups != 0 && state.columns() != columns.size()) {
+        throw InternalError("aggregate join: state of another column count");
+    }
+    columns.require_rows(end);
+    if (begin >= end) return;
+    agg_detail::MatchWaves waves(end, state.n_groups, columns, match_budget_bytes);
+    u64 next = begin;
+    while (next < end) {
         const std::size_t slices = waves.plan(next);
         tbb::parallel_for(tbb::blocked_range<std::size_t>(0, slices, 1),
                           [&](const tbb::blocked_range<std::size_t>& r) {
@@ -145,6 +148,19 @@ GroupedAgg aggregate_chunks(u64 nq, u64 n_groups, const AggColumns& columns, con
                           });
         next = waves.fold(state);
     }
+}
+
+// An aggregate join over the query rows 0 .. nq - 1 into one new state of n_groups groups and
+// columns.size() columns, as aggregate_rows folds them. The one state is the only memory of
+// the size of the groups; its size is checked before it is filled (std::bad_alloc when it
+// cannot be had).
+template <class FindMatches>
+GroupedAgg aggregate_chunks(u64 nq, u64 n_groups, const AggColumns& columns, const FindMatches& find,
+                            std::size_t match_budget_bytes = kAggregateMatchBudget) {
+    if (nq > kU32Max || n_groups > kU32Max + 1) throw InternalError("aggregate join: rows or groups beyond 32 bits");
+    columns.require_rows(nq);
+    GroupedAgg state(n_groups, columns.size());
+    aggregate_rows(state, 0, nq, columns, find, match_budget_bytes);
     return state;
 }
 

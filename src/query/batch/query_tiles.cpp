@@ -32,6 +32,53 @@ u32 spread_bits(u32 v) noexcept {
     return v;
 }
 
+// Ascending order of distinct keys, in parallel: the keys are dealt into buckets by their top
+// bits (a counting pass per stretch of them, then a stable scatter), and every bucket is sorted
+// on its own. Distinct keys have one ascending order, so neither the stretches nor the pool
+// size can change it; one comparison sort over everything would cost several times more.
+void sort_unique_keys(Buffer<u64>& keys) {
+    constexpr unsigned kBucketBits = 12;
+    constexpr std::size_t kBuckets = std::size_t{1} << kBucketBits;
+    constexpr std::size_t kMaxStretches = 256;  // bounds the counting tables at 8 MiB
+    const std::size_t n = keys.size();
+    const std::size_t stretch = std::max<std::size_t>(std::size_t{1} << 16, chunk_count(n, kMaxStretches));
+    const std::size_t stretches = chunk_count(n, stretch);
+    auto bucket_of = [](u64 key) { return static_cast<std::size_t>(key >> (64 - kBucketBits)); };
+    std::vector<std::vector<std::size_t>> at(stretches, std::vector<std::size_t>(kBuckets, 0));
+    parallel_blocks(stretches, 1, [&](std::size_t b, std::size_t e) {
+        for (std::size_t s = b; s < e; ++s) {
+            for (std::size_t i = s * stretch; i < std::min(n, (s + 1) * stretch); ++i) ++at[s][bucket_of(keys[i])];
+        }
+    });
+    std::vector<std::size_t> bucket_start(kBuckets + 1, 0);
+    std::size_t total = 0;
+    for (std::size_t k = 0; k < kBuckets; ++k) {
+        bucket_start[k] = total;
+        for (std::size_t s = 0; s < stretches; ++s) {
+            const std::size_t c = at[s][k];
+            at[s][k] = total;
+            total += c;
+        }
+    }
+    bucket_start[kBuckets] = total;
+    Buffer<u64> dealt;
+    dealt.resize(n);
+    parallel_blocks(stretches, 1, [&](std::size_t b, std::size_t e) {
+        for (std::size_t s = b; s < e; ++s) {
+            for (std::size_t i = s * stretch; i < std::min(n, (s + 1) * stretch); ++i) {
+                dealt[at[s][bucket_of(keys[i])]++] = keys[i];
+            }
+        }
+    });
+    parallel_blocks(kBuckets, 1, [&](std::size_t b, std::size_t e) {
+        for (std::size_t k = b; k < e; ++k) {
+            tbb::parallel_sort(dealt.begin() + static_cast<std::ptrdiff_t>(bucket_start[k]),
+                               dealt.begin() + static_cast<std::ptrdiff_t>(bucket_start[k + 1]));
+        }
+    });
+    keys.swap(dealt);
+}
+
 }  // namespace
 
 QueryExtent query_extent(std::span<const double> xs, std::span<const double> ys) noexcept {
@@ -66,8 +113,10 @@ std::vector<u32> morton_order(std::span<const double> xs, std::span<const double
         const u64 code = spread_bits(cx) | (u64{spread_bits(cy)} << 1);
         return code << 32 | i;
     });
-    tbb::parallel_sort(keys.begin(), keys.end());
-    for (std::size_t i = 0; i < n; ++i) order[i] = static_cast<u32>(keys[i]);
+    sort_unique_keys(keys);
+    parallel_blocks(n, 1 << 16, [&](std::size_t first, std::size_t last) {
+        for (std::size_t i = first; i < last; ++i) order[i] = static_cast<u32>(keys[i]);
+    });
     return order;
 }
 

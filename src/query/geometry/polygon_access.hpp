@@ -5,15 +5,27 @@
 
 namespace vardelin::query::geometry {
 
-// Whether (x, y) lies inside part `part`: inside its exterior ring and inside none of its holes,
-// each ring tested on its own by the even-odd crossing rule with the closing edge always
-// included, so rings may be stored open or closed. An exterior of fewer than 3 coordinates
-// contains nothing and holes of fewer than 3 coordinates are skipped. A part with no rings
-// contains nothing: its first ring would be the next part's exterior. A NaN coordinate of the
-// point is outside. Reads only through the layout, so broken offsets read as empty rings.
-bool part_contains(const PolygonLayout& layout, std::size_t part, double x, double y) noexcept;
+// Squared distance from (x, y) to the segment from a to b, as every point-to-part distance
+// computes it: the projection clamped to the segment, a zero-length segment its point a; a NaN
+// length still projects, so that the NaN reaches the result (and a minimum ignores it) rather
+// than pinning the nearest point to a.
+inline double segment_distance2(double x, double y, double ax, double ay, double bx, double by) noexcept {
+    const double dx = bx - ax, dy = by - ay;
+    const double len2 = dx * dx + dy * dy;
+    double t = 0.0;
+    if (len2 > 0.0 || len2 != len2) {
+        t = ((x - ax) * dx + (y - ay) * dy) / len2;
+        if (t < 0.0) {
+            t = 0.0;
+        } else if (t > 1.0) {
+            t = 1.0;
+        }
+    }
+    const double cx = ax + dx * t, cy = ay + dy * t;
+    return (x - cx) * (x - cx) + (y - cy) * (y - cy);
+}
 
-// Planar distance from (x, y) to part `part`: 0.0 when part_contains says inside, otherwise the
+// Planar distance from (x, y) to part `part`: 0.0 when pip_raw says inside, otherwise the
 // distance to the nearest edge of any of its rings (exterior and holes, closing edge included,
 // rings of fewer than 2 coordinates contributing none). Edges touching a NaN coordinate give a
 // NaN distance that the minimum ignores; a part with no edges, a part with no rings and a NaN

@@ -1,0 +1,69 @@
+#include "lib/engine_methods.hpp"
+
+#include <nanobind/stl/tuple.h>
+
+#include "engine/polygon_distance_joins.hpp"
+
+namespace vardelin::lib {
+
+void def_batch_within_distance_to_polygons(EngineClass& cls) {
+    cls.def(
+        "batch_within_distance_to_polygons",
+        [](PyEngine& self, const InArray<double>& query_xs, const InArray<double>& query_ys, nb::handle distance,
+           nb::handle total_q_count) {
+            auto e = self.exclusive();
+            const double d = to_f64(distance, "distance");
+            const std::optional<u64> total = to_optional_u64(total_q_count, "total_q_count");
+            const PointSpans queries = join_query(query_xs, query_ys);
+            return hand_over(batch_within_distance_to_polygons(*e, queries, d, total, without_gil));
+        },
+        nb::arg("query_xs").noconvert(), nb::arg("query_ys").noconvert(), nb::arg("distance").none(),
+        nb::arg("total_q_count").none() = nb::none(),
+        "For each query point, return (query_idx, polygon_idx) pairs for every Engine\n"
+        "polygon within `distance` of it. Engine must be a polygon dataset.\n"
+        "\n"
+        "Returns a flat u32 array interleaved [q0, e0, q1, e1, ...] for reshaping to (-1, 2).");
+}
+
+void def_batch_within_distance_to_polygons_aggregate(EngineClass& cls) {
+    cls.def(
+        "batch_within_distance_to_polygons_aggregate",
+        [](PyEngine& self, const InArray<double>& query_xs, const InArray<double>& query_ys, nb::handle distance,
+           nb::handle value_columns, nb::handle validity_columns) {
+            auto e = self.exclusive();
+            const double d = to_f64(distance, "distance");
+            const auto values = to_float_arrays(value_columns, "value_columns");
+            const auto validity = to_byte_arrays(validity_columns, "validity_columns");
+            const PointSpans queries = join_query(query_xs, query_ys);
+            const AggColumns columns = aggregate_columns(values, validity, queries.size());
+            // The call is recorded before the arrays are made.
+            return aggregate_tuple(batch_within_distance_to_polygons_aggregate(*e, queries, d, columns, without_gil));
+        },
+        nb::arg("query_xs").noconvert(), nb::arg("query_ys").noconvert(), nb::arg("distance").none(),
+        nb::arg("value_columns").none(), nb::arg("validity_columns").none(),
+        "Aggregate a point-to-polygon distance join directly into per-polygon state");
+}
+
+void def_points_within_distance_of_polygon(EngineClass& cls) {
+    cls.def(
+        "points_within_distance_of_polygon",
+        [](PyEngine& self, const InArray<double>& poly_xs, const InArray<double>& poly_ys,
+           const InArray<i64>& poly_ring_offsets, const InArray<i64>& poly_offsets, nb::handle distance) {
+            auto e = self.exclusive();
+            const double d = to_f64(distance, "distance");
+            // The dataset kind is checked before the arrays' contiguity, so the core judges it.
+            const QueryPolygonArrays polygon{
+                deferred_contiguous(poly_xs, "poly_xs must be a contiguous float64 array"),
+                deferred_contiguous(poly_ys, "poly_ys must be a contiguous float64 array"),
+                deferred_contiguous(poly_ring_offsets, "poly_ring_offsets must be contiguous int64"),
+                deferred_contiguous(poly_offsets, "poly_offsets must be contiguous int64")};
+            return hand_over(points_within_distance_of_polygon(*e, polygon, d, without_gil));
+        },
+        nb::arg("poly_xs").noconvert(), nb::arg("poly_ys").noconvert(), nb::arg("poly_ring_offsets").noconvert(),
+        nb::arg("poly_offsets").noconvert(), nb::arg("distance").none(),
+        "Indices of Engine points within `distance` of a query polygon, which may be a\n"
+        "MultiPolygon. The query is given as its own ring arrays (exterior first, then\n"
+        "holes per part) plus poly_offsets grouping rings into parts. Point datasets only.");
+}
+
+}  // namespace vardelin::lib

@@ -1,0 +1,90 @@
+#pragma once
+#include <cstddef>
+#include <span>
+#include <type_traits>
+#include <vector>
+
+#include "core/box.hpp"
+#include "core/numeric.hpp"
+#include "core/point_spans.hpp"
+#include "core/polygon_layout.hpp"
+#include "core/shared_array.hpp"
+#include "index/brute.hpp"
+#include "index/rtree.hpp"
+#include "index/search.hpp"
+#include "query/prepared.hpp"
+#include "query/range.hpp"
+
+namespace vardelin {
+
+// The indexes a point-in-polygon join searches: both hold one box per part. The k-d tree and
+// the grid of a polygon dataset hold vertices, so a join never reaches them.
+template <class Index>
+concept PartIndex = std::is_same_v<Index, BruteForce> || std::is_same_v<Index, PackedRTree>;
+
+// The dataset side of the point-in-polygon joins: the layout, the prepared polygons when the
+// dataset has them, and the logical polygon of every part (an empty map: each part is its own
+// polygon). Checked against each other once, so that the per-point work indexes nothing out
+// of range.
+class ContainmentSide {
+public:
+    ContainmentSide(const PolygonLayout& layout, const PreparedPolygons* prepared, std::span<const u32> part_poly);
+
+    // The index must hold exactly the layout's parts: its ids are read as part numbers.
+    void require_parts(std::size_t index_items) const;
+
+    // The banded test and pip_raw give the same answers on valid polygons; the banded one
+    // reads only the edges of the point's band.
+    bool contains(u32 part, double x, double y) const {
+        return prepared_ ? prepared_->contains(part, layout_, x, y) : pip_raw(layout_, part, x, y);
+    }
+
+    bool grouped() const noexcept { return !part_poly_.empty(); }
+    u32 polygon_of(u32 part) const noexcept { return grouped() ? part_poly_[part] : part; }
+
+    // emit(part) for every part containing (x, y), in the index's candidate order: the parts
+    // whose box holds the point (boundary included), tested exactly. A NaN coordinate is
+    // inside nothing, so such a point is not searched at all.
+    template <PartIndex Index, class Emit>
+    void for_each_containing_part(const Index& index, double x, double y, Emit&& emit) const {
+        if (nan_query(x, y)) return;
+        for_each_in_range(index, Box{x, y, x, y}, [&](u32 part) {
+            if (contains(part, x, y)) emit(part);
+        });
+    }
+
+private:
+    PolygonLayout layout_;
+    const PreparedPolygons* prepared_;
+    std::span<const u32> part_poly_;
+};
+
+// The logical polygons containing each query point of a run of rows, listed by row: row
+// first_row + i holds polygons[starts[i] .. starts[i + 1]), each polygon once, in the order its
+// first containing part came in the candidate order.
+struct RowMatches {
+    u64 first_row = 0;
+    Buffer<u64> starts;  // rows + 1 entries
+    Buffer<u32> polygons;
+
+    std::size_t rows() const noexcept { return starts.empty() ? 0 : starts.size() - 1; }
+    std::span<const u32> of(std::size_t i) const noexcept {
+        return {polygons.data() + starts[i], static_cast<std::size_t>(starts[i + 1] - starts[i])};
+    }
+};
+
+// The matches of query rows begin .. end - 1, searched in parallel. The points are visited
+// along a Z-order curve, so that neighbouring points find the index nodes and the polygon
+// coordinates of the one before them in cache; the listing by row does not depend on that
+// order or on the thread count.
+RowMatches find_row_matches(const BruteForce& index, const ContainmentSide& side, const PointSpans& queries,
+                            u64 begin, u64 end);
+RowMatches find_row_matches(const PackedRTree& index, const ContainmentSide& side, const PointSpans& queries,
+                            u64 begin, u64 end);
+
+// The point-in-polygon pairs, flat [q0, g0, q1, g1, ...]: per query row ascending, the
+// logical polygons containing the point as find_row_matches lists them.
+Buffer<u32> contains_pairs(const BruteForce& index, const ContainmentSide& side, const PointSpans& queries);
+Buffer<u32> contains_pairs(const PackedRTree& index, const ContainmentSide& side, const PointSpans& queries);
+
+}  // namespace vardelin
