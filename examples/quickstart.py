@@ -134,3 +134,16 @@ def containment_joins():
 
 
 containment_joins()
+
+
+def knn_and_box_joins():
+    """The 3 nearest points of many query points at once, and the query points inside a box."""
+    qx, qy = rng.uniform(-180.0, 180.0, 100_000), rng.uniform(-90.0, 90.0, 100_000)
+    joined = Engine.from_points(xs, ys)
+    nearest = joined.batch_knn_join(qx, qy, 3).reshape(len(qx), 3)
+    print("3 nearest to the first query point:", nearest[0])
+    inside = joined.batch_within(qx, qy, 0.0, 0.0, 10.0, 10.0)
+    print("query points in (0, 0)-(10, 10):", len(inside), "first:", inside[:3])
+
+
+knn_and_box_joins()

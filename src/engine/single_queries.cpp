@@ -4,6 +4,7 @@
 #include "core/error.hpp"
 #include "engine/delta.hpp"
 #include "index/search.hpp"
+#include "query/batch/knn_join.hpp"
 #include "query/geodesy.hpp"
 #include "query/multipoly.hpp"
 #include "query/radius.hpp"
@@ -32,18 +33,6 @@ void scan_delta_box(Engine& engine, IndexKind kind, const Box& raw, std::vector<
     add_delta_work(engine, kind, engine.delta_xs.size());
 }
 
-// Only point datasets hold delta points, so every index hit is a main point.
-void merge_delta_neighbors(const Engine& engine, double x, double y, u64 k, std::vector<Neighbor>& found) {
-    const PointSpans main = engine.points(), delta = engine.delta();
-    for (Neighbor& n : found) n.dist2 = point_dist2(main.x(n.id), main.y(n.id), x, y);
-    found.reserve(found.size() + delta.size());
-    for (std::size_t j = 0; j < delta.size(); ++j) {
-        const double d2 = point_dist2(delta.x(j), delta.y(j), x, y);
-        found.push_back(Neighbor{static_cast<u32>(main.size() + j), d2});
-    }
-    keep_nearest(found, 0, k);
-}
-
 std::vector<u64> logical_polygons(const Engine& engine, std::vector<u64>&& parts) {
     if (!engine.part_poly) return std::move(parts);
     return query::multipoly::dedup_indices(std::move(parts), view(engine.part_poly));
@@ -58,7 +47,7 @@ std::vector<Neighbor> knn(Engine& engine, double x, double y, u64 k) {
     engine.indexes.visit(use.served, [&](const auto& index) { nearest_into(index, x, y, k, found); });
     if (!engine.delta_xs.empty()) {
         // A NaN query point matches no waiting point either; the call still counts its scan.
-        if (!nan_query(x, y)) merge_delta_neighbors(engine, x, y, k, found);
+        if (!nan_query(x, y)) rank_with_waiting(engine.points(), engine.delta(), x, y, k, found);
         add_delta_work(engine, use.served, engine.delta_xs.size());
     }
     call.record(found.size());

@@ -37,9 +37,9 @@ void def_engine_methods(EngineClass& cls) {
     def_append_delta(cls);
     def_flush(cls);
     def_delta_len(cls);
-    // def_batch_knn_join(cls);
+    def_batch_knn_join(cls);
     def_batch_within_distance(cls);
-    // def_batch_within(cls);
+    def_batch_within(cls);
     def_batch_contains(cls);
     def_batch_contains_aggregate(cls);
     def_batch_within_distance_to_polygons(cls);

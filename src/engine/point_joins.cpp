@@ -1,0 +1,34 @@
+#include "engine/point_joins.hpp"
+
+#include "engine/delta.hpp"
+#include "planner/query_shape.hpp"
+#include "query/batch/box_filter.hpp"
+#include "query/batch/knn_join.hpp"
+
+namespace vardelin {
+
+Metered<Buffer<u32>> batch_knn_join(Engine& engine, const PointSpans& queries, u64 k, std::optional<u64> total,
+                                    RunUnlocked unlocked) {
+    MeteredCall call(engine, Operation::BatchKnnJoin);
+    const u64 n = queries.size();
+    const IndexUse use = call.plan_and_build(QueryShape::knn(k, 0.0, 0.0), total.value_or(n));
+    Buffer<u32> ids;
+    unlocked([&] {
+        const PointSpans main = engine.points(), waiting = engine.delta();
+        engine.indexes.visit(use.served,
+                             [&](const auto& index) { ids = par_knn_join(index, main, waiting, queries, k); });
+        // No index is touched past here: a merge drops them all. Only point datasets hold
+        // waiting points, and there the planned kind is the one that answered.
+        if (!waiting.empty()) add_delta_work(engine, use.planned, sat_mul(n, waiting.size()));
+    });
+    const u64 rows = ids.size();
+    return {std::move(call), std::move(ids), rows};
+}
+
+Buffer<u64> batch_within(const PointSpans& queries, const Box& box, RunUnlocked unlocked) {
+    Buffer<u64> positions;
+    unlocked([&] { positions = par_bbox_filter(queries, box); });
+    return positions;
+}
+
+}  // namespace vardelin

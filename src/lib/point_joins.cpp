@@ -1,0 +1,39 @@
+#include "lib/engine_methods.hpp"
+
+#include "engine/point_joins.hpp"
+
+namespace vardelin::lib {
+
+void def_batch_knn_join(EngineClass& cls) {
+    cls.def(
+        "batch_knn_join",
+        [](PyEngine& self, const InArray<double>& query_xs, const InArray<double>& query_ys, nb::handle k,
+           nb::handle total_q_count) {
+            auto e = self.exclusive();
+            const u64 count = to_u64(k, "k");
+            const std::optional<u64> total = to_optional_u64(total_q_count, "total_q_count");
+            const PointSpans queries = join_query(query_xs, query_ys);
+            return hand_over(batch_knn_join(*e, queries, count, total, without_gil));
+        },
+        nb::arg("query_xs").noconvert(), nb::arg("query_ys").noconvert(), nb::arg("k").none(),
+        nb::arg("total_q_count").none() = nb::none(),
+        "For each query point, return its k nearest neighbours in the Engine's dataset,\nnearest-first.");
+}
+
+void def_batch_within(EngineClass& cls) {
+    cls.def(
+        "batch_within",
+        [](PyEngine& self, const InArray<double>& query_xs, const InArray<double>& query_ys, nb::handle min_x,
+           nb::handle min_y, nb::handle max_x, nb::handle max_y) {
+            auto e = self.shared();
+            const double x0 = to_f64(min_x, "min_x"), y0 = to_f64(min_y, "min_y");
+            const double x1 = to_f64(max_x, "max_x"), y1 = to_f64(max_y, "max_y");
+            const PointSpans queries = query_arrays(query_xs, query_ys);
+            return to_numpy(batch_within(queries, Box{x0, y0, x1, y1}, without_gil));
+        },
+        nb::arg("query_xs").noconvert(), nb::arg("query_ys").noconvert(), nb::arg("min_x").none(),
+        nb::arg("min_y").none(), nb::arg("max_x").none(), nb::arg("max_y").none(),
+        "Return the query-array positions of the points within the bounding box in order");
+}
+
+}  // namespace vardelin::lib
