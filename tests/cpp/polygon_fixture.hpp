@@ -18,7 +18,8 @@ struct Layout {
     std::vector<double> xs, ys;
     std::vector<i64> ring_offsets{0}, poly_offsets{0};
 
-    void add(const Rings& part) {
+    // Appends a part and returns its id.
+    std::size_t add(const Rings& part) {
         for (const Ring& ring : part) {
             for (auto [x, y] : ring) {
                 xs.push_back(x);
@@ -27,6 +28,7 @@ struct Layout {
             ring_offsets.push_back(static_cast<i64>(xs.size()));
         }
         poly_offsets.push_back(static_cast<i64>(ring_offsets.size() - 1));
+        return poly_offsets.size() - 2;
     }
     u64 parts() const { return poly_offsets.size() - 1; }
     PolygonLayout part_layout() const { return {xs, ys, ring_offsets, poly_offsets}; }
@@ -43,9 +45,16 @@ inline Engine polygon_engine(const Layout& l) {
                         l.parts());
 }
 
-inline Ring square(double x0, double y0, double side) {
-    return {{x0, y0}, {x0 + side, y0}, {x0 + side, y0 + side}, {x0, y0 + side}};
+// Counter-clockwise, stored open.
+inline Ring rect(double x0, double y0, double x1, double y1) { return {{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}}; }
+inline Ring square(double x0, double y0, double side) { return rect(x0, y0, x0 + side, y0 + side); }
+
+inline Ring closed(Ring r) {
+    r.push_back(r.front());
+    return r;
 }
+
+inline Ring reversed(Ring r) { return Ring(r.rbegin(), r.rend()); }
 
 // Closed squares of side 2 at (4i, 4j) for i = part % 10, j = part / 10; in each ten, part 4 has
 // no rings, part 7 an empty exterior ring and part 2 a hole.

@@ -3,13 +3,13 @@
 
 #include <gtest/gtest.h>
 
-#include "geometry_layout.hpp"
+#include "polygon_fixture.hpp"
 #include "query/geometry/polygon_access.hpp"
 #include "query/range.hpp"
 
 using namespace vardelin;
 using namespace vardelin::query::geometry;
-using namespace vardelin::testing::geometry;
+using namespace vardelin::testing;
 
 namespace {
 constexpr double kInf = std::numeric_limits<double>::infinity();
@@ -17,11 +17,11 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 }  // namespace
 
 TEST(PointToPolygonDistance, OpenAndClosedRingsAgree) {
-    Rings g;
+    Layout g;
     const Ring tri{{0, 0}, {4, 1}, {1, 3}};
     const auto open = g.add({tri, {{1.5, 1.2}, {2, 1.2}, {1.8, 1.6}}});
     const auto shut = g.add({closed(tri), closed({{1.5, 1.2}, {2, 1.2}, {1.8, 1.6}})});
-    const PolygonLayout l = g.layout();
+    const PolygonLayout l = g.part_layout();
     for (double x = -1; x <= 5; x += 0.37) {
         for (double y = -1; y <= 4; y += 0.29) {
             EXPECT_EQ(point_to_polygon_distance(l, open, x, y), point_to_polygon_distance(l, shut, x, y));
@@ -31,13 +31,13 @@ TEST(PointToPolygonDistance, OpenAndClosedRingsAgree) {
 }
 
 TEST(PointToPolygonDistance, DegenerateRingsAndEmptyParts) {
-    Rings g;
+    Layout g;
     const auto segment = g.add({{{0, 0}, {4, 0}}});
     const auto point = g.add({{{1, 1}}});
     const auto no_rings = g.add({});
     const auto after = g.add({square(0, 0, 100)});
     const auto empty_exterior = g.add({{}, square(0, 0, 1)});
-    const PolygonLayout l = g.layout();
+    const PolygonLayout l = g.part_layout();
     // A 2-vertex exterior is a segment that contains nothing.
     EXPECT_DOUBLE_EQ(point_to_polygon_distance(l, segment, 2, 3), 3.0);
     EXPECT_DOUBLE_EQ(point_to_polygon_distance(l, segment, 6, 0), 2.0);
@@ -55,9 +55,9 @@ TEST(PointToPolygonDistance, DegenerateRingsAndEmptyParts) {
 }
 
 TEST(PointToPolygonDistance, NaNRules) {
-    Rings g;
+    Layout g;
     const auto p = g.add({{{0, 0}, {10, 0}, {10, 10}, {kNaN, 5}, {0, 10}}});
-    const PolygonLayout l = g.layout();
+    const PolygonLayout l = g.part_layout();
     EXPECT_EQ(point_to_polygon_distance(l, p, kNaN, 1), kInf);
     EXPECT_EQ(point_to_polygon_distance(l, p, 1, kNaN), kInf);
     // Edges touching the NaN vertex are ignored; the others still measure.

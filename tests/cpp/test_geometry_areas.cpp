@@ -3,23 +3,23 @@
 #include <gtest/gtest.h>
 
 #include "core/error.hpp"
-#include "geometry_layout.hpp"
+#include "polygon_fixture.hpp"
 #include "query/geometry/convex_hull.hpp"
 #include "query/geometry/polygon_area.hpp"
 
 using namespace vardelin;
 using namespace vardelin::query::geometry;
-using namespace vardelin::testing::geometry;
+using namespace vardelin::testing;
 
 // The measures themselves are checked against shapely and Qhull through the public methods;
 // here only the broken inputs that the bindings refuse before the kernels could see them.
 
 TEST(PolygonAreas, BrokenPartMapsAndPartsBeyondTheLayoutAreRefusedOrEmpty) {
-    Rings g;
+    Layout g;
     g.add({square(0, 0, 1)});
     g.add({rect(0, 0, 2, 1)});
     g.add({square(0, 0, 2)});
-    const PolygonLayout l = g.layout();
+    const PolygonLayout l = g.part_layout();
     EXPECT_EQ(part_area(l, 42), 0.0);
     const std::vector<u32> beyond{0, 1, 2};
     EXPECT_THROW(polygon_areas(l, std::span<const u32>(beyond), 2), InternalError);

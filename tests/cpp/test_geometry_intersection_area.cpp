@@ -2,19 +2,19 @@
 
 #include <gtest/gtest.h>
 
-#include "geometry_layout.hpp"
+#include "polygon_fixture.hpp"
 #include "query/geometry/intersection_area.hpp"
 
 using namespace vardelin;
 using namespace vardelin::query::geometry;
-using namespace vardelin::testing::geometry;
+using namespace vardelin::testing;
 
 // Known answers, contact, holes, empty and non-finite parts and every scale are checked against
 // shapely through the public method; self-crossing rings, which shapely calls invalid, only here.
 
 namespace {
 
-double area(const Rings& g, std::size_t i, std::size_t j) { return polygon_intersection_area(g.layout(), i, j); }
+double area(const Layout& g, std::size_t i, std::size_t j) { return polygon_intersection_area(g.part_layout(), i, j); }
 
 // The documented bound: sqrt(2) grid units times the two perimeters, a unit being the pair
 // box's longer side over 2^31 - 2.
@@ -23,7 +23,7 @@ double bound(double box_side, double perimeters) { return std::sqrt(2.0) * box_s
 }  // namespace
 
 TEST(PolygonIntersectionArea, EvenOddFillOverAllRings) {
-    Rings g;
+    Layout g;
     const auto unit = g.add({square(0, 0, 1)});
     // A bow tie: each loop counts once.
     const auto bow = g.add({{{0, 0}, {2, 2}, {2, 0}, {0, 2}}});
