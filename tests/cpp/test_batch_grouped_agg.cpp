@@ -13,6 +13,7 @@
 
 #include "core/error.hpp"
 #include "query/batch/aggregate_chunks.hpp"
+#include "query/batch/fold_listed.hpp"
 #include "query/batch/grouped_agg.hpp"
 
 using namespace vardelin;
@@ -120,6 +121,33 @@ GroupedAgg run(u64 rows, u64 groups, const Columns& c, int threads,
             for (const u32 g : reported_groups(row, groups)) sink.emit(g);
         },
         budget);
+}
+
+// The groups of rows begin .. end - 1 listed by row, each once, as the joins list them.
+struct Listing {
+    std::vector<u64> starts;
+    std::vector<u32> polygons;
+};
+
+Listing listing(u64 begin, u64 end, u64 groups) {
+    Listing m;
+    m.starts.push_back(0);
+    for (u64 row = begin; row < end; ++row) {
+        std::vector<u32> g = reported_groups(static_cast<u32>(row), groups);
+        std::sort(g.begin(), g.end());
+        g.erase(std::unique(g.begin(), g.end()), g.end());
+        // Listed in reverse: a row's own order must not matter.
+        m.polygons.insert(m.polygons.end(), g.rbegin(), g.rend());
+        m.starts.push_back(m.polygons.size());
+    }
+    return m;
+}
+
+GroupedAgg run_listed(u64 rows, u64 groups, const Columns& c, int threads) {
+    tbb::global_control limit(tbb::global_control::max_allowed_parallelism, static_cast<std::size_t>(threads));
+    GroupedAgg state(groups, c.values.size());
+    aggregate_listed(state, rows, c.view(), [&](u64 b, u64 e) { return listing(b, e, groups); });
+    return state;
 }
 
 // Bit for bit, so that NaN equals NaN and -0.0 differs from +0.0.
@@ -239,4 +267,54 @@ TEST(AggregateChunks, EdgeCasesAndBrokenInvariants) {
                                   }),
                  std::runtime_error);
     EXPECT_THROW(aggregate_chunks(10, u64{1} << 40, cols, [](u32, GroupSink&) {}), InternalError);
+}
+
+TEST(FoldListed, EqualsSerialFoldBitForBitOnAnyPoolSizeAndInPieces) {
+    const u64 rows = 60'000, groups = 1'000;
+    Columns c = make_columns(rows, 3, 7);
+    plant_specials(c, groups);
+    const GroupedAgg want = serial_fold(0, rows, groups, c);
+    expect_same(run_listed(rows, groups, c, 1), want);
+    expect_same(run_listed(rows, groups, c, 8), want);
+    expect_same(run_listed(rows, groups, c, 3), want);
+    // Blocks folded one after the other continue the sums of the state they find.
+    GroupedAgg pieces(groups, 3);
+    for (u64 b = 0; b < rows; b += 7'000) {
+        const u64 e = std::min(rows, b + 7'000);
+        const Listing m = listing(b, e, groups);
+        fold_listed(pieces, b, m.starts, m.polygons, c.view());
+    }
+    expect_same(pieces, want);
+    // Fewer groups than workers, and no value columns.
+    const Columns none;
+    expect_same(run_listed(rows, 3, none, 8), serial_fold(0, rows, 3, none));
+}
+
+TEST(FoldListed, LargeStateCutIntoManyRangesStaysExact) {
+    // 72 MB of state: more ranges than workers, so that the copies held at once stay small.
+    const u64 rows = 100'000, groups = 1'000'000;
+    const Columns c = make_columns(rows, 4, 11);
+    const GroupedAgg want = serial_fold(0, rows, groups, c);
+    expect_same(run_listed(rows, groups, c, 8), want);
+    expect_same(run_listed(rows, groups, c, 1), want);
+}
+
+TEST(FoldListed, BrokenListingsAndColumnsAreRefused) {
+    const Columns c = make_columns(10, 2, 3);
+    const AggColumns cols = c.view();
+    GroupedAgg state(5, 2);
+    const std::vector<u64> starts = {0, 1, 2};
+    const std::vector<u32> beyond = {1, 5};
+    EXPECT_THROW(fold_listed(state, 0, starts, beyond, cols), InternalError);
+    const std::vector<u32> ok = {1, 4};
+    EXPECT_THROW(fold_listed(state, 9, starts, ok, cols), InternalError);  // rows past the columns
+    const std::vector<u64> decreasing = {0, 2, 1, 2};
+    EXPECT_THROW(fold_listed(state, 0, decreasing, ok, cols), InternalError);
+    const std::vector<u64> short_end = {0, 1};
+    EXPECT_THROW(fold_listed(state, 0, short_end, ok, cols), InternalError);
+    GroupedAgg other(5, 3);
+    EXPECT_THROW(fold_listed(other, 0, starts, ok, cols), InternalError);
+    fold_listed(state, 8, starts, ok, cols);
+    EXPECT_EQ(state.counts, (std::vector<u64>{0, 1, 0, 0, 1}));
+    EXPECT_THROW(run_listed(11, 5, c, 2), InternalError);  // more rows than the columns hold
 }
