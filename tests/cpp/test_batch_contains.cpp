@@ -11,7 +11,6 @@
 #include "index/rtree.hpp"
 #include "index/search.hpp"
 #include "polygon_fixture.hpp"
-#include "query/batch/aggregate_chunks.hpp"
 #include "query/batch/contains.hpp"
 
 using namespace vardelin;
@@ -116,35 +115,4 @@ TEST(ContainsPairs, RefusesAnIndexOrMapOfAnotherLayout) {
     const ContainmentSide side(l.part_layout(), nullptr, {});
     const std::vector<double> x{1.0};
     EXPECT_THROW(contains_pairs(PackedRTree::over_parts(other.part_layout()), side, PointSpans(x, x)), InternalError);
-}
-
-// Folding consecutive stretches of rows into one state, with a match budget small enough to
-// cut many waves, gives the state of one fold over all rows, bit for bit.
-TEST(AggregateRows, ConsecutiveStretchesContinueOneFold) {
-    const std::size_t rows = 3000, groups = 50;
-    std::mt19937_64 gen(5);
-    std::normal_distribution<double> value(0.0, 1.0);
-    std::vector<double> v(rows);
-    for (double& x : v) x = value(gen) * std::pow(10.0, static_cast<double>(gen() % 17) - 8.0);
-    std::vector<std::uint8_t> ok(rows);
-    for (auto& b : ok) b = static_cast<std::uint8_t>(gen() % 3);
-    AggColumns cols;
-    cols.values.emplace_back(v);
-    cols.validity.emplace_back(ok);
-    auto find = [&](u32 row, GroupSink& sink) {
-        for (u64 g = row % 7; g < groups; g += 7 + row % 5) sink.emit(g);
-    };
-    const GroupedAgg whole = aggregate_chunks(rows, groups, cols, find, 512);
-    GroupedAgg pieces(groups, 1);
-    for (const auto& [b, e] : {std::pair<u64, u64>{0, 1}, {1, 1000}, {1000, 1000}, {1000, 2999}, {2999, 3000}}) {
-        aggregate_rows(pieces, b, e, cols, find, 700);
-    }
-    EXPECT_EQ(pieces.counts, whole.counts);
-    EXPECT_EQ(pieces.valid_counts, whole.valid_counts);
-    ASSERT_EQ(pieces.sums.size(), whole.sums.size());
-    for (std::size_t i = 0; i < whole.sums.size(); ++i) {
-        EXPECT_EQ(std::memcmp(&pieces.sums[i], &whole.sums[i], sizeof(double)), 0) << i;
-    }
-    GroupedAgg two_columns(groups, 2);
-    EXPECT_THROW(aggregate_rows(two_columns, 0, rows, cols, find), InternalError);
 }

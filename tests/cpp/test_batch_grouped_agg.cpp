@@ -12,7 +12,7 @@
 #include <tbb/global_control.h>
 
 #include "core/error.hpp"
-#include "query/batch/aggregate_chunks.hpp"
+#include "query/batch/fold_listed.hpp"
 #include "query/batch/grouped_agg.hpp"
 
 using namespace vardelin;
@@ -110,16 +110,31 @@ GroupedAgg serial_fold(u64 begin, u64 end, u64 groups, const Columns& c) {
     return s;
 }
 
-GroupedAgg run(u64 rows, u64 groups, const Columns& c, int threads,
-               std::size_t budget = kAggregateMatchBudget) {
+// The groups of rows begin .. end - 1 listed by row, each once, as the joins list them.
+struct Listing {
+    std::vector<u64> starts;
+    std::vector<u32> polygons;
+};
+
+Listing listing(u64 begin, u64 end, u64 groups) {
+    Listing m;
+    m.starts.push_back(0);
+    for (u64 row = begin; row < end; ++row) {
+        std::vector<u32> g = reported_groups(static_cast<u32>(row), groups);
+        std::sort(g.begin(), g.end());
+        g.erase(std::unique(g.begin(), g.end()), g.end());
+        // Listed in reverse: a row's own order must not matter.
+        m.polygons.insert(m.polygons.end(), g.rbegin(), g.rend());
+        m.starts.push_back(m.polygons.size());
+    }
+    return m;
+}
+
+GroupedAgg run_listed(u64 rows, u64 groups, const Columns& c, int threads) {
     tbb::global_control limit(tbb::global_control::max_allowed_parallelism, static_cast<std::size_t>(threads));
-    const AggColumns cols = c.view();
-    return aggregate_chunks(
-        rows, groups, cols,
-        [groups](u32 row, GroupSink& sink) {
-            for (const u32 g : reported_groups(row, groups)) sink.emit(g);
-        },
-        budget);
+    GroupedAgg state(groups, c.values.size());
+    aggregate_listed(state, rows, c.view(), [&](u64 b, u64 e) { return listing(b, e, groups); });
+    return state;
 }
 
 // Bit for bit, so that NaN equals NaN and -0.0 differs from +0.0.
@@ -148,7 +163,7 @@ TEST(GroupedAgg, RefusesImpossibleSizes) {
     EXPECT_THROW(GroupedAgg(u64{1} << 40, 4), std::bad_alloc);
 }
 
-TEST(AggregateChunks, EqualsSerialFoldBitForBitOnAnyPoolSize) {
+TEST(FoldListed, EqualsSerialFoldBitForBitOnAnyPoolSizeAndInPieces) {
     const u64 rows = 60'000, groups = 1'000;
     Columns c = make_columns(rows, 3, 7);
     const u32 nan_row = plant_specials(c, groups);
@@ -159,44 +174,52 @@ TEST(AggregateChunks, EqualsSerialFoldBitForBitOnAnyPoolSize) {
         GroupedAgg::merge(serial_fold(0, rows / 2, groups, c), serial_fold(rows / 2, rows, groups, c));
     EXPECT_EQ(halves.counts, want.counts);
     EXPECT_FALSE(same_bits(halves.sums, want.sums));
-
-    expect_same(run(rows, groups, c, 1), want);
-    expect_same(run(rows, groups, c, 8), want);
-    // Budgets of a few matches per slice make slices stop early and waves be searched again.
-    expect_same(run(rows, groups, c, 8, 16384), want);
-    expect_same(run(rows, groups, c, 1, 512), want);
+    expect_same(run_listed(rows, groups, c, 1), want);
+    expect_same(run_listed(rows, groups, c, 8), want);
+    expect_same(run_listed(rows, groups, c, 3), want);
+    // Blocks folded one after the other continue the sums of the state they find.
+    GroupedAgg pieces(groups, 3);
+    for (u64 b = 0; b < rows; b += 7'000) {
+        const u64 e = std::min(rows, b + 7'000);
+        const Listing m = listing(b, e, groups);
+        fold_listed(pieces, b, m.starts, m.polygons, c.view());
+    }
+    expect_same(pieces, want);
+    // Fewer groups than workers, and no value columns.
+    const Columns none;
+    expect_same(run_listed(rows, 3, none, 8), serial_fold(0, rows, 3, none));
 }
 
-TEST(AggregateChunks, StateAboveTheBudgetStaysExactAndParallel) {
-    // 1M groups with 4 columns take 72 MB, more than the 64 MiB the chunked states may hold.
+TEST(FoldListed, LargeStateCutIntoManyRangesStaysExact) {
+    // 72 MB of state: more ranges than workers, so that the copies held at once stay small.
     const u64 rows = 100'000, groups = 1'000'000;
-    ASSERT_GT(GroupedAgg::state_bytes(groups, 4), u64{64} << 20);
     const Columns c = make_columns(rows, 4, 11);
     const GroupedAgg want = serial_fold(0, rows, groups, c);
-    expect_same(run(rows, groups, c, 8), want);
-    expect_same(run(rows, groups, c, 1), want);
+    expect_same(run_listed(rows, groups, c, 8), want);
+    expect_same(run_listed(rows, groups, c, 1), want);
 }
 
-TEST(AggregateChunks, EdgeCasesAndBrokenInvariants) {
+TEST(FoldListed, BrokenListingsAndColumnsAreRefused) {
     const Columns c = make_columns(10, 2, 3);
     const AggColumns cols = c.view();
+    GroupedAgg state(5, 2);
+    const std::vector<u64> starts = {0, 1, 2};
+    const std::vector<u32> beyond = {1, 5};
+    EXPECT_THROW(fold_listed(state, 0, starts, beyond, cols), InternalError);
+    const std::vector<u32> ok = {1, 4};
+    EXPECT_THROW(fold_listed(state, 9, starts, ok, cols), InternalError);  // rows past the columns
+    const std::vector<u64> decreasing = {0, 2, 1, 2};
+    EXPECT_THROW(fold_listed(state, 0, decreasing, ok, cols), InternalError);
+    const std::vector<u64> short_end = {0, 1};
+    EXPECT_THROW(fold_listed(state, 0, short_end, ok, cols), InternalError);
+    GroupedAgg other(5, 3);
+    EXPECT_THROW(fold_listed(other, 0, starts, ok, cols), InternalError);
+    fold_listed(state, 8, starts, ok, cols);
+    EXPECT_EQ(state.counts, (std::vector<u64>{0, 1, 0, 0, 1}));
+    EXPECT_THROW(run_listed(11, 5, c, 2), InternalError);  // more rows than the columns hold
     int calls = 0;
-    GroupedAgg empty = aggregate_chunks(0, 5, cols, [&](u32, GroupSink&) { ++calls; });
+    GroupedAgg empty(5, 2);
+    aggregate_listed(empty, 0, cols, [&](u64 b, u64 e) { ++calls; return listing(b, e, 5); });
     EXPECT_EQ(calls, 0);
     EXPECT_EQ(empty.counts, std::vector<u64>(5, 0));
-    EXPECT_TRUE(std::move(empty).compact().ids.empty());
-
-    const auto bad_group = [](u32, GroupSink& sink) { sink.emit(5); };
-    EXPECT_THROW(aggregate_chunks(10, 5, cols, bad_group), InternalError);
-    EXPECT_THROW(aggregate_chunks(11, 5, cols, [](u32, GroupSink&) {}), InternalError);
-    AggColumns lopsided = cols;
-    lopsided.validity.pop_back();
-    EXPECT_THROW(aggregate_chunks(10, 5, lopsided, [](u32, GroupSink&) {}), InternalError);
-    // A failure inside the search reaches the caller.
-    EXPECT_THROW(aggregate_chunks(10, 5, cols,
-                                  [](u32 row, GroupSink&) {
-                                      if (row == 7) throw std::runtime_error("search failed");
-                                  }),
-                 std::runtime_error);
-    EXPECT_THROW(aggregate_chunks(10, u64{1} << 40, cols, [](u32, GroupSink&) {}), InternalError);
 }

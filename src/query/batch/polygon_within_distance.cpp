@@ -4,7 +4,7 @@
 
 #include "core/parallel.hpp"
 #include "index/search.hpp"
-#include "query/batch/aggregate_chunks.hpp"
+#include "query/batch/fold_listed.hpp"
 #include "query/batch/query_tiles.hpp"
 
 namespace vardelin {
@@ -110,14 +110,17 @@ std::vector<u32> pairs_over(const Index& index, const PolygonLayout& layout, std
 template <class Index>
 GroupedAgg aggregate_over(const Index& index, const PolygonLayout& layout, std::span<const u32> part_poly, u64 groups,
                           const PointSpans& queries, double d, const AggColumns& columns) {
+    GroupedAgg state(groups, columns.size());
     if (!distance_matches_some(d)) {
         columns.require_rows(queries.size());
-        return GroupedAgg(groups, columns.size());
+        return state;
     }
-    const RowMatches m = matches_by_row(index, layout, part_poly, queries, d);
-    return aggregate_chunks(queries.size(), groups, columns, [&](u32 row, GroupSink& sink) {
-        for (u64 k = m.starts[row]; k < m.starts[row + 1]; ++k) sink.emit(m.polygons[k]);
+    aggregate_listed(state, queries.size(), columns, [&](u64 begin, u64 end) {
+        const std::size_t n = static_cast<std::size_t>(end - begin);
+        const PointSpans block(queries.xs().subspan(begin, n), queries.ys().subspan(begin, n));
+        return matches_by_row(index, layout, part_poly, block, d);
     });
+    return state;
 }
 
 }  // namespace

@@ -91,7 +91,7 @@ std::vector<u32> within_distance_pairs(const PackedRTree& index, const PolygonLa
                                        std::span<const u32> part_poly, const PointSpans& queries, double d);
 
 // The same matches folded into the counts and column sums of `groups` logical polygons, in row
-// order (aggregate_chunks), without pairs.
+// order (aggregate_listed), without pairs; the matches listed at once stay within a budget.
 GroupedAgg within_distance_aggregate(const BruteForce& index, const PolygonLayout& layout,
                                      std::span<const u32> part_poly, u64 groups, const PointSpans& queries, double d,
                                      const AggColumns& columns);
