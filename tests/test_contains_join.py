@@ -259,7 +259,7 @@ def test_aggregate_without_columns_and_with_invalid_rows(world):
 
 
 def test_aggregate_counts_a_polygon_once_per_point():
-    # Parts 0 and 1 of polygon 0 overlap; polygon 1 overlaps both.
+    # The parts 0 and 1 of polygon 0 overlap; polygon 1 overlaps both.
     geoms = [shapely.MultiPolygon([shapely.box(0, 0, 10, 10), shapely.box(1, 1, 9, 9)]), shapely.box(2, 2, 8, 8)]
     e = polygon_engine(geoms, "eager")
     ids, counts, sums, valid = e.batch_contains_aggregate(

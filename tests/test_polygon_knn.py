@@ -117,7 +117,7 @@ class TestAgainstShapely:
         assert dist.tolist() == [0.0, 0.0, np.hypot(27, 2), 0.0, 1.0, np.hypot(25, 4), 0.0, 1.5, 25.0]
 
     def test_empty_parts_lie_at_infinity_and_polygons_without_parts_are_never_found(self):
-        # Parts 0 and 2 are unit squares at x 0 and 5; part 1 has no rings; polygon 2 has no parts.
+        # The parts 0 and 2 are unit squares at x 0 and 5; part 1 has no rings; polygon 2 has no parts.
         xs, ys = np.array([0.0, 1, 1, 0, 5, 6, 6, 5]), np.array([0.0, 0, 1, 1, 0, 0, 1, 1])
         e = Engine.from_polygon_rings(xs, ys, np.array([0, 4, 8]), np.array([0, 1, 1, 2]), np.array([0, 1, 3]))
         for k in [1, 2, 3, 5]:

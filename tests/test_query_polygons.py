@@ -92,7 +92,7 @@ class TestPolygonRules:
 
     @pytest.mark.parametrize("mode", MODES)
     def test_knn_lists_parts_at_infinity_last(self, mode):
-        # Parts 5 and 17 have an all-NaN exterior, part 11 one whose x values are all NaN: their
+        # The parts 5 and 17 have an all-NaN exterior, part 11 one whose x values are all NaN: their
         # boxes are empty and lie at +inf.
         rings = [np.array([[3.0 * i, 0], [3.0 * i + 1, 0], [3.0 * i + 1, 1 + i % 3]]) for i in range(40)]
         rings[5][:] = rings[17][:] = np.nan
@@ -111,7 +111,7 @@ class TestPolygonRules:
 
     @pytest.mark.parametrize("mode", MODES)
     def test_parts_without_exterior_coordinates_are_nowhere(self, rng, mode):
-        # Parts 3 and 9 have no rings, part 6 an empty exterior and a hole around the origin. Their
+        # The parts 3 and 9 have no rings, part 6 an empty exterior and a hole around the origin. Their
         # index box is (0, 0, 0, 0), but they lie at +inf and meet no box and no point.
         xs, ys, ring, poly, geoms = [], [], [0], [0], []
         for p in range(12):

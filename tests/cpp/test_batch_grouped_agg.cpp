@@ -163,7 +163,7 @@ TEST(GroupedAgg, RefusesImpossibleSizes) {
     EXPECT_THROW(GroupedAgg(u64{1} << 40, 4), std::bad_alloc);
 }
 
-TEST(FoldListed, EqualsSerialFoldBitForBitOnAnyPoolSizeAndInPieces) {
+TEST(FoldListed, EqualsSerialFoldBitForBitOnAnyPoolSizeAndInBlocks) {
     const u64 rows = 60'000, groups = 1'000;
     Columns c = make_columns(rows, 3, 7);
     const u32 nan_row = plant_specials(c, groups);
@@ -178,13 +178,13 @@ TEST(FoldListed, EqualsSerialFoldBitForBitOnAnyPoolSizeAndInPieces) {
     expect_same(run_listed(rows, groups, c, 8), want);
     expect_same(run_listed(rows, groups, c, 3), want);
     // Blocks folded one after the other continue the sums of the state they find.
-    GroupedAgg pieces(groups, 3);
+    GroupedAgg blockwise(groups, 3);
     for (u64 b = 0; b < rows; b += 7'000) {
         const u64 e = std::min(rows, b + 7'000);
         const Listing m = listing(b, e, groups);
-        fold_listed(pieces, b, m.starts, m.polygons, c.view());
+        fold_listed(blockwise, b, m.starts, m.polygons, c.view());
     }
-    expect_same(pieces, want);
+    expect_same(blockwise, want);
     // Fewer groups than workers, and no value columns.
     const Columns none;
     expect_same(run_listed(rows, 3, none, 8), serial_fold(0, rows, 3, none));

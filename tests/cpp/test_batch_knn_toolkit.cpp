@@ -138,8 +138,8 @@ TEST(KwayMerge, EqualsStableSortOfTheConcatenation) {
     EXPECT_TRUE(same_records(kway_merge(std::move(runs)), all));
 }
 
-TEST(KwayMerge, PiecesMergedApartGiveTheOrderOfOneMerge) {
-    // Enough records for many pieces, few distinct keys: a cut that let equal keys straddle it
+TEST(KwayMerge, StretchesMergedApartGiveTheOrderOfOneMerge) {
+    // Enough records for many stretches, few distinct keys: a cut that let equal keys straddle it
     // would put a later run's record before an earlier run's.
     std::mt19937_64 gen(11);
     std::vector<std::vector<KnnTriple>> runs;
@@ -153,9 +153,9 @@ TEST(KwayMerge, PiecesMergedApartGiveTheOrderOfOneMerge) {
         runs.push_back(std::move(run));
     }
     std::stable_sort(all.begin(), all.end(), key_less);
-    const MergePieces pieces = merge_pieces(runs);
-    EXPECT_GT(pieces.count(), 1u);
-    EXPECT_EQ(pieces.offset.back(), all.size());
+    const MergeStretches stretches = merge_stretches(runs);
+    EXPECT_GT(stretches.count(), 1u);
+    EXPECT_EQ(stretches.offset.back(), all.size());
     std::vector<int> written(all.size(), 0);
     std::vector<KnnTriple> merged(all.size());
     kway_merge_each(runs, [&](std::size_t i, const KnnTriple& t) {

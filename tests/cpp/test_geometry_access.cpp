@@ -50,7 +50,7 @@ TEST(PointToPolygonDistance, DegenerateRingsAndEmptyParts) {
     // No exterior contains nothing, but the holes' edges still measure.
     EXPECT_FALSE(pip_raw(l, empty_exterior, 0.5, 0.5));
     EXPECT_DOUBLE_EQ(point_to_polygon_distance(l, empty_exterior, 0.5, 0.25), 0.25);
-    // Parts beyond the layout read as empty.
+    // A part beyond the layout reads as empty.
     EXPECT_EQ(point_to_polygon_distance(l, 99, 0, 0), kInf);
 }
 

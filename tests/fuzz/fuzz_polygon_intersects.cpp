@@ -2,8 +2,8 @@
 // of one ring against every segment of the other, and point positions by an explicit boundary
 // scan plus a winding count. Coordinates are small multiples of 1/4, so the oracle's cross
 // products are exact in plain floating point, and a small grid makes touching, collinear and
-// repeated vertices common. Parts are large enough to take the sweep as well as the direct
-// test; offsets are sometimes broken, which both sides must read as empty. The same pairs go
+// repeated vertices common. The parts are large enough to take the sweep as well as the
+// direct test; offsets are sometimes broken, which both sides must read as empty. The same pairs go
 // through the intersection area, whose integer overlay must take any degenerate input: never
 // negative, and NaN exactly when a coordinate of the pair is not finite.
 #include <cmath>

@@ -16,30 +16,30 @@ using Key = std::pair<u64, u32>;
 
 Key key_of(const KnnTriple& t) noexcept { return {distance_bits(t.distance), t.target}; }
 
-// Below this many records a piece is not worth a task.
-constexpr std::size_t kMinPiece = std::size_t{1} << 15;
-// Samples per piece: enough that pieces come out within a few per cent of one another.
-constexpr std::size_t kSamplesPerPiece = 32;
+// Below this many records a stretch is not worth a task.
+constexpr std::size_t kMinStretch = std::size_t{1} << 15;
+// Samples per stretch: enough that stretches come out within a few per cent of one another.
+constexpr std::size_t kSamplesPerStretch = 32;
 
 }  // namespace
 
-MergePieces merge_pieces(const std::vector<std::vector<KnnTriple>>& runs) {
+MergeStretches merge_stretches(const std::vector<std::vector<KnnTriple>>& runs) {
     u64 total = 0;
     for (const auto& r : runs) total = checked_add(total, r.size());
-    const std::size_t pieces = std::clamp<std::size_t>(total / kMinPiece, 1, 8 * worker_threads());
-    // Cut keys: evenly spaced samples of every run, sorted, every kSamplesPerPiece-th kept.
+    const std::size_t stretches = std::clamp<std::size_t>(total / kMinStretch, 1, 8 * worker_threads());
+    // Cut keys: evenly spaced samples of every run, sorted, every kSamplesPerStretch-th kept.
     std::vector<Key> cuts;
-    if (pieces > 1) {
-        const std::size_t stride = std::max<std::size_t>(total / (pieces * kSamplesPerPiece), 1);
+    if (stretches > 1) {
+        const std::size_t stride = std::max<std::size_t>(total / (stretches * kSamplesPerStretch), 1);
         std::vector<Key> samples;
         for (const auto& r : runs) {
             for (std::size_t i = stride / 2; i < r.size(); i += stride) samples.push_back(key_of(r[i]));
         }
         std::sort(samples.begin(), samples.end());
-        for (std::size_t j = 1; j < pieces; ++j) cuts.push_back(samples[j * samples.size() / pieces]);
+        for (std::size_t j = 1; j < stretches; ++j) cuts.push_back(samples[j * samples.size() / stretches]);
         cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
     }
-    MergePieces out;
+    MergeStretches out;
     out.starts.assign(cuts.size() + 2, std::vector<std::size_t>(runs.size(), 0));
     out.offset.assign(cuts.size() + 2, 0);
     for (std::size_t r = 0; r < runs.size(); ++r) {

@@ -36,24 +36,24 @@ inline unsigned knn_key_byte(const KnnTriple& t, std::size_t level) noexcept {
 // Sorts one run by the key, stably: records of equal key keep the order they were produced in.
 void sort_knn_run(std::vector<KnnTriple>& run);
 
-// The merged sequence of runs sorted by the key, cut into pieces that merge independently: a
+// The merged sequence of runs sorted by the key, cut into stretches that merge independently: a
 // cut is a key and falls in every run before the first record not below it, so records of
-// equal key never straddle a cut and each piece is a whole stretch of the merged order.
-struct MergePieces {
-    std::vector<std::vector<std::size_t>> starts;  // [piece][run]; one entry more: the run ends
-    std::vector<std::size_t> offset;               // piece starts in the output; one more: the total
+// equal key never straddle a cut and each stretch is a whole stretch of the merged order.
+struct MergeStretches {
+    std::vector<std::vector<std::size_t>> starts;  // [stretch][run]; one entry more: the run ends
+    std::vector<std::size_t> offset;               // stretch starts in the output; one more: the total
     std::size_t count() const noexcept { return offset.empty() ? 0 : offset.size() - 1; }
 };
-MergePieces merge_pieces(const std::vector<std::vector<KnnTriple>>& runs);
+MergeStretches merge_stretches(const std::vector<std::vector<KnnTriple>>& runs);
 
 // Joins runs each sorted by the key into one sequence sorted by it: emit(position, record) for
-// every record, records of equal key in run order and within a run in its order. The pieces
+// every record, records of equal key in run order and within a run in its order. The stretches
 // merge on the worker pool, each emitting its own positions; the output does not depend on
-// how many pieces there are.
+// how many stretches there are.
 template <class Emit>
 void kway_merge_each(const std::vector<std::vector<KnnTriple>>& runs, const Emit& emit) {
-    const MergePieces pieces = merge_pieces(runs);
-    parallel_blocks(pieces.count(), 1, [&](std::size_t first, std::size_t last) {
+    const MergeStretches stretches = merge_stretches(runs);
+    parallel_blocks(stretches.count(), 1, [&](std::size_t first, std::size_t last) {
         // (distance bits, target, run, position): the run and position break ties of the key.
         using Head = std::tuple<u64, u32, std::size_t, std::size_t>;
         std::vector<Head> heap;
@@ -61,19 +61,19 @@ void kway_merge_each(const std::vector<std::vector<KnnTriple>>& runs, const Emit
         for (std::size_t j = first; j < last; ++j) {
             heap.clear();
             for (std::size_t r = 0; r < runs.size(); ++r) {
-                const std::size_t pos = pieces.starts[j][r];
-                if (pos < pieces.starts[j + 1][r]) {
+                const std::size_t pos = stretches.starts[j][r];
+                if (pos < stretches.starts[j + 1][r]) {
                     heap.emplace_back(distance_bits(runs[r][pos].distance), runs[r][pos].target, r, pos);
                 }
             }
             std::make_heap(heap.begin(), heap.end(), after);
-            std::size_t out = pieces.offset[j];
+            std::size_t out = stretches.offset[j];
             while (!heap.empty()) {
                 std::pop_heap(heap.begin(), heap.end(), after);
                 const auto [bits, target, r, pos] = heap.back();
                 heap.pop_back();
                 emit(out++, runs[r][pos]);
-                if (pos + 1 < pieces.starts[j + 1][r]) {
+                if (pos + 1 < stretches.starts[j + 1][r]) {
                     const KnnTriple& next = runs[r][pos + 1];
                     heap.emplace_back(distance_bits(next.distance), next.target, r, pos + 1);
                     std::push_heap(heap.begin(), heap.end(), after);

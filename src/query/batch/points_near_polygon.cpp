@@ -14,7 +14,7 @@ namespace {
 
 constexpr std::size_t kSerialCandidates = std::size_t{1} << 12;
 constexpr std::size_t kCandidatesPerTask = std::size_t{1} << 11;
-// Parts with fewer edges are measured whole: a grid would not pay for itself.
+// A part with fewer edges is measured whole: a grid would not pay for itself.
 constexpr std::size_t kGridMinEdges = 64;
 constexpr std::size_t kMaxGridSide = 1024;
 constexpr u64 kMaxCellEntries = u64{1} << 24;

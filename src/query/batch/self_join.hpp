@@ -23,7 +23,7 @@ Box self_join_search_box(const PolygonLayout& layout, std::size_t part) noexcept
 // outside the arrays and changes no result.
 void prefetch_parts(const PolygonLayout& layout, std::span<const u32> pairs) noexcept;
 
-// Parts are taken in chunks of this many: a dense cluster costs many exact tests per part, and
+// Polygon parts are taken in chunks of this many: a dense cluster costs many exact tests per part, and
 // small chunks let the pool spread such clusters over its workers.
 inline constexpr std::size_t kSelfJoinChunk = 64;
 
