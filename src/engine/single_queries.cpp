@@ -91,9 +91,8 @@ Metered<std::vector<u64>> radius_query(Engine& engine, double cx, double cy, dou
     const Box box = normalised_box(search);
     if (nothing_under(engine, box)) return {std::move(call), {}, 0};
     const IndexUse use = call.plan_and_build(QueryShape::range(box), 1);
-    std::vector<PointHit> candidates;
-    engine.indexes.visit(use.served, [&](const auto& index) { point_range_into(index, search, candidates); });
-    std::vector<u64> hits = par_radius(candidates, test);
+    std::vector<u64> hits =
+        engine.indexes.visit(use.served, [&](const auto& index) { return radius_hits(index, search, test); });
     if (!engine.delta_xs.empty()) {
         const u64 main_length = engine.x().size();
         const PointSpans delta = engine.delta();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 
 #include "core/parallel.hpp"
 #include "stats/collector.hpp"
@@ -25,6 +26,58 @@ constexpr std::size_t kChunk = std::size_t{1} << 16;
 
 inline double cell_size(double lo, double hi, std::size_t side) noexcept {
     return hi > lo ? (hi - lo) / static_cast<double>(side) : 1.0;
+}
+
+// Bounds that hold every coordinate of the points placed in an inner cell of one axis, for
+// the disc search to accept a cell without loading its coordinates. Why they hold: a point in
+// inner cell c (never the first or last, where clamp_cell puts NaN, infinities and everything
+// beyond the extent) has c <= f < c + 1 for f = fl(fl(v - origin) / size). With u = 2^-53 and
+// every operand and result normal (size >= 2^-960, magnitudes <= 2^1000; a subtraction whose
+// result is subnormal is exact), undoing the two roundings gives
+// v - origin in [c * size / (1 + u)^2, (c + 1) * size / (1 - u)^2], and computing
+// origin + c * size here errs by at most 2u (|origin| + cells * size) more: the margin
+// 2^-40 (|origin| + cells * size) covers both with room to spare, also after the rounding of
+// the subtraction or addition that applies it. Each bound is a chain of rounded operations that
+// never decrease as c grows, so the bounds of the cells between two cells lie between theirs.
+struct InnerCellBounds {
+    double origin, size, margin;
+    std::size_t cells;
+
+    InnerCellBounds(double first_edge, double cell_size, std::size_t count) noexcept
+        : origin(first_edge), size(cell_size),
+          margin(0x1p-40 * (std::fabs(first_edge) + static_cast<double>(count) * cell_size)), cells(count) {}
+
+    bool usable() const noexcept {
+        return cells >= 3 && std::fabs(origin) <= 0x1p1000 && size >= 0x1p-960 &&
+               static_cast<double>(cells) * size <= 0x1p1000;
+    }
+    double low(std::size_t c) const noexcept { return (origin + static_cast<double>(c) * size) - margin; }
+    double high(std::size_t c) const noexcept { return (origin + static_cast<double>(c + 1) * size) + margin; }
+};
+
+// The larger of the squared distances from `centre` to the two bounds of a cell, as the disc
+// test computes them; NaN when the centre is infinite on the bound's side, which fails the test.
+inline double far_square(double lo, double hi, double centre) noexcept {
+    const double a = lo - centre, b = hi - centre;
+    const double a2 = a * a, b2 = b * b;
+    return a2 >= b2 ? a2 : (b2 > a2 ? b2 : std::numeric_limits<double>::quiet_NaN());
+}
+
+// Appends what write(dst) writes and counts (at most `candidates` ids): up to a few hundred go
+// to the stack first, so that the result is allocated once at its final size, and not at all
+// when nothing passes.
+template <class Write>
+void append_kept(std::size_t candidates, std::vector<u64>& out, Write&& write) {
+    constexpr std::size_t kLocal = 256;
+    const std::size_t base = out.size();
+    if (candidates > kLocal) {
+        out.resize(base + candidates);
+        out.resize(base + write(out.data() + base));
+        return;
+    }
+    u64 local[kLocal];
+    const std::size_t kept = write(local);
+    out.insert(out.end(), local, local + kept);
 }
 
 }  // namespace
@@ -133,20 +186,6 @@ void UniformGrid::range(const Box& q, std::vector<u64>& out) const {
     if (candidates == 0) return;
     const double *xs = xs_->data(), *ys = ys_->data();
     const u32* items = cell_items_.data();
-    // Up to a few hundred candidates are written to the stack, so that the result is
-    // allocated once at its final size, and not at all when nothing passes.
-    constexpr std::size_t kLocal = 256;
-    u64 local[kLocal];
-    const std::size_t base = out.size();
-    if (candidates > kLocal) out.resize(base + candidates);
-    u64* dst = candidates > kLocal ? out.data() + base : local;
-    std::size_t kept = 0;
-    const auto keep_if = [&](u32 begin, u32 end, const auto& pass) {
-        for (u32 i = begin; i < end; ++i) {
-            dst[kept] = items[i];
-            kept += pass(items[i]);
-        }
-    };
     // The coordinates still to be tested are scattered over the arrays: all their lines are
     // requested first, so the misses overlap instead of waiting one by one in the scan.
     scan_box(q, [&](u32 begin, u32 end, bool x_inside, bool y_inside) {
@@ -158,14 +197,93 @@ void UniformGrid::range(const Box& q, std::vector<u64>& out) const {
     });
     const auto x_in = [&](u32 id) { return std::size_t{xs[id] >= q.min_x} & std::size_t{q.max_x >= xs[id]}; };
     const auto y_in = [&](u32 id) { return std::size_t{ys[id] >= q.min_y} & std::size_t{q.max_y >= ys[id]}; };
-    scan_box(q, [&](u32 begin, u32 end, bool x_inside, bool y_inside) {
-        if (x_inside && y_inside) keep_if(begin, end, [](u32) { return std::size_t{1}; });
-        else if (x_inside) keep_if(begin, end, y_in);
-        else if (y_inside) keep_if(begin, end, x_in);
-        else keep_if(begin, end, [&](u32 id) { return x_in(id) & y_in(id); });
+    append_kept(candidates, out, [&](u64* dst) {
+        std::size_t kept = 0;
+        const auto keep_if = [&](u32 begin, u32 end, const auto& pass) {
+            for (u32 i = begin; i < end; ++i) {
+                dst[kept] = items[i];
+                kept += pass(items[i]);
+            }
+        };
+        scan_box(q, [&](u32 begin, u32 end, bool x_inside, bool y_inside) {
+            if (x_inside && y_inside) keep_if(begin, end, [](u32) { return std::size_t{1}; });
+            else if (x_inside) keep_if(begin, end, y_in);
+            else if (y_inside) keep_if(begin, end, x_in);
+            else keep_if(begin, end, [&](u32 id) { return x_in(id) & y_in(id); });
+        });
+        return kept;
     });
-    if (dst == local) out.insert(out.end(), local, local + kept);
-    else out.resize(base + kept);
+}
+
+// Only the cells of a row between two accepted ones are taken without a test (see
+// InnerCellBounds): a guess from the half chord, narrowed until both ends pass, finds them with
+// a few tests per row. The limit loses a relative 2^-30 on top, so that no accepted point sits
+// where the last bit decides.
+template <class OnRun>
+void UniformGrid::scan_disc(const Box& q, const Disc& disc, OnRun&& on_run) const {
+    const CellSpan span = cells_under(q);
+    if (span.empty()) return;
+    const InnerCellBounds columns(min_x_, cell_w_, nx_), rows(min_y_, cell_h_, ny_);
+    const bool usable = columns.usable() && rows.usable();
+    const double bound = disc.limit * (1.0 - 0x1p-30);
+    const std::size_t first = std::max<std::size_t>(span.x0, 1), last = std::min(span.x1, nx_ - 2);
+    for (std::size_t cy = span.y0; cy <= span.y1; ++cy) {
+        const u32* start = cell_start_.data() + cy * nx_;
+        std::size_t a = 1, b = 0;
+        if (usable && cy >= 1 && cy + 2 <= ny_ && first <= last) {
+            const double y_lo = rows.low(cy), y_hi = rows.high(cy);
+            const double dy2 = far_square(y_lo, y_hi, disc.cy);
+            if (y_lo >= q.min_y && q.max_y >= y_hi && dy2 <= bound) {
+                const auto accepted = [&](std::size_t c) {
+                    const double x_lo = columns.low(c), x_hi = columns.high(c);
+                    return x_lo >= q.min_x && q.max_x >= x_hi && far_square(x_lo, x_hi, disc.cx) + dy2 <= bound;
+                };
+                const double half = std::sqrt(bound - dy2);
+                a = std::max(first, saturating_cast<std::size_t>(std::ceil((disc.cx - half - min_x_) / cell_w_)));
+                b = std::min(last, saturating_cast<std::size_t>(std::floor((disc.cx + half - min_x_) / cell_w_) - 1.0));
+                while (a <= b && !accepted(a)) ++a;
+                while (b > a && !accepted(b)) --b;
+            }
+        }
+        if (a <= b) {
+            on_run(start[span.x0], start[a], false);
+            on_run(start[a], start[b + 1], true);
+            on_run(start[b + 1], start[span.x1 + 1], false);
+        } else {
+            on_run(start[span.x0], start[span.x1 + 1], false);
+        }
+    }
+}
+
+void UniformGrid::disc_range(const Box& q, const Disc& disc, std::vector<u64>& out) const {
+    const std::size_t candidates = request_rows(q);
+    if (candidates == 0) return;
+    const double *xs = xs_->data(), *ys = ys_->data();
+    const u32* items = cell_items_.data();
+    // As in range: the coordinates to be tested are all requested before the scan.
+    scan_disc(q, disc, [&](u32 begin, u32 end, bool inside) {
+        if (inside) return;
+        for (u32 i = begin; i < end; ++i) {
+            __builtin_prefetch(xs + items[i]);
+            __builtin_prefetch(ys + items[i]);
+        }
+    });
+    append_kept(candidates, out, [&](u64* dst) {
+        std::size_t kept = 0;
+        scan_disc(q, disc, [&](u32 begin, u32 end, bool inside) {
+            if (inside) {
+                for (u32 i = begin; i < end; ++i) dst[kept++] = items[i];
+                return;
+            }
+            for (u32 i = begin; i < end; ++i) {
+                const u32 id = items[i];
+                const double x = xs[id], y = ys[id];
+                dst[kept] = id;
+                kept += std::size_t{point_in_box(x, y, q)} & std::size_t{disc.holds(x, y)};
+            }
+        });
+        return kept;
+    });
 }
 
 void UniformGrid::point_range(const Box& q, std::vector<PointHit>& out) const {

@@ -48,9 +48,36 @@ public:
 
     // Appends the ids of for_each_in_range.
     void range(const Box& q, std::vector<u64>& out) const;
+
+    // Appends the ids of the points inside the closed box that the disc holds, in cell order:
+    // the ids of point_range that pass the disc's test, in the same order.
+    void disc_range(const Box& q, const Disc& disc, std::vector<u64>& out) const;
     void nearest(double x, double y, u64 k, std::vector<Neighbor>& out) const;
 
 private:
+    // The cells scan_box visits: columns x0..x1 of rows y0..y1, where xi and yi are the cells of
+    // the box's max_x and max_y by the floor.
+    struct CellSpan {
+        std::size_t x0 = 1, xi = 0, x1 = 0, y0 = 1, yi = 0, y1 = 0;
+        bool empty() const noexcept { return x0 > x1 || y0 > y1; }
+    };
+    CellSpan cells_under(const Box& q) const noexcept {
+        if (has_nan(q)) return {};
+        CellSpan s;
+        s.x0 = low_cell(q.min_x, min_x_, cell_w_, nx_);
+        s.y0 = low_cell(q.min_y, min_y_, cell_h_, ny_);
+        s.xi = low_cell(q.max_x, min_x_, cell_w_, nx_);
+        s.yi = low_cell(q.max_y, min_y_, cell_h_, ny_);
+        s.x1 = std::min(high_cell(q.max_x, min_x_, cell_w_, nx_), s.xi);
+        s.y1 = std::min(high_cell(q.max_y, min_y_, cell_h_, ny_), s.yi);
+        return s;
+    }
+
+    // on_run(begin, end, inside) for the id runs of scan_box's cells, in the same order, where
+    // `inside` says that every point of the run is known to lie in the box and the disc.
+    template <class OnRun>
+    void scan_disc(const Box& q, const Disc& disc, OnRun&& on_run) const;
+
     // The number of ids in the cells under the box (0 for a NaN box), each row's ids requested
     // from memory on the way: a result is then sized once and a scan does not wait for one row
     // after another. The scans write every candidate and advance their count by its test, so
@@ -83,14 +110,9 @@ private:
     // the result and its order as they are.
     template <class OnRun>
     void scan_box(const Box& q, OnRun&& on_run) const {
-        if (has_nan(q)) return;
-        const std::size_t x0 = low_cell(q.min_x, min_x_, cell_w_, nx_);
-        const std::size_t y0 = low_cell(q.min_y, min_y_, cell_h_, ny_);
-        const std::size_t xi = low_cell(q.max_x, min_x_, cell_w_, nx_);
-        const std::size_t yi = low_cell(q.max_y, min_y_, cell_h_, ny_);
-        const std::size_t x1 = std::min(high_cell(q.max_x, min_x_, cell_w_, nx_), xi);
-        const std::size_t y1 = std::min(high_cell(q.max_y, min_y_, cell_h_, ny_), yi);
-        if (x0 > x1 || y0 > y1) return;
+        const CellSpan span = cells_under(q);
+        if (span.empty()) return;
+        const auto [x0, xi, x1, y0, yi, y1] = span;
         for (std::size_t cy = y0; cy <= y1; ++cy) {
             const u32* start = cell_start_.data() + cy * nx_;
             const bool y_inside = cy > y0 && cy < yi;

@@ -2,7 +2,10 @@
 #include <cmath>
 #include <vector>
 
+#include "core/box.hpp"
 #include "core/numeric.hpp"
+#include "index/grid.hpp"
+#include "index/search.hpp"
 #include "index/spatial_index.hpp"
 #include "query/geodesy.hpp"
 #include "stats/types.hpp"
@@ -28,10 +31,7 @@ struct RadiusTest {
         return {cx, cy, limit, std::cos(cy * kDegToRad), true};
     }
 
-    bool keeps_planar(double px, double py) const noexcept {
-        const double dx = px - cx, dy = py - cy;
-        return dx * dx + dy * dy <= limit;
-    }
+    bool keeps_planar(double px, double py) const noexcept { return Disc{cx, cy, limit}.holds(px, py); }
     bool keeps_haversine(double px, double py) const noexcept {
         return haversine_m_cos1(cx, cy, cos_cy, px, py) <= limit;
     }
@@ -44,5 +44,18 @@ struct RadiusTest {
 // filtered on the worker pool, small ones where the call runs, since waking the pool costs
 // more than testing a few thousand points.
 std::vector<u64> par_radius(const std::vector<PointHit>& candidates, const RadiusTest& test);
+
+// Ids of the points of a point index inside the closed search box that the test keeps, in the
+// index's point_range order (the box test first, then the distance).
+template <class Index>
+std::vector<u64> radius_hits(const Index& index, const Box& search, const RadiusTest& test) {
+    std::vector<PointHit> candidates;
+    point_range_into(index, search, candidates);
+    return par_radius(candidates, test);
+}
+
+// The grid answers a planar test by its disc search, which loads no coordinate of a cell that
+// lies wholly inside the circle: the same ids in the same order.
+std::vector<u64> radius_hits(const UniformGrid& grid, const Box& search, const RadiusTest& test);
 
 }  // namespace vardelin
