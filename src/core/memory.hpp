@@ -9,4 +9,16 @@ namespace vardelin {
 // as a failed allocation (std::bad_alloc) instead.
 void ensure_allocatable(u64 bytes);
 
+// Requests the cache line holding *p without waiting for it. GCC deletes a loop whose only
+// effect is __builtin_prefetch (it counts as no effect at all), which silently undoes a pass
+// that requests scattered lines ahead of a scan; a volatile asm statement is kept.
+template <class T>
+inline void request_line(const T* p) noexcept {
+#if defined(__x86_64__) || defined(__i386__)
+    asm volatile("prefetcht0 %0" : : "m"(*reinterpret_cast<const char*>(p)));
+#else
+    __builtin_prefetch(p);
+#endif
+}
+
 }  // namespace vardelin

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "core/memory.hpp"
 #include "core/parallel.hpp"
 #include "stats/collector.hpp"
 
@@ -260,27 +261,34 @@ void UniformGrid::disc_range(const Box& q, const Disc& disc, std::vector<u64>& o
     if (candidates == 0) return;
     const double *xs = xs_->data(), *ys = ys_->data();
     const u32* items = cell_items_.data();
-    // As in range: the coordinates to be tested are all requested before the scan.
+    // The coordinates to be tested are scattered over the arrays: all their lines are requested
+    // before the scan, so that the misses overlap.
     scan_disc(q, disc, [&](u32 begin, u32 end, bool inside) {
         if (inside) return;
         for (u32 i = begin; i < end; ++i) {
-            __builtin_prefetch(xs + items[i]);
-            __builtin_prefetch(ys + items[i]);
+            request_line(xs + items[i]);
+            request_line(ys + items[i]);
         }
     });
     append_kept(candidates, out, [&](u64* dst) {
         std::size_t kept = 0;
+        // The count is a local of each run (dst could alias a captured one) and the tests are
+        // combined without a branch: a branch on a coordinate still on its way would stall the
+        // loads behind it and lose the overlap of the misses.
         scan_disc(q, disc, [&](u32 begin, u32 end, bool inside) {
+            std::size_t k = kept;
             if (inside) {
-                for (u32 i = begin; i < end; ++i) dst[kept++] = items[i];
-                return;
+                for (u32 i = begin; i < end; ++i) dst[k++] = items[i];
+            } else {
+                for (u32 i = begin; i < end; ++i) {
+                    const u32 id = items[i];
+                    const double x = xs[id], y = ys[id];
+                    dst[k] = id;
+                    k += std::size_t{x >= q.min_x} & std::size_t{q.max_x >= x} & std::size_t{y >= q.min_y} &
+                         std::size_t{q.max_y >= y} & std::size_t{disc.holds(x, y)};
+                }
             }
-            for (u32 i = begin; i < end; ++i) {
-                const u32 id = items[i];
-                const double x = xs[id], y = ys[id];
-                dst[kept] = id;
-                kept += std::size_t{point_in_box(x, y, q)} & std::size_t{disc.holds(x, y)};
-            }
+            kept = k;
         });
         return kept;
     });

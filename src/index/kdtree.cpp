@@ -147,23 +147,24 @@ PackedKdTree PackedKdTree::over_points(SharedArray<double> xs, SharedArray<doubl
     return t;
 }
 
-template <class Hit, class Make>
-void PackedKdTree::collect_in_box(const Box& q, std::vector<Hit>& out, const Make& make) const {
+template <class Hit, class Make, class Keep>
+void PackedKdTree::collect_in_box(const Box& q, std::vector<Hit>& out, const Make& make, const Keep& keep) const {
     if (has_nan(q)) return;  // no point can pass a comparison with NaN
-    const auto in_box = [&](double x, double y) { return point_in_box(x, y, q); };
+    const auto passes = [&](double x, double y) { return point_in_box(x, y, q) && keep(x, y); };
     const auto skip = [&](double split, int axis) {
         return axis == 0 ? Skip{split < q.min_x, q.max_x < split} : Skip{split < q.min_y, q.max_y < split};
     };
     const auto take = [&](u32 id, double x, double y) { out.push_back(make(id, x, y)); };
     // Leaves are scanned without a branch per point: the hits of a leaf are scattered among
     // its points, and a mispredicted branch per hit costs more than the test.
-    walk_leaves(in_box, skip, take, [&](const auto* ids, const double* c, std::size_t left, std::size_t right) {
+    walk_leaves(passes, skip, take, [&](const auto* ids, const double* c, std::size_t left, std::size_t right) {
         Hit kept[kNodeSize + 1];
         std::size_t k = 0;
         for (std::size_t i = left; i <= right; ++i) {
-            kept[k] = make(static_cast<u32>(ids[i]), c[2 * i], c[2 * i + 1]);
-            k += std::size_t{c[2 * i] >= q.min_x} & std::size_t{q.max_x >= c[2 * i]} & std::size_t{c[2 * i + 1] >= q.min_y} &
-                 std::size_t{q.max_y >= c[2 * i + 1]};
+            const double x = c[2 * i], y = c[2 * i + 1];
+            kept[k] = make(static_cast<u32>(ids[i]), x, y);
+            k += std::size_t{x >= q.min_x} & std::size_t{q.max_x >= x} & std::size_t{y >= q.min_y} &
+                 std::size_t{q.max_y >= y} & std::size_t{keep(x, y)};
         }
         // Most searches find a few leaves' worth: starting with room for that spares the
         // regrowth from one hit upwards.
@@ -172,12 +173,21 @@ void PackedKdTree::collect_in_box(const Box& q, std::vector<Hit>& out, const Mak
     });
 }
 
+namespace {
+constexpr auto kAnyPoint = [](double, double) { return true; };
+}  // namespace
+
 void PackedKdTree::range(const Box& q, std::vector<u64>& out) const {
-    collect_in_box(q, out, [](u32 id, double, double) { return u64{id}; });
+    collect_in_box(q, out, [](u32 id, double, double) { return u64{id}; }, kAnyPoint);
 }
 
 void PackedKdTree::point_range(const Box& q, std::vector<PointHit>& out) const {
-    collect_in_box(q, out, [](u32 id, double x, double y) { return PointHit{id, x, y}; });
+    collect_in_box(q, out, [](u32 id, double x, double y) { return PointHit{id, x, y}; }, kAnyPoint);
+}
+
+void PackedKdTree::disc_range(const Box& q, const Disc& disc, std::vector<u64>& out) const {
+    collect_in_box(q, out, [](u32 id, double, double) { return u64{id}; },
+                   [&](double x, double y) { return disc.holds(x, y); });
 }
 
 // The answer is the k' nearest points by `nearer` (distance, then id) among those within the

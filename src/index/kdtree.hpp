@@ -77,6 +77,9 @@ public:
     void range(const Box& q, std::vector<u64>& out) const;
     // Appends every point inside the closed box with its coordinates, in walk order.
     void point_range(const Box& q, std::vector<PointHit>& out) const;
+    // Appends the ids of the points inside the closed box that the disc holds, in walk order:
+    // the ids of point_range that pass the disc's test, in the same order.
+    void disc_range(const Box& q, const Disc& disc, std::vector<u64>& out) const;
     void nearest(double x, double y, u64 k, std::vector<Neighbor>& out) const;
 
 private:
@@ -99,9 +102,10 @@ private:
     void complete_rest(double x, double y, std::size_t want_n, std::vector<Neighbor>& out, std::size_t base) const;
     static constexpr std::size_t kHeapLimit = 1024;
 
-    // Appends make(id, x, y) for every point inside the closed box, in walk order.
-    template <class Hit, class Make>
-    void collect_in_box(const Box& q, std::vector<Hit>& out, const Make& make) const;
+    // Appends make(id, x, y) for every point inside the closed box that keep(x, y) keeps, in
+    // walk order.
+    template <class Hit, class Make, class Keep>
+    void collect_in_box(const Box& q, std::vector<Hit>& out, const Make& make, const Keep& keep) const;
 
     // Depth-first walk: `hit(x, y)` tests a point, `skip(split, axis)` prunes the two sides,
     // visit(id, x, y) takes a hit.

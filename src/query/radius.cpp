@@ -43,11 +43,4 @@ std::vector<u64> par_radius(const std::vector<PointHit>& candidates, const Radiu
     return filter(candidates, kSerialPlanar, [&](double x, double y) { return test.keeps_planar(x, y); });
 }
 
-std::vector<u64> radius_hits(const UniformGrid& grid, const Box& search, const RadiusTest& test) {
-    if (test.geographic) return radius_hits<UniformGrid>(grid, search, test);
-    std::vector<u64> hits;
-    grid.disc_range(search, Disc{test.cx, test.cy, test.limit}, hits);
-    return hits;
-}
-
 }  // namespace vardelin

@@ -4,7 +4,6 @@
 
 #include "core/box.hpp"
 #include "core/numeric.hpp"
-#include "index/grid.hpp"
 #include "index/search.hpp"
 #include "index/spatial_index.hpp"
 #include "query/geodesy.hpp"
@@ -45,17 +44,29 @@ struct RadiusTest {
 // more than testing a few thousand points.
 std::vector<u64> par_radius(const std::vector<PointHit>& candidates, const RadiusTest& test);
 
+// Indexes with a search of their own for the points of a box that a planar disc holds.
+template <class Index>
+concept DiscSearch = requires(const Index& index, const Box& box, const Disc& disc, std::vector<u64>& out) {
+    index.disc_range(box, disc, out);
+};
+
 // Ids of the points of a point index inside the closed search box that the test keeps, in the
-// index's point_range order (the box test first, then the distance).
+// index's point_range order (the box test first, then the distance). A planar test goes to the
+// index's disc search where it has one: the grid's loads no coordinate of a cell wholly inside
+// the circle, the k-d tree's tests the distance where it reads the point, and neither gathers
+// the candidates first.
 template <class Index>
 std::vector<u64> radius_hits(const Index& index, const Box& search, const RadiusTest& test) {
+    if constexpr (DiscSearch<Index>) {
+        if (!test.geographic) {
+            std::vector<u64> hits;
+            index.disc_range(search, Disc{test.cx, test.cy, test.limit}, hits);
+            return hits;
+        }
+    }
     std::vector<PointHit> candidates;
     point_range_into(index, search, candidates);
     return par_radius(candidates, test);
 }
-
-// The grid answers a planar test by its disc search, which loads no coordinate of a cell that
-// lies wholly inside the circle: the same ids in the same order.
-std::vector<u64> radius_hits(const UniformGrid& grid, const Box& search, const RadiusTest& test);
 
 }  // namespace vardelin
