@@ -63,7 +63,7 @@ auto hand_over(Metered<R>&& result, Convert&& convert) {
 // inside the timed stretch.
 template <class R>
 nb::object hand_over(Metered<R>&& result) {
-    return hand_over(std::move(result), [](R&& values) { return nb::cast(to_numpy(std::move(values))); });
+    return hand_over(std::move(result), [](R&& values) { return to_numpy(std::move(values)).array; });
 }
 
 }  // namespace vardelin::lib

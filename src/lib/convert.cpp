@@ -1,5 +1,8 @@
 #include "lib/convert.hpp"
 
+#define NPY_NO_DEPRECATED_API NPY_1_7_API_VERSION
+#include <numpy/arrayobject.h>
+
 namespace vardelin::lib {
 
 namespace {
@@ -19,6 +22,31 @@ namespace {
 }
 
 }  // namespace
+
+void import_numpy() {
+    if (_import_array() < 0) throw nb::python_error();
+}
+
+nb::object numpy_over(void* data, std::size_t count, ElementType type, nb::capsule owner) {
+    int typenum = NPY_DOUBLE;
+    switch (type) {
+        case ElementType::Bool: typenum = NPY_BOOL; break;
+        case ElementType::U8: typenum = NPY_UINT8; break;
+        case ElementType::I32: typenum = NPY_INT32; break;
+        case ElementType::U32: typenum = NPY_UINT32; break;
+        case ElementType::I64: typenum = NPY_INT64; break;
+        case ElementType::U64: typenum = NPY_UINT64; break;
+        case ElementType::F64: typenum = NPY_DOUBLE; break;
+    }
+    npy_intp shape[1] = {static_cast<npy_intp>(count)};
+    nb::object array = nb::steal(PyArray_SimpleNewFromData(1, shape, typenum, data));
+    if (!array.is_valid()) throw nb::python_error();
+    // The base takes the capsule's reference, also when it fails.
+    if (PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(array.ptr()), owner.release().ptr()) != 0) {
+        throw nb::python_error();
+    }
+    return array;
+}
 
 double to_f64(nb::handle value, const char* name) {
     const double v = PyFloat_AsDouble(value.ptr());

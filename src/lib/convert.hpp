@@ -55,18 +55,51 @@ inline void require_same_length(std::size_t a, std::size_t b, const char* messag
     if (a != b) throw Error(message);
 }
 
+// An array built for NumPy by to_numpy. Its signature reads as the 1-D NumPy array of T that
+// nanobind's ndarray would announce; it is made by NumPy's own constructor, which costs a
+// fraction of the ndarray export on every small result.
+template <class T>
+struct NumpyArray {
+    nb::object array;
+};
+
+// The element types results come in, named without NumPy's headers, which only convert.cpp
+// includes.
+enum class ElementType { Bool, U8, I32, U32, I64, U64, F64 };
+
+template <class T>
+constexpr ElementType element_type() {
+    if constexpr (std::is_same_v<T, bool>) return ElementType::Bool;
+    else if constexpr (std::is_same_v<T, std::uint8_t>) return ElementType::U8;
+    else if constexpr (std::is_same_v<T, std::int32_t>) return ElementType::I32;
+    else if constexpr (std::is_same_v<T, std::uint32_t>) return ElementType::U32;
+    else if constexpr (std::is_same_v<T, std::int64_t>) return ElementType::I64;
+    else if constexpr (std::is_same_v<T, std::uint64_t>) return ElementType::U64;
+    else {
+        static_assert(std::is_same_v<T, double>, "no NumPy element type for this result");
+        return ElementType::F64;
+    }
+}
+
+// A 1-D NumPy array of `count` elements over `data`, with `owner` as its base: the memory lives
+// as long as the array and its views.
+nb::object numpy_over(void* data, std::size_t count, ElementType type, nb::capsule owner);
+
+// Called once at module load: NumPy's C interface is looked up before any result is built.
+void import_numpy();
+
 // Hands an owning vector to NumPy without copying: the vector moves to the heap and a capsule
 // frees it with the array. `Elem` names another dtype of the same size for the elements (the
 // core's 0/1 bytes become bool), since the core knows no bool arrays.
 template <class Elem = void, class Vec>
-auto to_numpy(Vec&& values) {
+NumpyArray<std::conditional_t<std::is_void_v<Elem>, typename std::decay_t<Vec>::value_type, Elem>> to_numpy(
+    Vec&& values) {
     using Stored = typename std::decay_t<Vec>::value_type;
     using T = std::conditional_t<std::is_void_v<Elem>, Stored, Elem>;
     static_assert(sizeof(T) == sizeof(Stored));
     auto* heap = new std::decay_t<Vec>(std::move(values));
     nb::capsule owner(heap, [](void* p) noexcept { delete static_cast<std::decay_t<Vec>*>(p); });
-    const std::size_t shape[1] = {heap->size()};
-    return OutArray<T>(heap->data(), 1, shape, owner);
+    return {numpy_over(heap->data(), heap->size(), element_type<T>(), std::move(owner))};
 }
 
 // Two coordinate arrays after their checks: xs contiguous, ys contiguous, equal lengths.
@@ -167,3 +200,17 @@ std::vector<std::array<double, N>> to_float_tuples(nb::handle value, const char*
 }
 
 }  // namespace vardelin::lib
+
+namespace nanobind::detail {
+
+template <class T>
+struct type_caster<vardelin::lib::NumpyArray<T>> {
+    NB_TYPE_CASTER(vardelin::lib::NumpyArray<T>, make_caster<vardelin::lib::OutArray<T>>::Name)
+
+    bool from_python(handle, uint8_t, cleanup_list*) noexcept { return false; }
+    static handle from_cpp(const vardelin::lib::NumpyArray<T>& value, rv_policy, cleanup_list*) noexcept {
+        return value.array.inc_ref();
+    }
+};
+
+}  // namespace nanobind::detail

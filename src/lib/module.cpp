@@ -77,6 +77,7 @@ void def_engine_methods(EngineClass& cls) {
 #define PyInit__core nanobind_init__core
 NB_MODULE(_core, m) {
     m.doc() = "";
+    import_numpy();
     nb::register_exception_translator([](const std::exception_ptr& p, void*) {
         try {
             std::rethrow_exception(p);
