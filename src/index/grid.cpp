@@ -220,16 +220,13 @@ void UniformGrid::range(const Box& q, std::vector<u64>& out) const {
 // InnerCellBounds): a guess from the half chord, narrowed until both ends pass, finds them with
 // a few tests per row. The limit loses a relative 2^-30 on top, so that no accepted point sits
 // where the last bit decides.
-template <class OnRun>
-void UniformGrid::scan_disc(const Box& q, const Disc& disc, OnRun&& on_run) const {
-    const CellSpan span = cells_under(q);
-    if (span.empty()) return;
+std::size_t UniformGrid::disc_rows(const Box& q, const Disc& disc, const CellSpan& span, DiscRow* out) const {
     const InnerCellBounds columns(min_x_, cell_w_, nx_), rows(min_y_, cell_h_, ny_);
     const bool usable = columns.usable() && rows.usable();
     const double bound = disc.limit * (1.0 - 0x1p-30);
     const std::size_t first = std::max<std::size_t>(span.x0, 1), last = std::min(span.x1, nx_ - 2);
+    std::size_t candidates = 0;
     for (std::size_t cy = span.y0; cy <= span.y1; ++cy) {
-        const u32* start = cell_start_.data() + cy * nx_;
         std::size_t a = 1, b = 0;
         if (usable && cy >= 1 && cy + 2 <= ny_ && first <= last) {
             const double y_lo = rows.low(cy), y_hi = rows.high(cy);
@@ -246,51 +243,63 @@ void UniformGrid::scan_disc(const Box& q, const Disc& disc, OnRun&& on_run) cons
                 while (b > a && !accepted(b)) --b;
             }
         }
-        if (a <= b) {
-            on_run(start[span.x0], start[a], false);
-            on_run(start[a], start[b + 1], true);
-            on_run(start[b + 1], start[span.x1 + 1], false);
-        } else {
-            on_run(start[span.x0], start[span.x1 + 1], false);
-        }
+        const u32* start = cell_start_.data() + cy * nx_;
+        DiscRow& row = *out++;
+        row.begin = start[span.x0];
+        row.end = start[span.x1 + 1];
+        row.inside_begin = row.inside_end = row.end;
+        if (a <= b) row.inside_begin = start[a], row.inside_end = start[b + 1];
+        candidates += row.end - row.begin;
+        // The row's ids are read next, to find the coordinates to request.
+        for (u32 i = row.begin; i < row.end; i += 16) request_line(cell_items_.data() + i);
     }
+    return candidates;
 }
 
 void UniformGrid::disc_range(const Box& q, const Disc& disc, std::vector<u64>& out) const {
-    const std::size_t candidates = request_rows(q);
+    const CellSpan span = cells_under(q);
+    if (span.empty()) return;
+    constexpr std::size_t kLocalRows = 64;
+    const std::size_t row_count = span.y1 - span.y0 + 1;
+    DiscRow local[kLocalRows];
+    std::vector<DiscRow> more(row_count > kLocalRows ? row_count : 0);
+    DiscRow* const rows = row_count > kLocalRows ? more.data() : local;
+    const std::size_t candidates = disc_rows(q, disc, span, rows);
     if (candidates == 0) return;
     const double *xs = xs_->data(), *ys = ys_->data();
     const u32* items = cell_items_.data();
     // The coordinates to be tested are scattered over the arrays: all their lines are requested
     // before the scan, so that the misses overlap.
-    scan_disc(q, disc, [&](u32 begin, u32 end, bool inside) {
-        if (inside) return;
+    const auto request = [&](u32 begin, u32 end) {
         for (u32 i = begin; i < end; ++i) {
             request_line(xs + items[i]);
             request_line(ys + items[i]);
         }
-    });
+    };
+    for (std::size_t r = 0; r < row_count; ++r) {
+        request(rows[r].begin, rows[r].inside_begin);
+        request(rows[r].inside_end, rows[r].end);
+    }
+    // The count is a local (dst could alias a captured one) and the tests are combined without
+    // a branch: a branch on a coordinate still on its way would stall the loads behind it and
+    // lose the overlap of the misses.
     append_kept(candidates, out, [&](u64* dst) {
-        std::size_t kept = 0;
-        // The count is a local of each run (dst could alias a captured one) and the tests are
-        // combined without a branch: a branch on a coordinate still on its way would stall the
-        // loads behind it and lose the overlap of the misses.
-        scan_disc(q, disc, [&](u32 begin, u32 end, bool inside) {
-            std::size_t k = kept;
-            if (inside) {
-                for (u32 i = begin; i < end; ++i) dst[k++] = items[i];
-            } else {
-                for (u32 i = begin; i < end; ++i) {
-                    const u32 id = items[i];
-                    const double x = xs[id], y = ys[id];
-                    dst[k] = id;
-                    k += std::size_t{x >= q.min_x} & std::size_t{q.max_x >= x} & std::size_t{y >= q.min_y} &
-                         std::size_t{q.max_y >= y} & std::size_t{disc.holds(x, y)};
-                }
+        std::size_t k = 0;
+        const auto test = [&](u32 begin, u32 end) {
+            for (u32 i = begin; i < end; ++i) {
+                const u32 id = items[i];
+                const double x = xs[id], y = ys[id];
+                dst[k] = id;
+                k += std::size_t{x >= q.min_x} & std::size_t{q.max_x >= x} & std::size_t{y >= q.min_y} &
+                     std::size_t{q.max_y >= y} & std::size_t{disc.holds(x, y)};
             }
-            kept = k;
-        });
-        return kept;
+        };
+        for (std::size_t r = 0; r < row_count; ++r) {
+            test(rows[r].begin, rows[r].inside_begin);
+            for (u32 i = rows[r].inside_begin; i < rows[r].inside_end; ++i) dst[k++] = items[i];
+            test(rows[r].inside_end, rows[r].end);
+        }
+        return k;
     });
 }
 

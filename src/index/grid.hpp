@@ -73,10 +73,13 @@ private:
         return s;
     }
 
-    // on_run(begin, end, inside) for the id runs of scan_box's cells, in the same order, where
-    // `inside` says that every point of the run is known to lie in the box and the disc.
-    template <class OnRun>
-    void scan_disc(const Box& q, const Disc& disc, OnRun&& on_run) const;
+    // The ids of one row of scan_box's cells, cell_items[begin, end), of which those in
+    // [inside_begin, inside_end) lie in cells known to be inside the box and the disc.
+    struct DiscRow {
+        u32 begin, inside_begin, inside_end, end;
+    };
+    // Fills one DiscRow per row of the span, upward, and returns the number of ids.
+    std::size_t disc_rows(const Box& q, const Disc& disc, const CellSpan& span, DiscRow* rows) const;
 
     // The number of ids in the cells under the box (0 for a NaN box), each row's ids requested
     // from memory on the way: a result is then sized once and a scan does not wait for one row
