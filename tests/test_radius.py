@@ -182,6 +182,55 @@ class TestGeographic:
         assert {3000, 3001} <= set(got) and 3002 not in got
 
 
+def adversarial(name, n, rng):
+    """Points on the grid's cell borders (a lattice of 31 steps on n = 961 points), far from the
+    origin with cells below an ulp, or mixed with NaN and infinities and duplicated."""
+    if name == "borders":
+        i = np.arange(961)
+        step = rng.choice([1.0, 0.1, 1 / 3])
+        return np.r_[i[:960] % 32, 0] * step, np.r_[i[:960] // 32, 31] * step
+    if name == "offset":
+        return 1e9 + rng.uniform(0, rng.choice([1e-3, 50.0]), (2, n))
+    xs, ys = layout("nan" if name == "nan" else "clustered", n, rng)
+    return np.r_[xs, xs[: n // 4]], np.r_[ys, ys[: n // 4]]
+
+
+def in_box_and_disc(xs, ys, cx, cy, d):
+    """The query's own arithmetic in doubles: the closed search box, then the squared distance."""
+    with np.errstate(invalid="ignore", over="ignore"):
+        dx, dy = xs - cx, ys - cy
+        box = (xs >= cx - d) & (xs <= cx + d) & (ys >= cy - d) & (ys <= cy + d)
+        return box & (dx * dx + dy * dy <= d * d)
+
+
+@settings(max_examples=60, deadline=None)
+@given(seed=st.integers(0, 2 ** 32 - 1), name=st.sampled_from(["borders", "offset", "nan", "clustered"]),
+       n=st.integers(1, 1500), scale=st.sampled_from([0.0, 5e-324, 1e-9, 0.5, 1.0, 1.0 - 2 ** -53, 3.0, 1e300]))
+def test_planar_ids_and_order_are_the_box_hits_within_the_distance(seed, name, n, scale):
+    # Circles through points (and just short of them), through cell corners, and of every size;
+    # the grid takes the cells wholly inside without reading their points, which must change
+    # nothing: the ids are those of range_query over the search box that pass the distance test,
+    # in range_query's order, and agree with NumPy.
+    rng = np.random.default_rng(seed)
+    xs, ys = adversarial(name, n, rng)
+    pick = rng.integers(0, len(xs), (2, 6))
+    queries = []
+    for a, b in pick.T:
+        cx, cy = xs[a], ys[a]
+        with np.errstate(invalid="ignore", over="ignore"):
+            reach = float(np.sqrt((xs[b] - cx) ** 2 + (ys[b] - cy) ** 2))
+        queries += [(cx, cy, reach * scale), (cx, cy, np.nextafter(reach, 0)), ((cx + xs[b]) / 2, cy, reach)]
+    queries += [(xs[0], ys[0], np.inf), (xs[0], ys[0], -1.0)]
+    for mode in ["explicit:grid", "explicit:kd_tree", "eager"]:
+        e = points_engine(xs, ys, mode)
+        for cx, cy, d in queries:
+            cx, cy, d = float(cx), float(cy), float(d)
+            got = e.radius_query(cx, cy, d).tolist()
+            keep = in_box_and_disc(xs, ys, cx, cy, d)
+            assert got == [i for i in e.range_query(cx - d, cy - d, cx + d, cy + d) if keep[i]], mode
+            assert sorted(got) == np.flatnonzero(keep).tolist()
+
+
 @settings(max_examples=40, deadline=None)
 @given(seed=st.integers(0, 2 ** 32 - 1), n=st.integers(0, 800), appended=st.integers(0, 40),
        geographic=st.booleans())
