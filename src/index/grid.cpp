@@ -57,7 +57,8 @@ struct InnerCellBounds {
 };
 
 // The larger of the squared distances from `centre` to the two bounds of a cell, as the disc
-// test computes them; NaN when the centre is infinite on the bound's side, which fails the test.
+// test computes them: rounding never decreases as a difference grows, so no point between the
+// bounds computes a larger one. NaN (a NaN centre) is kept, to fail the test.
 inline double far_square(double lo, double hi, double centre) noexcept {
     const double a = lo - centre, b = hi - centre;
     const double a2 = a * a, b2 = b * b;

@@ -99,6 +99,9 @@ double extent_area(const Box& b) noexcept {
 // Room the first hits of a box search get.
 constexpr std::size_t kFirstRoom = 256;
 
+// The box searches keep every point of the box.
+constexpr auto kAnyPoint = [](double, double) { return true; };
+
 }  // namespace
 
 PackedKdTree PackedKdTree::over_points(SharedArray<double> xs, SharedArray<double> ys) {
@@ -172,10 +175,6 @@ void PackedKdTree::collect_in_box(const Box& q, std::vector<Hit>& out, const Mak
         out.insert(out.end(), kept, kept + k);
     });
 }
-
-namespace {
-constexpr auto kAnyPoint = [](double, double) { return true; };
-}  // namespace
 
 void PackedKdTree::range(const Box& q, std::vector<u64>& out) const {
     collect_in_box(q, out, [](u32 id, double, double) { return u64{id}; }, kAnyPoint);
