@@ -1,6 +1,7 @@
 // Builds every index kind over arbitrary points (NaN, infinities, duplicates) and arbitrary
 // polygon offsets, and checks that all kinds return the same range sets and nearest distances
-// as the brute force. Any difference or out-of-bounds read aborts.
+// as the brute force, and that the disc searches agree with the point searches. Any difference
+// or out-of-bounds read aborts.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -88,6 +89,23 @@ void fuzz_points(Reader& in) {
             }
             check(sorted(ids) == expected);
         }
+        // The disc searches keep the points of point_range that the disc holds, in its order,
+        // whichever cells the grid takes without reading their points.
+        const double cx = in.coord(), cy = in.coord(), d = in.coord();
+        const Box around{cx - d, cy - d, cx + d, cy + d};
+        const Disc disc{cx, cy, d >= 0.0 ? d * d : -1.0};
+        const auto held = [&](const auto& index) {
+            std::vector<PointHit> hits;
+            index.point_range(around, hits);
+            std::vector<u64> ids;
+            for (const PointHit& h : hits) {
+                if (disc.holds(h.x, h.y)) ids.push_back(h.id);
+            }
+            std::vector<u64> got;
+            index.disc_range(around, disc, got);
+            return got == ids;
+        };
+        check(held(grid) && held(kd));
         const double x = in.coord(), y = in.coord();
         const u64 k = in.byte() % 40;
         std::vector<Neighbor> b, g, t, r;
