@@ -229,7 +229,7 @@ void PackedKdTree::nearest_pass(const Id* ids, double x, double y, double r, std
         if (out_of_reach(span)) return;
         stack[top++] = span;
         if (span.right - span.left > kNodeSize) {
-            __builtin_prefetch(c + 2 * ((span.left + span.right) >> 1));
+            request_split(c, span.left, span.right);
             return;
         }
         request_leaf(ids, c, span.left, span.right);

@@ -137,7 +137,7 @@ private:
         // that the walk must read before it can go further down.
         const auto push = [&](const Span& span) {
             if (span.right - span.left > kNodeSize) {
-                __builtin_prefetch(c + 2 * ((span.left + span.right) >> 1));
+                request_split(c, span.left, span.right);
                 return;
             }
             request_leaf(ids, c, span.left, span.right);
@@ -154,6 +154,15 @@ private:
             if (!side.left) push(stack[top++] = {s.left, m - 1, 1 - s.axis});
             if (!side.right) push(stack[top++] = {m + 1, s.right, 1 - s.axis});
         }
+    }
+
+    // A span's split point and its children's: the walk reads the first next and one of the
+    // others right after, and the children are where the misses are by then.
+    static void request_split(const double* c, std::size_t left, std::size_t right) noexcept {
+        const std::size_t m = (left + right) >> 1;
+        __builtin_prefetch(c + 2 * m);
+        __builtin_prefetch(c + 2 * ((left + m - 1) >> 1));
+        __builtin_prefetch(c + 2 * ((m + 1 + right) >> 1));
     }
 
     template <class Id>
