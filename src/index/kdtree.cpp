@@ -237,8 +237,11 @@ void PackedKdTree::nearest_pass(const Id* ids, double x, double y, double r, std
     const auto push = [&](const Span& span) {
         if (out_of_reach(span)) return;
         stack[top++] = span;
-        if (span.right - span.left > kNodeSize) return;
-        for (std::size_t o = 2 * span.left; o <= 2 * span.right + 1; o += 8) __builtin_prefetch(c + o);
+        if (span.right - span.left > kNodeSize) {
+            request_split(c, span.left, span.right);
+            return;
+        }
+        request_leaf(ids, c, span.left, span.right);
     };
     while (top) {
         const Span s = stack[--top];

@@ -136,11 +136,15 @@ private:
         Span stack[kMaxDepth];  // one pending sibling per level: depth <= log2(2^32 / 64) + 1
         std::size_t top = 0;
         stack[top++] = {0, n_ - 1, 0};
-        // A leaf is scanned whole: its lines are requested when it is queued, so that they
-        // arrive while the walk is elsewhere.
+        // Lines are requested when a span is queued, so that they arrive while the walk is
+        // elsewhere: a leaf's ids and coordinates, which are scanned whole, or the split point
+        // that the walk must read before it can go further down.
         const auto push = [&](const Span& span) {
-            if (span.right - span.left > kNodeSize) return;
-            for (std::size_t o = 2 * span.left; o <= 2 * span.right + 1; o += 8) __builtin_prefetch(c + o);
+            if (span.right - span.left > kNodeSize) {
+                request_split(c, span.left, span.right);
+                return;
+            }
+            request_leaf(ids, c, span.left, span.right);
         };
         while (top) {
             const Span s = stack[--top];
@@ -154,6 +158,23 @@ private:
             if (!side.left) push(stack[top++] = {s.left, m - 1, 1 - s.axis});
             if (!side.right) push(stack[top++] = {m + 1, s.right, 1 - s.axis});
         }
+    }
+
+    // A span's split point and its children's: the walk reads the first next and one of the
+    // others right after, and the children are where the misses are by then.
+    static void request_split(const double* c, std::size_t left, std::size_t right) noexcept {
+        const std::size_t m = (left + right) >> 1;
+        __builtin_prefetch(c + 2 * m);
+        __builtin_prefetch(c + 2 * ((left + m - 1) >> 1));
+        __builtin_prefetch(c + 2 * ((m + 1 + right) >> 1));
+    }
+
+    template <class Id>
+    static void request_leaf(const Id* ids, const double* c, std::size_t left, std::size_t right) noexcept {
+        for (std::size_t o = 2 * left; o <= 2 * right + 1; o += 8) __builtin_prefetch(c + o);
+        constexpr std::size_t kIdsPerLine = 64 / sizeof(Id);
+        for (std::size_t i = left; i <= right; i += kIdsPerLine) __builtin_prefetch(ids + i);
+        __builtin_prefetch(ids + right);
     }
 
     static constexpr std::size_t kHeader = 8;

@@ -12,6 +12,20 @@ namespace vardelin {
 
 namespace {
 
+constexpr std::size_t kSerialCount = std::size_t{1} << 18;
+
+// The division per coordinate dominates the count; wider vector units divide more lanes at
+// once, and every lane rounds as the scalar division does, so each clone finds the same cells.
+[[gnu::target_clones("avx512f", "avx2", "default")]]
+void fine_cells(const double* xs, const double* ys, std::size_t m, double min_x, double min_y, double fw,
+                double fh, u32* slots) {
+    for (std::size_t i = 0; i < m; ++i) {
+        const int col = cell_of(xs[i], min_x, fw, kFineSide);
+        const int row = cell_of(ys[i], min_y, fh, kFineSide);
+        slots[i] = static_cast<u32>(row * kFineSide + col);
+    }
+}
+
 // NaN is skipped on its own axis only: a NaN x still contributes its y. The accumulators are
 // never NaN, so these comparisons are fmin/fmax, written so that the loop vectorises.
 template <bool Copy>
@@ -35,6 +49,8 @@ Box fold_range(const double* xs, const double* ys, std::size_t b, std::size_t e,
 template <bool Copy>
 Box fold_points(const PointSpans& points, double* out_x, double* out_y) {
     const double *xs = points.xs().data(), *ys = points.ys().data();
+    // Waking the pool costs more than copying a few megabytes where the call runs.
+    if (points.size() < kSerialCount) return fold_range<Copy>(xs, ys, 0, points.size(), kFoldStart, out_x, out_y);
     return parallel_fold(
         points.size(), 1 << 15, kFoldStart,
         [&](std::size_t b, std::size_t e, Box acc) { return fold_range<Copy>(xs, ys, b, e, acc, out_x, out_y); },
@@ -54,25 +70,27 @@ std::vector<u32> count_grid(const PointSpans& points, const Box& extent) {
     const std::span<const double> xs = points.xs(), ys = points.ys();
     const double fw = histogram_cell_size(extent.max_x - extent.min_x, kFineSide);
     const double fh = histogram_cell_size(extent.max_y - extent.min_y, kFineSide);
-    // One private grid per worker thread, so workers never share a counter; small blocks keep
-    // every thread busy to the end even when some of them are slowed down.
-    tbb::enumerable_thread_specific<std::vector<u32>> grids([] { return std::vector<u32>(kFineCells, 0); });
     constexpr std::size_t kBlock = 1024;
-    parallel_blocks(n, 16384, [&](std::size_t first, std::size_t last) {
-        std::vector<u32>& cells = grids.local();
+    const auto count = [&](std::vector<u32>& cells, std::size_t first, std::size_t last) {
         u32 slots[kBlock];
         for (std::size_t b = first; b < last; b += kBlock) {
             const std::size_t m = std::min(last - b, kBlock);
             // Cells first, in a loop that vectorises; the increments after.
-            for (std::size_t i = 0; i < m; ++i) {
-                const int col = cell_of(xs[b + i], extent.min_x, fw, kFineSide);
-                const int row = cell_of(ys[b + i], extent.min_y, fh, kFineSide);
-                slots[i] = static_cast<u32>(row * kFineSide + col);
-            }
+            fine_cells(xs.data() + b, ys.data() + b, m, extent.min_x, extent.min_y, fw, fh, slots);
             for (std::size_t i = 0; i < m; ++i) ++cells[slots[i]];
         }
-    });
+    };
     std::vector<u32> total(kFineCells, 0);
+    // Each worker's private grid costs a clear and a merge of the whole fine grid, more than
+    // counting a few hundred thousand points where the call runs.
+    if (n < kSerialCount) {
+        count(total, 0, n);
+        return total;
+    }
+    // One private grid per worker thread, so workers never share a counter; small blocks keep
+    // every thread busy to the end even when some of them are slowed down.
+    tbb::enumerable_thread_specific<std::vector<u32>> grids([] { return std::vector<u32>(kFineCells, 0); });
+    parallel_blocks(n, 16384, [&](std::size_t first, std::size_t last) { count(grids.local(), first, last); });
     for (const auto& cells : grids) {
         for (std::size_t i = 0; i < total.size(); ++i) total[i] += cells[i];
     }
