@@ -178,7 +178,7 @@ std::size_t UniformGrid::request_rows(const Box& q) const {
     std::size_t candidates = 0;
     for_each_row_run(q, [&](u32 begin, u32 end) {
         candidates += end - begin;
-        __builtin_prefetch(cell_items_.data() + begin);
+        request_line(cell_items_.data() + begin);
     });
     return candidates;
 }
@@ -193,8 +193,8 @@ void UniformGrid::range(const Box& q, std::vector<u64>& out) const {
     scan_box(q, [&](u32 begin, u32 end, bool x_inside, bool y_inside) {
         if (x_inside && y_inside) return;
         for (u32 i = begin; i < end; ++i) {
-            if (!x_inside) __builtin_prefetch(xs + items[i]);
-            if (!y_inside) __builtin_prefetch(ys + items[i]);
+            if (!x_inside) request_line(xs + items[i]);
+            if (!y_inside) request_line(ys + items[i]);
         }
     });
     const auto x_in = [&](u32 id) { return std::size_t{xs[id] >= q.min_x} & std::size_t{q.max_x >= xs[id]}; };
@@ -313,8 +313,8 @@ void UniformGrid::point_range(const Box& q, std::vector<PointHit>& out) const {
     // all of them are requested first.
     scan_box(q, [&](u32 begin, u32 end, bool, bool) {
         for (u32 i = begin; i < end; ++i) {
-            __builtin_prefetch(xs + items[i]);
-            __builtin_prefetch(ys + items[i]);
+            request_line(xs + items[i]);
+            request_line(ys + items[i]);
         }
     });
     const std::size_t base = out.size();

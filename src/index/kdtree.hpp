@@ -3,6 +3,7 @@
 #include <optional>
 #include <vector>
 
+#include "core/memory.hpp"
 #include "core/packed_buffer.hpp"
 #include "core/shared_array.hpp"
 #include "index/spatial_index.hpp"
@@ -164,17 +165,17 @@ private:
     // others right after, and the children are where the misses are by then.
     static void request_split(const double* c, std::size_t left, std::size_t right) noexcept {
         const std::size_t m = (left + right) >> 1;
-        __builtin_prefetch(c + 2 * m);
-        __builtin_prefetch(c + 2 * ((left + m - 1) >> 1));
-        __builtin_prefetch(c + 2 * ((m + 1 + right) >> 1));
+        request_line(c + 2 * m);
+        request_line(c + 2 * ((left + m - 1) >> 1));
+        request_line(c + 2 * ((m + 1 + right) >> 1));
     }
 
     template <class Id>
     static void request_leaf(const Id* ids, const double* c, std::size_t left, std::size_t right) noexcept {
-        for (std::size_t o = 2 * left; o <= 2 * right + 1; o += 8) __builtin_prefetch(c + o);
+        for (std::size_t o = 2 * left; o <= 2 * right + 1; o += 8) request_line(c + o);
         constexpr std::size_t kIdsPerLine = 64 / sizeof(Id);
-        for (std::size_t i = left; i <= right; i += kIdsPerLine) __builtin_prefetch(ids + i);
-        __builtin_prefetch(ids + right);
+        for (std::size_t i = left; i <= right; i += kIdsPerLine) request_line(ids + i);
+        request_line(ids + right);
     }
 
     static constexpr std::size_t kHeader = 8;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/error.hpp"
+#include "core/memory.hpp"
 #include "core/radix_sort.hpp"
 #include "index/part_boxes.hpp"
 
@@ -16,18 +17,18 @@ void prefetch_parts(const PolygonLayout& layout, std::span<const u32> pairs) noe
     // Three rounds, one per level of the offsets that lead to a part's coordinates; each round
     // reads what the previous one asked for, likely arrived by then.
     for (std::size_t k = 1; k < pairs.size(); k += 2) {
-        if (pairs[k] < layout.poly_offsets.size()) __builtin_prefetch(&layout.poly_offsets[pairs[k]]);
+        if (pairs[k] < layout.poly_offsets.size()) request_line(&layout.poly_offsets[pairs[k]]);
     }
     for (std::size_t k = 1; k < pairs.size(); k += 2) {
         if (pairs[k] >= layout.part_count()) continue;
         const u64 r = static_cast<u64>(layout.poly_offsets[pairs[k]]);
-        if (r < layout.ring_offsets.size()) __builtin_prefetch(&layout.ring_offsets[r]);
+        if (r < layout.ring_offsets.size()) request_line(&layout.ring_offsets[r]);
     }
     for (std::size_t k = 1; k < pairs.size(); k += 2) {
         const IndexRange ring = layout.exterior(pairs[k]);
         for (u64 c = ring.begin; c < ring.end; c += 8) {
-            __builtin_prefetch(&layout.xs[c]);
-            __builtin_prefetch(&layout.ys[c]);
+            request_line(&layout.xs[c]);
+            request_line(&layout.ys[c]);
         }
     }
 }
