@@ -51,12 +51,16 @@ inline double point_dist2(double px, double py, double x, double y) noexcept {
 }
 
 // Nearest first, NaN last; equal distances by ascending id, so that the items every index
-// leaves at +inf come out in the same order whichever index ranked them.
-inline bool nearer(const Neighbor& a, const Neighbor& b) noexcept {
-    if (nan_last_less(a.dist2, b.dist2)) return true;
-    if (nan_last_less(b.dist2, a.dist2)) return false;
-    return a.id < b.id;
-}
+// leaves at +inf come out in the same order whichever index ranked them. An object, not a
+// function, so that heaps and sorts given it inline the comparison.
+struct Nearer {
+    bool operator()(const Neighbor& a, const Neighbor& b) const noexcept {
+        if (nan_last_less(a.dist2, b.dist2)) return true;
+        if (nan_last_less(b.dist2, a.dist2)) return false;
+        return a.id < b.id;
+    }
+};
+inline constexpr Nearer nearer{};
 
 // Keeps the `k` nearest of the candidates appended after `base`, in `nearer` order.
 inline void keep_nearest(std::vector<Neighbor>& buf, std::size_t base, u64 k) {
