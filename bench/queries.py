@@ -4,7 +4,7 @@ contains_query over polygons with holes and multipolygons against STRtree.query(
 predicate="within"). Every answer is checked in full against the peer's (sets of ids, or the
 distances of the k nearest). Both sides take the same Python floats; the peer's times include
 the shapely.box / shapely.Point it must create per call. Each single query runs on the calling
-thread on both sides (radius_query's exact filter may use the pool above its grain)."""
+thread on both sides (a geographic radius_query's exact filter may use the pool above its grain)."""
 import numpy as np
 import shapely
 from scipy.spatial import cKDTree
