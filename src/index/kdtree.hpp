@@ -147,18 +147,41 @@ private:
             }
             request_leaf(ids, c, span.left, span.right);
         };
+        // The walk runs ahead of the scans: the leaves it reaches and the split points that hit
+        // are queued in walk order, and scanned once a batch of leaves has been requested, so
+        // that their misses overlap instead of each leaf waiting for the walk to reach the next.
+        struct Queued {
+            std::size_t left, right;  // a leaf's span, or right == kSplitHit for the point left
+        };
+        constexpr std::size_t kSplitHit = ~std::size_t{0};
+        constexpr std::size_t kQueue = 32;
+        Queued queue[kQueue];
+        std::size_t queued = 0;
+        const auto drain = [&] {
+            for (std::size_t i = 0; i < queued; ++i) {
+                const Queued& q = queue[i];
+                if (q.right != kSplitHit) leaf(ids, c, q.left, q.right);
+                else visit(static_cast<u32>(ids[q.left]), c[2 * q.left], c[2 * q.left + 1]);
+            }
+            queued = 0;
+        };
+        const auto enqueue = [&](std::size_t left, std::size_t right) {
+            queue[queued++] = {left, right};
+            if (queued == kQueue) drain();
+        };
         while (top) {
             const Span s = stack[--top];
             if (s.right - s.left <= kNodeSize) {
-                leaf(ids, c, s.left, s.right);
+                enqueue(s.left, s.right);
                 continue;
             }
             const std::size_t m = (s.left + s.right) >> 1;
-            if (hit(c[2 * m], c[2 * m + 1])) visit(static_cast<u32>(ids[m]), c[2 * m], c[2 * m + 1]);
+            if (hit(c[2 * m], c[2 * m + 1])) enqueue(m, kSplitHit);
             const Skip side = skip(c[2 * m + s.axis], s.axis);
             if (!side.left) push(stack[top++] = {s.left, m - 1, 1 - s.axis});
             if (!side.right) push(stack[top++] = {m + 1, s.right, 1 - s.axis});
         }
+        drain();
     }
 
     // A span's split point and its children's: the walk reads the first next and one of the
