@@ -107,6 +107,22 @@ class TestEdges:
                     check_knn_ranking(e.knn(x, y, k), d, k)
 
     @pytest.mark.parametrize("mode", MODES)
+    def test_knn_far_from_clustered_data_and_past_the_last_radius(self, rng, mode):
+        # Tight clusters of repeated coordinates: queries far outside them need more than the
+        # first search circle, and the k-d tree's ties must still come out by ascending id.
+        xs = np.repeat(rng.uniform(0, 100, 20), 500) + np.round(rng.normal(0, 0.5, 10_000), 1)
+        ys = np.repeat(rng.uniform(0, 100, 20), 500) + np.round(rng.normal(0, 0.5, 10_000), 1)
+        xs[17], ys[17] = 3e15, 3e15  # farther than any search circle reaches
+        e = points_engine(xs, ys, mode)
+        for x, y in [(-500.0, 40.0), (1e4, 1e4), (50.0, -7e3), (-2e15, -2e15), (50.0, 50.0)]:
+            d = box_distances(xs, ys, xs, ys, x, y)
+            for k in [1, 8, 61, 10_000]:
+                got = e.knn(x, y, k)
+                check_knn_ranking(got, d, k)
+                if mode == "explicit:kd_tree":  # its finite ties by ascending id
+                    assert got == np.lexsort((np.arange(len(d)), d))[:k].tolist()
+
+    @pytest.mark.parametrize("mode", MODES)
     def test_knn_around_a_nan_query_point_is_empty(self, rng, mode):
         e = points_engine(rng.uniform(0, 100, 500), rng.uniform(0, 100, 500), mode)
         for step in ["main", "waiting"]:

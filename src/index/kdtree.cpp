@@ -190,16 +190,19 @@ void PackedKdTree::disc_range(const Box& q, const Disc& disc, std::vector<u64>& 
 }
 
 // The answer is the k' nearest points by `nearer` (distance, then id) among those within the
-// first radius that holds k' of them, which is a fixed set: so the pass may keep only the k'
-// best seen so far, and narrow its reach to the farthest of them once it has k', visiting the
-// nearer side of each split first. Points with d2 <= r2 that the narrower reach skips lie
-// farther than all k' kept ones.
+// radius, which are the k' nearest of all when there are k' of them: so the pass keeps only the
+// k' best seen so far, visits the nearer side of each split first, and skips every span whose
+// region lies farther than the k'-th of them (or than the radius before it has k'). A span's
+// region is bounded by its ancestors' splits (the left side holds values <= a split, the right
+// side values >= it); its gap on each axis is the difference to the nearest such split, taken
+// as a point's difference is, and rounding is monotone, so no point inside computes a squared
+// distance below the gap's. A span is skipped only when that is strictly beyond the bound, so
+// no tie is lost; a NaN split bounds nothing (no comparison with it holds).
 template <class Id>
 void PackedKdTree::nearest_pass(const Id* ids, double x, double y, double r, std::size_t want,
                                 std::vector<Neighbor>& out, std::size_t base) const {
     const double* c = buf_.at<double>(coords_offset_);
     double bound2 = r * r;
-    double reach = r;
     const auto heap = [&] { return out.begin() + static_cast<std::ptrdiff_t>(base); };
     const auto offer = [&](u32 id, double d2) {
         const Neighbor candidate{id, d2};
@@ -213,29 +216,21 @@ void PackedKdTree::nearest_pass(const Id* ids, double x, double y, double r, std
             out.back() = candidate;
             std::push_heap(heap(), out.end(), nearer);
         }
-        // A split farther than the k'-th distance cannot hide a nearer point: the margin covers
-        // the rounding of the square root and of the split test, and the floor keeps a gap
-        // whose square would underflow to a tie at distance 0 within reach.
         bound2 = out[base].dist2;
-        reach = std::fmin(r, std::fmax(std::sqrt(bound2) * (1.0 + 1e-9), 1e-150));
     };
 
     struct Span {
         std::size_t left, right;
         int axis;
-        double split;  // of the parent; NaN for the near side and the root
-        bool is_left;
+        double gap_x, gap_y;  // from the query to the span's region, on each axis
     };
+    const auto gap2 = [](const Span& s) { return s.gap_x * s.gap_x + s.gap_y * s.gap_y; };
     Span stack[kMaxDepth * 2];
     std::size_t top = 0;
-    stack[top++] = {0, n_ - 1, 0, std::numeric_limits<double>::quiet_NaN(), false};
-    // The reach may narrow between a push and its pop, so a span is tested at both.
-    const auto out_of_reach = [&](const Span& span) {
-        const double q = span.axis == 0 ? y : x;  // the parent's axis is the other one
-        return span.is_left ? span.split < q - reach : q + reach < span.split;
-    };
+    stack[top++] = {0, n_ - 1, 0, 0.0, 0.0};
+    // The bound may narrow between a push and its pop, so a span is tested at both.
     const auto push = [&](const Span& span) {
-        if (out_of_reach(span)) return;
+        if (gap2(span) > bound2) return;
         stack[top++] = span;
         if (span.right - span.left > kNodeSize) {
             request_split(c, span.left, span.right);
@@ -245,7 +240,7 @@ void PackedKdTree::nearest_pass(const Id* ids, double x, double y, double r, std
     };
     while (top) {
         const Span s = stack[--top];
-        if (out_of_reach(s)) continue;
+        if (gap2(s) > bound2) continue;
         if (s.right - s.left <= kNodeSize) {
             // Without a branch per point, as in range: the leaf's few hits are scattered.
             Neighbor kept[kNodeSize + 1];
@@ -267,8 +262,12 @@ void PackedKdTree::nearest_pass(const Id* ids, double x, double y, double r, std
         }
         const double split = c[2 * m + s.axis];
         const double qc = s.axis == 0 ? x : y;
-        const Span left{s.left, m - 1, 1 - s.axis, split, true};
-        const Span right{m + 1, s.right, 1 - s.axis, split, false};
+        Span left{s.left, m - 1, 1 - s.axis, s.gap_x, s.gap_y};
+        Span right{m + 1, s.right, 1 - s.axis, s.gap_x, s.gap_y};
+        double& left_gap = s.axis == 0 ? left.gap_x : left.gap_y;
+        double& right_gap = s.axis == 0 ? right.gap_x : right.gap_y;
+        if (qc > split) left_gap = qc - split;
+        if (qc < split) right_gap = split - qc;
         // The far side goes on the stack first, so the near side is searched first. A NaN
         // split keeps both sides (no comparison with it holds), as the range walk does.
         if (qc < split) {
@@ -318,7 +317,9 @@ void PackedKdTree::nearest(double x, double y, u64 k, std::vector<Neighbor>& out
         else nearest_pass(buf_.at<std::uint16_t>(kHeader), x, y, r, want_n, out, base);
         // Past 1e15 the remaining points are unreachable (NaN) or practically at infinity.
         if (r > 1e15 || out.size() - base >= want_n) break;
-        r = r + r;
+        // A query far from the data would double its way out pass after pass: the second pass
+        // takes every reachable point, and the heap and the gaps keep it to the k' nearest.
+        r = kLastRadius;
     }
     std::sort_heap(out.begin() + static_cast<std::ptrdiff_t>(base), out.end(), nearer);
     complete_rest(x, y, want_n, out, base);

@@ -96,12 +96,16 @@ private:
     void nearest_pass(const Id* ids, double x, double y, double r, std::size_t want, std::vector<Neighbor>& out,
                       std::size_t base) const;
 
+
     // The same answer for many neighbours: all points within the radius, then a selection.
     void gather_nearest(double x, double y, double r, std::size_t want_n, std::vector<Neighbor>& out,
                         std::size_t base) const;
     // Ranks the points no pass reached (NaN, beyond the last radius) after the found ones.
     void complete_rest(double x, double y, std::size_t want_n, std::vector<Neighbor>& out, std::size_t base) const;
     static constexpr std::size_t kHeapLimit = 1024;
+    // The last radius a nearest search reaches: past 1e15 the remaining points are unreachable
+    // (NaN) or practically at infinity, and are ranked after the found ones.
+    static constexpr double kLastRadius = 0x1p50;
 
     // Appends make(id, x, y) for every point inside the closed box that keep(x, y) keeps, in
     // walk order.
