@@ -265,6 +265,12 @@ void UniformGrid::disc_range(const Box& q, const Disc& disc, std::vector<u64>& o
     DiscRow local[kLocalRows];
     std::vector<DiscRow> more(row_count > kLocalRows ? row_count : 0);
     DiscRow* const rows = row_count > kLocalRows ? more.data() : local;
+    // Each row's run is read where the row's cells are worked out, and the loop that requests
+    // its ids waits for it: the rows' starts are all requested first, so those waits overlap.
+    for (std::size_t cy = span.y0; cy <= span.y1; ++cy) {
+        request_line(cell_start_.data() + cy * nx_ + span.x0);
+        request_line(cell_start_.data() + cy * nx_ + span.x1 + 1);
+    }
     const std::size_t candidates = disc_rows(q, disc, span, rows);
     if (candidates == 0) return;
     const double *xs = xs_->data(), *ys = ys_->data();
