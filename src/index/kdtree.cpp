@@ -232,11 +232,7 @@ void PackedKdTree::nearest_pass(const Id* ids, double x, double y, double r, std
     const auto push = [&](const Span& span) {
         if (gap2(span) > bound2) return;
         stack[top++] = span;
-        if (span.right - span.left > kNodeSize) {
-            request_split(c, span.left, span.right);
-            return;
-        }
-        request_leaf(ids, c, span.left, span.right);
+        request_span(ids, c, span.left, span.right);
     };
     while (top) {
         const Span s = stack[--top];

@@ -144,13 +144,7 @@ private:
         // Lines are requested when a span is queued, so that they arrive while the walk is
         // elsewhere: a leaf's ids and coordinates, which are scanned whole, or the split point
         // that the walk must read before it can go further down.
-        const auto push = [&](const Span& span) {
-            if (span.right - span.left > kNodeSize) {
-                request_split(c, span.left, span.right);
-                return;
-            }
-            request_leaf(ids, c, span.left, span.right);
-        };
+        const auto push = [&](const Span& span) { request_span(ids, c, span.left, span.right); };
         // The walk runs ahead of the scans: the leaves it reaches and the split points that hit
         // are queued in walk order, and scanned once a batch of leaves has been requested, so
         // that their misses overlap instead of each leaf waiting for the walk to reach the next.
@@ -203,6 +197,13 @@ private:
         constexpr std::size_t kIdsPerLine = 64 / sizeof(Id);
         for (std::size_t i = left; i <= right; i += kIdsPerLine) request_line(ids + i);
         request_line(ids + right);
+    }
+
+    // What a walk reads first of a span it queues: a leaf whole, or the split points.
+    template <class Id>
+    static void request_span(const Id* ids, const double* c, std::size_t left, std::size_t right) noexcept {
+        if (right - left > kNodeSize) request_split(c, left, right);
+        else request_leaf(ids, c, left, right);
     }
 
     static constexpr std::size_t kHeader = 8;
