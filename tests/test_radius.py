@@ -184,27 +184,36 @@ class TestGeographic:
 
 def adversarial(name, n, rng):
     """Points on the grid's cell borders (a lattice of 31 steps on n = 961 points), far from the
-    origin with cells below an ulp, or mixed with NaN and infinities and duplicated."""
+    origin with cells below an ulp, near the ends of the doubles with infinities, subnormal, or
+    mixed with NaN and infinities and duplicated."""
     if name == "borders":
         i = np.arange(961)
         step = rng.choice([1.0, 0.1, 1 / 3])
         return np.r_[i[:960] % 32, 0] * step, np.r_[i[:960] // 32, 31] * step
     if name == "offset":
-        return 1e9 + rng.uniform(0, rng.choice([1e-3, 50.0]), (2, n))
+        return rng.choice([1e9, -1e15]) + rng.uniform(0, rng.choice([1e-3, 50.0]), (2, n))
+    if name == "huge":
+        xs, ys = rng.uniform(-1e300, 1e300, (2, n))
+        return np.r_[xs, np.inf, -np.inf, 1e308, np.nan], np.r_[ys, 0.0, np.inf, -1e308, 1.0]
+    if name == "subnormal":
+        i = np.arange(n)
+        return (i % 20) * 5e-324, (i // 20) * 5e-324
     xs, ys = layout("nan" if name == "nan" else "clustered", n, rng)
     return np.r_[xs, xs[: n // 4]], np.r_[ys, ys[: n // 4]]
 
 
 def in_box_and_disc(xs, ys, cx, cy, d):
-    """The query's own arithmetic in doubles: the closed search box, then the squared distance."""
+    """The query's own arithmetic in doubles: the closed search box, then the squared distance;
+    a negative distance holds nothing, even where the box around a huge centre is not inverted."""
     with np.errstate(invalid="ignore", over="ignore"):
         dx, dy = xs - cx, ys - cy
         box = (xs >= cx - d) & (xs <= cx + d) & (ys >= cy - d) & (ys <= cy + d)
-        return box & (dx * dx + dy * dy <= d * d)
+        return box & (dx * dx + dy * dy <= d * d) & (d >= 0)
 
 
 @settings(max_examples=60, deadline=None)
-@given(seed=st.integers(0, 2 ** 32 - 1), name=st.sampled_from(["borders", "offset", "nan", "clustered"]),
+@given(seed=st.integers(0, 2 ** 32 - 1),
+       name=st.sampled_from(["borders", "offset", "huge", "subnormal", "nan", "clustered"]),
        n=st.integers(1, 1500), scale=st.sampled_from([0.0, 5e-324, 1e-9, 0.5, 1.0, 1.0 - 2 ** -53, 3.0, 1e300]))
 def test_planar_ids_and_order_are_the_box_hits_within_the_distance(seed, name, n, scale):
     # Circles through points (and just short of them), through cell corners, and of every size;
@@ -219,8 +228,9 @@ def test_planar_ids_and_order_are_the_box_hits_within_the_distance(seed, name, n
         cx, cy = xs[a], ys[a]
         with np.errstate(invalid="ignore", over="ignore"):
             reach = float(np.sqrt((xs[b] - cx) ** 2 + (ys[b] - cy) ** 2))
-        queries += [(cx, cy, reach * scale), (cx, cy, np.nextafter(reach, 0)), ((cx + xs[b]) / 2, cy, reach)]
-    queries += [(xs[0], ys[0], np.inf), (xs[0], ys[0], -1.0)]
+            queries += [(cx, cy, reach * scale), (cx, cy, np.nextafter(reach, 0)), ((cx + xs[b]) / 2, cy, reach)]
+    queries += [(xs[0], ys[0], np.inf), (xs[0], ys[0], -1.0), (xs[0], ys[0], np.nan), (np.nan, 1.0, 5.0),
+                (np.inf, 1.0, 5.0), (1.0, 1.0, 1e200), (0.0, 0.0, 0.0)]
     for mode in ["explicit:grid", "explicit:kd_tree", "eager"]:
         e = points_engine(xs, ys, mode)
         for cx, cy, d in queries:
