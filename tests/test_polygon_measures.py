@@ -136,10 +136,9 @@ class TestPolygonAreas:
             [tri[1:] + [(NAN, 0.0)]],                          # the same ring started elsewhere
             [[(0.0, 0.0), (math.inf, 0.0), (0.0, 1.0)]],
             [square(0, 0, 1), [(NAN, 1.0), (2.0, 2.0)]],       # a hole of two vertices
-            [square(0, 0, 1), [(NAN, NAN)]],                   # a single vertex encloses nothing
+            [square(0, 0, 1), [(NAN, NAN)]],                   # encloses nothing, but corrupts its part
         ])
-        areas = e.polygon_areas()
-        assert np.isnan(areas[:4]).all() and areas[4] == 1.0
+        assert np.isnan(e.polygon_areas()).all()
 
     def test_runs_without_the_interpreter_lock(self):
         geoms = random_geometries(np.random.default_rng(3), 20000)

@@ -1,5 +1,6 @@
 #pragma once
 #include <cmath>
+#include <limits>
 
 #include "core/numeric.hpp"
 
@@ -14,6 +15,12 @@ struct Box {
 // The box of something that has no coordinates: a part with no rings, an empty exterior ring.
 // It is a real box at the origin, not an inverted one, so a search over it stays defined.
 inline constexpr Box kEmptyBox{0.0, 0.0, 0.0, 0.0};
+
+// The box of something that is nowhere, a polygon part with a non-finite vertex: every
+// comparison with it fails, so no search box meets it (an infinite one included), folds skip
+// it, and its distance from any point is +inf.
+inline constexpr Box kNowhereBox{std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::quiet_NaN(),
+                                 std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::quiet_NaN()};
 
 // The start of every fold: folding no value leaves it, and every real value replaces it.
 inline constexpr Box kFoldStart{kInfinity, kInfinity, -kInfinity, -kInfinity};

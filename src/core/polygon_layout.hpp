@@ -1,5 +1,6 @@
 #pragma once
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <span>
 
@@ -65,6 +66,20 @@ struct PolygonLayout {
     IndexRange exterior(std::size_t p) const noexcept {
         const IndexRange rings = part_rings(p);
         return rings.empty() ? IndexRange{} : ring(rings.begin);
+    }
+
+    // Whether every coordinate of every ring of part p (exterior and holes, rings too short to
+    // enclose anything included) is finite. A part with a NaN or infinite vertex has no region
+    // anyone could compute: it contains, meets and lies within nothing, and has no area.
+    bool part_is_finite(std::size_t p) const noexcept {
+        const IndexRange rings = part_rings(p);
+        for (u64 r = rings.begin; r < rings.end; ++r) {
+            const IndexRange c = ring(r);
+            bool finite = true;
+            for (u64 k = c.begin; k < c.end; ++k) finite &= std::isfinite(xs[k]) & std::isfinite(ys[k]);
+            if (!finite) return false;
+        }
+        return true;
     }
 };
 

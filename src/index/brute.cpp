@@ -24,7 +24,7 @@ BruteForce BruteForce::over_parts(const PolygonLayout& layout) {
     Buffer<double> lx, ly, hx, hy;
     lx.reserve(parts), ly.reserve(parts), hx.reserve(parts), hy.reserve(parts);
     for (std::size_t p = 0; p < parts; ++p) {
-        const Box b = exterior_ring_box(layout, p);
+        const Box b = part_box(layout, p);
         lx.push_back(b.min_x), ly.push_back(b.min_y), hx.push_back(b.max_x), hy.push_back(b.max_y);
     }
     BruteForce b(make_shared_array(std::move(lx)), make_shared_array(std::move(ly)), make_shared_array(std::move(hx)),

@@ -9,7 +9,8 @@ namespace vardelin {
 
 // One box per item and a scan per query: the answer when an index would not pay, and of the
 // index mode "none". Over points it shares the coordinate arrays instead of copying them. Over
-// parts, a part without exterior coordinates has the empty box but lies at +inf.
+// parts, a part without exterior coordinates has the empty box but lies at +inf; a part with a
+// non-finite vertex has the NaN box, which meets no box and lies at +inf.
 class BruteForce : public ListSearches<BruteForce> {
 public:
     using ListSearches::nearest;

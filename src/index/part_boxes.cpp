@@ -14,7 +14,8 @@ std::vector<u32> empty_parts(const PolygonLayout& layout) {
     return out;
 }
 
-Box exterior_ring_box(const PolygonLayout& layout, std::size_t p) noexcept {
+Box part_box(const PolygonLayout& layout, std::size_t p) noexcept {
+    if (!layout.part_is_finite(p)) return kNowhereBox;
     const IndexRange ring = layout.exterior(p);
     if (ring.empty()) return kEmptyBox;
     Box b = kFoldStart;
@@ -23,7 +24,7 @@ Box exterior_ring_box(const PolygonLayout& layout, std::size_t p) noexcept {
 }
 
 Buffer<Box> part_boxes_parallel(const PolygonLayout& layout) {
-    return parallel_map<Box>(layout.part_count(), [&](std::size_t p) { return exterior_ring_box(layout, p); });
+    return parallel_map<Box>(layout.part_count(), [&](std::size_t p) { return part_box(layout, p); });
 }
 
 }  // namespace vardelin

@@ -45,8 +45,9 @@ public:
     // Points as boxes (x, y, x, y). A point with a NaN coordinate matches no box and lies at an
     // infinite distance. A query box with a NaN coordinate matches no item, point or part.
     static PackedRTree over_points(const PointSpans& points);
-    // One exterior-ring box per part, computed on the worker pool. A part without exterior
-    // coordinates keeps the empty box but lies at +inf for `nearest`.
+    // One box per part (`part_box`), computed on the worker pool. A part without exterior
+    // coordinates keeps the empty box but lies at +inf for `nearest`; a part with a non-finite
+    // vertex, boxed with NaN, meets no box and lies at +inf too. Node boxes fold NaN away.
     static PackedRTree over_parts(const PolygonLayout& layout);
 
     std::size_t size() const noexcept { return n_; }
@@ -155,11 +156,11 @@ private:
     u32 id_at(std::size_t pos) const noexcept {
         return wide_ids_ ? buf_.at<u32>(ids_offset_)[pos] : buf_.at<std::uint16_t>(ids_offset_)[pos];
     }
-    // Points match only with every comparison true (a NaN on either side means no match);
-    // part boxes are skipped only when a comparison proves them apart.
+    // Items match only with every comparison true: a point with a NaN coordinate, or a part
+    // boxed with NaN (one with a non-finite vertex), meets no box, an infinite one included.
     bool leaf_meets(const Box& b, const Box& q) const noexcept {
         if (points_) return point_in_box(b.min_x, b.min_y, q);
-        return !(q.max_x < b.min_x || q.max_y < b.min_y || b.max_x < q.min_x || b.max_y < q.min_y);
+        return b.min_x <= q.max_x && b.min_y <= q.max_y && q.min_x <= b.max_x && q.min_y <= b.max_y;
     }
     // The item at leaf position pos. An empty part's box is the origin (so range searches offer it
     // to the exact tests, which reject it), but the part itself lies at +inf.

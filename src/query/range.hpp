@@ -6,7 +6,8 @@
 namespace vardelin {
 
 // The exact part tests of the single queries and the containment joins. A part number past the
-// layout, or broken offsets, read as a part without rings: it contains and meets nothing.
+// layout, or broken offsets, read as a part without rings: it contains and meets nothing. A
+// part with a non-finite vertex never gets here: its index box is NaN, which no search meets.
 
 // True when (x, y) lies inside the exterior ring of `part` and inside none of its holes, each
 // ring tested on its own by the crossing rule. An exterior of fewer than 3 coordinates contains

@@ -36,15 +36,13 @@ enum CellState : std::uint8_t { kOutside = 0, kInside = 1, kMeasure = 2 };
 class NearPart {
 public:
     NearPart(const PolygonLayout& polygon, std::size_t part, double d) : polygon_(&polygon), part_(part), d_(d) {
+        // A part with a non-finite vertex is nowhere: its NaN box keeps no point.
+        if (!polygon.part_is_finite(part)) return;
         Box b = kFoldStart;
-        bool nan = false;
         const IndexRange rings = polygon.part_rings(part);
         for (u64 r = rings.begin; r < rings.end; ++r) {
             const IndexRange ring = polygon.ring(r);
-            for (u64 i = ring.begin; i < ring.end; ++i) {
-                fold_point(b, polygon.xs[i], polygon.ys[i]);
-                nan = nan || nan_query(polygon.xs[i], polygon.ys[i]);
-            }
+            for (u64 i = ring.begin; i < ring.end; ++i) fold_point(b, polygon.xs[i], polygon.ys[i]);
             if (ring.size() < 2) continue;
             u64 prev = ring.end - 1;
             for (u64 i = ring.begin; i < ring.end; prev = i++) {
@@ -52,11 +50,10 @@ public:
             }
         }
         box_ = reach_box(b, d);
+        // An infinite distance reaches everywhere: no grid could cut that box.
         const bool finite = std::isfinite(box_.min_x) && std::isfinite(box_.min_y) && std::isfinite(box_.max_x) &&
                             std::isfinite(box_.max_y);
-        // A NaN vertex takes its edges out of the containment count, which then changes across
-        // open space: no cell could speak for all its points.
-        if (finite && !nan && edges_.size() >= kGridMinEdges) build_grid();
+        if (finite && edges_.size() >= kGridMinEdges) build_grid();
     }
 
     bool keeps(double x, double y) const {
@@ -142,7 +139,7 @@ private:
     const PolygonLayout* polygon_;
     std::size_t part_;
     double d_;
-    Box box_{};
+    Box box_ = kNowhereBox;
     std::vector<Edge> edges_;
     std::size_t side_ = 0;  // 0: no grid, every point measured whole
     double cell_w_ = 1.0, cell_h_ = 1.0;
@@ -155,7 +152,14 @@ private:
 
 Box polygon_reach_box(const PolygonLayout& polygon, double d) noexcept {
     Box b = kFoldStart;
-    for (std::size_t i = 0; i < polygon.coordinate_count(); ++i) fold_point(b, polygon.xs[i], polygon.ys[i]);
+    for (std::size_t p = 0; p < polygon.part_count(); ++p) {
+        if (!polygon.part_is_finite(p)) continue;
+        const IndexRange rings = polygon.part_rings(p);
+        for (u64 r = rings.begin; r < rings.end; ++r) {
+            const IndexRange ring = polygon.ring(r);
+            for (u64 i = ring.begin; i < ring.end; ++i) fold_point(b, polygon.xs[i], polygon.ys[i]);
+        }
+    }
     return reach_box(b, d);
 }
 

@@ -20,8 +20,12 @@ double part_dist2(const PolygonKnnInput& in, u64 part, double x, double y) noexc
     return box_dist2(in.part_boxes[part], x, y);
 }
 
-void measure(const PolygonKnnInput& in, KnnScratch& s, u64 part, double x, double y) {
-    const double d = query::geometry::point_to_polygon_distance(in.layout, part, x, y);
+// `dist2` is the part's box distance as the index ranked it. A part with a non-finite vertex,
+// boxed with NaN, ranks at +inf and lies there whatever its finite edges would measure; its box
+// is looked at only for parts ranked at +inf, which come last and are few.
+void measure(const PolygonKnnInput& in, KnnScratch& s, u64 part, double dist2, double x, double y) {
+    const bool nowhere = !(dist2 < kInfinity) && has_nan(in.part_boxes[part]);
+    const double d = nowhere ? kInfinity : query::geometry::point_to_polygon_distance(in.layout, part, x, y);
     insert_nearest(s.best, in.polygon_of(part), in.k, d);
 }
 
@@ -68,7 +72,7 @@ void knn_polys_exact(const Index& index, const PolygonKnnInput& in, KnnScratch& 
         s.best.clear();
         s.candidates.clear();
         nearest_into(index, x, y, m, s.candidates);
-        for (const Neighbor& c : s.candidates) measure(in, s, c.id, x, y);
+        for (const Neighbor& c : s.candidates) measure(in, s, c.id, c.dist2, x, y);
         if (m >= n_parts || s.best.size() >= k) break;
         m = std::min(n_parts, 2 * m);
     }
@@ -94,7 +98,7 @@ void knn_polys_exact(const Index& index, const PolygonKnnInput& in, KnnScratch& 
               [](const Neighbor& a, const Neighbor& b) { return nan_last_less(a.dist2, b.dist2); });
     for (const Neighbor& r : s.ranked) {
         if (!(r.dist2 < kth2)) break;
-        measure(in, s, r.id, x, y);
+        measure(in, s, r.id, r.dist2, x, y);
         kth = s.best.back().distance;
         kth2 = kth * kth;
     }

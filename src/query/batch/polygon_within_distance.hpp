@@ -22,8 +22,9 @@ namespace vardelin {
 // point-to-part distance of every candidate.
 //
 // One rule decides a match on every path (query side, polygon side, any index): the computed
-// distance is at most d. A NaN distance, a negative one and a query point with a NaN coordinate
-// match nothing, whatever the index would offer. The boxes only narrow the candidates, and are
+// distance is at most d. A NaN distance, a negative one, a query point with a NaN coordinate
+// and a part with a non-finite vertex (boxed with NaN, so that no search offers it) match
+// nothing, whatever the index would offer. The boxes only narrow the candidates, and are
 // grown by a rounding margin (see `reach`) so that no part whose computed distance passes is
 // left out by a box comparison that rounded the other way: which parts a search offers then
 // never changes the answer, and the direct and the flipped runs agree to the last pair.

@@ -10,7 +10,7 @@
 namespace vardelin::query::batch {
 
 Box self_join_search_box(const PolygonLayout& layout, std::size_t part) noexcept {
-    return part_is_empty(layout, part) ? kFoldStart : exterior_ring_box(layout, part);
+    return part_is_empty(layout, part) ? kFoldStart : part_box(layout, part);
 }
 
 void prefetch_parts(const PolygonLayout& layout, std::span<const u32> pairs) noexcept {

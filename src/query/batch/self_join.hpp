@@ -13,9 +13,10 @@
 namespace vardelin::query::batch {
 
 // The box part p searches with: its item box in the index, the NaN-skipping fold of its
-// exterior ring. A part without exterior coordinates (no rings, or an empty first ring)
-// searches with the inverted fold start instead, which meets nothing: its item box, the
-// origin, would meet every part lying there.
+// exterior ring, or for a part with a non-finite vertex the NaN box, which meets nothing. A
+// part without exterior coordinates (no rings, or an empty first ring) searches with the
+// inverted fold start instead, which meets nothing either: its item box, the origin, would
+// meet every part lying there.
 Box self_join_search_box(const PolygonLayout& layout, std::size_t part) noexcept;
 
 // Asks the memory system for the offsets and first coordinates of the second part of every

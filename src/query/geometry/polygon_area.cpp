@@ -11,16 +11,20 @@ namespace vardelin::query::geometry {
 
 namespace {
 
-// Signed shoelace area of one ring, NaN when any of its coordinates is not finite (a ring of
-// one coordinate excepted). The area would otherwise depend on where the ring starts: a NaN
-// first coordinate never equals the copy that closes the ring, and an infinite one gives NaN or
-// an infinity by the signs of its neighbours.
+// Signed shoelace area of one ring, NaN when any of its coordinates is not finite. The area
+// would otherwise depend on where the ring starts: a NaN first coordinate never equals the copy
+// that closes the ring, and an infinite one gives NaN or an infinity by the signs of its
+// neighbours.
 double ring_area(const double* xs, const double* ys, IndexRange ring) noexcept {
     const double* x = xs + ring.begin;
     const double* y = ys + ring.begin;
     const std::size_t n = ring.size();
-    // One coordinate encloses nothing wherever it lies, so even a corrupt one adds nothing.
-    if (n < 2) return 0.0;
+    // One coordinate encloses nothing, but a corrupt one corrupts its part like any other: the
+    // part is nowhere for every other method, and its area says so.
+    if (n < 2) {
+        const bool corrupt = n == 1 && !(std::isfinite(x[0]) && std::isfinite(y[0]));
+        return corrupt ? std::numeric_limits<double>::quiet_NaN() : 0.0;
+    }
     const double twice = shifted_shoelace_twice(n, [x](std::size_t k) { return x[k]; },
                                                 [y](std::size_t k) { return y[k]; });
     // On a ring of 3 or more coordinates every coordinate enters a product, so a non-finite one

@@ -13,9 +13,9 @@ namespace vardelin::query::geometry {
 // positive, where A is the shifted shoelace of the ring closed back to its first coordinate
 // (rings of fewer than 3 coordinates enclose nothing; open and closed storage agree; holes are
 // subtracted whatever their orientation). A part with no rings has area 0, and a part with an
-// empty exterior the sum of its holes. A non-finite coordinate in any ring of the part of at
-// least 2 coordinates, whether or not that ring encloses anything, makes the area NaN: a
-// corrupted vertex is reported, never measured as 0. A ring of one coordinate adds nothing.
+// empty exterior the sum of its holes. A non-finite coordinate in any ring of the part,
+// whether or not that ring encloses anything, makes the area NaN: a corrupted vertex is
+// reported, never measured as 0.
 double part_area(const PolygonLayout& layout, std::size_t part) noexcept;
 
 // Area of every logical polygon: without `part_poly` one entry per part, else `logical_count`
