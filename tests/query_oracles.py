@@ -101,6 +101,10 @@ def random_boxes(rng, count, lo=-10.0, hi=110.0):
         yield (x0, y0, x0 + w, y0 + h)
 
 
+def pair_set(flat):
+    return set(map(tuple, np.asarray(flat).reshape(-1, 2).tolist()))
+
+
 def operations(e):
     """(name, index, calls, output_rows) per recorded operation since the last take_metrics."""
     return [(o["name"], o["index"], o["calls"], o["output_rows"]) for o in e.take_metrics()["operations"]]

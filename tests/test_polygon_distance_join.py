@@ -7,7 +7,7 @@ import shapely
 
 from conftest import assert_runs_without_gil, on_one_thread
 from polygon_data import error_of, random_geometries, ring_arrays
-from query_oracles import MODES, operations, points_engine, polygon_engine
+from query_oracles import MODES, operations, pair_set, points_engine, polygon_engine
 from vardelin._core import Engine
 
 
@@ -29,10 +29,6 @@ def expected_pairs(geoms, xs, ys, d):
     rows = np.flatnonzero(~(np.isnan(xs) | np.isnan(ys)))
     hits = shapely.STRtree(geoms).query(shapely.points(xs[rows], ys[rows]), predicate="dwithin", distance=d)
     return set(zip(rows[hits[0]].tolist(), hits[1].tolist()))
-
-
-def pair_set(flat):
-    return set(map(tuple, np.asarray(flat).reshape(-1, 2).tolist()))
 
 
 def columns_of(names):
@@ -329,18 +325,3 @@ def test_points_near_a_many_vertex_multipolygon_match_shapely(d):
     e = polygon_engine(np.array([multi]), "none", multi=False)
     pairs = e.batch_within_distance_to_polygons(xs, ys, d).reshape(-1, 2)
     np.testing.assert_array_equal(np.sort(got), np.unique(pairs[:, 0]))
-
-
-def test_points_near_a_many_vertex_polygon_with_a_nan_vertex():
-    """An edge touching a NaN vertex is at no distance and crosses nothing, on every path."""
-    rx, ry, ring, poly, _ = ring_arrays(np.array([wobbly_multipolygon()]))
-    rx = rx.copy()
-    rx[37] = np.nan
-    rng = np.random.default_rng(13)
-    xs, ys = rng.uniform(-15, 45, 100_000), rng.uniform(-15, 15, 100_000)
-    got = points_engine(xs, ys).points_within_distance_of_polygon(rx, ry, ring, poly, 0.7)
-    e = Engine.from_polygon_rings(rx, ry, ring, poly)
-    e.set_index_mode("none")
-    pairs = e.batch_within_distance_to_polygons(xs, ys, 0.7).reshape(-1, 2)
-    np.testing.assert_array_equal(np.sort(got), np.unique(pairs[:, 0]))
-    assert 0 < len(got) < len(xs)

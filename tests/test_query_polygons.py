@@ -1,13 +1,14 @@
 """range_query, contains_query and knn on polygon datasets (holes, multipolygons) against
-shapely 2, in every index mode."""
+shapely 2, in every index mode; and the rule every polygon method follows for parts with a
+non-finite vertex."""
 import numpy as np
 import pytest
 import shapely
 from hypothesis import given, settings, strategies as st
 
-from polygon_data import random_geometries
-from query_oracles import (MODES, box_distances, check_knn_ranking, operations, polygon_engine, polygon_range_hits,
-                           random_boxes, shells)
+from polygon_data import random_geometries, ring_arrays
+from query_oracles import (MODES, box_distances, check_knn_ranking, operations, pair_set, points_engine,
+                           polygon_engine, polygon_range_hits, random_boxes, shells)
 from vardelin._core import Engine
 
 
@@ -53,6 +54,52 @@ class TestAgainstShapely:
 
 def square(x0, y0, side):
     return shapely.box(x0, y0, x0 + side, y0 + side)
+
+
+NOWHERE_METHODS = ["single queries", "masks", "batch_contains", "batch_contains_aggregate", "batch_knn_to_polygons",
+                   "batch_knn_to_polygons_sorted", "batch_within_distance_to_polygons",
+                   "batch_within_distance_to_polygons_aggregate", "points_within_distance_of_polygon",
+                   "polygon_areas", "polygon_pairs_intersection_area", "polygon_intersects_self_join"]
+
+
+def nowhere_answers(method, arrays, mode, xs, ys, blank):
+    """What `method` answers over the polygons of `arrays` in `mode`, comparable whatever order an
+    index hands its candidates in. With `blank`, the id of a polygon whose only part has no rings,
+    the answers are made those of a part with a non-finite vertex: never within +inf, area NaN."""
+    e = Engine.from_polygon_rings(*arrays)
+    e.set_index_mode(mode)
+    unblank = (lambda pairs: {p for p in pairs if p[1] != blank}) if blank is not None else (lambda pairs: pairs)
+    every = np.arange(e.n() + 2, dtype=np.uint32)
+    boxes = [(x - 2, y - 2, x + 3, y + 1) for x, y in zip(xs, ys)]
+    if method == "single queries":
+        return ([sorted(e.range_query(*b)) for b in boxes], [sorted(e.contains_query(x, y)) for x, y in zip(xs, ys)],
+                [e.knn(x, y, 30) for x, y in zip(xs, ys)])
+    if method == "masks":
+        return [np.r_[e.range_mask(*b, every), e.contains_mask(x, y, every), e.fused_mask([b], [(x, y)], every)]
+                for b, x, y in zip(boxes, xs, ys)]
+    if method == "batch_contains":
+        return pair_set(e.batch_contains(xs, ys))
+    if method == "batch_contains_aggregate":
+        return e.batch_contains_aggregate(xs, ys, [xs], [np.ones(len(xs), np.uint8)])
+    if method.startswith("batch_knn_to_polygons"):
+        sort = sorted if method.endswith("sorted") else list
+        return [sort(zip(*getattr(e, method)(xs, ys, k))) for k in (2, 30)]
+    if method == "batch_within_distance_to_polygons":
+        return [unblank(pair_set(e.batch_within_distance_to_polygons(xs, ys, d))) for d in (0.0, 2.5, np.inf)]
+    if method == "batch_within_distance_to_polygons_aggregate":
+        out = [e.batch_within_distance_to_polygons_aggregate(xs, ys, d, [xs], [np.ones(len(xs), np.uint8)])
+               for d in (0.0, 2.5, np.inf)]
+        return out if blank is None else out[:2] + [tuple(a[out[2][0] != blank] for a in out[2])]
+    if method == "points_within_distance_of_polygon":
+        return [points_engine(xs, ys, mode).points_within_distance_of_polygon(*arrays[:4], d) for d in (0.0, 2.5, np.inf)]
+    if method == "polygon_areas":
+        areas = e.polygon_areas()
+        return np.where(np.arange(len(areas)) == blank, np.nan, areas)
+    if method == "polygon_pairs_intersection_area":
+        i, j = np.divmod(np.arange(100, dtype=np.uint32), np.uint32(10))
+        areas = e.polygon_pairs_intersection_area(i, j)
+        return np.where((i == blank) | (j == blank), np.nan, areas)
+    return e.polygon_intersects_self_join()
 
 
 class TestPolygonRules:
@@ -141,6 +188,31 @@ class TestPolygonRules:
             want = np.flatnonzero(shapely.intersects(geoms, shapely.box(*box))).tolist()
             assert sorted(e.range_query(*box)) == want
         assert not {3, 6, 9} & set(e.contains_query(0.0, 0.0))
+
+    @pytest.mark.parametrize("method", NOWHERE_METHODS)
+    @pytest.mark.parametrize("bad", [np.nan, np.inf, -np.inf])
+    @pytest.mark.parametrize("ring", [0, 1])
+    def test_parts_with_a_non_finite_vertex_are_nowhere(self, method, bad, ring):
+        # Such a part answers as a part without rings would, except that it lies within no
+        # distance, +inf included, and has no area. The oracle is the same dataset with that part
+        # (polygon 4, a square with a hole under a corner of polygon 5) blanked.
+        geoms = list(random_geometries(np.random.default_rng(21), 20, multi_share=0.5))
+        geoms[4:4] = [shapely.Polygon(square(100, 50, 10).exterior, [square(104, 54, 2).exterior]),
+                      square(108, 58, 5)]
+        xs, ys, rings, parts, part_poly = ring_arrays(np.array(geoms, dtype=object))
+        p = np.flatnonzero(part_poly == 4)[0]
+        c0, c1, r0, r1 = rings[parts[p]], rings[parts[p + 1]], parts[p], parts[p + 1]
+        broken = xs.copy(), ys.copy(), rings, parts, part_poly
+        broken[ring][rings[r0 + ring] + 2] = bad  # a corner of the exterior, or of the hole
+        blanked = (np.delete(xs, np.s_[c0:c1]), np.delete(ys, np.s_[c0:c1]),
+                   np.r_[rings[:r0 + 1], rings[r1 + 1:] - (c1 - c0)], np.r_[parts[:p + 1], parts[p + 1:] - (r1 - r0)],
+                   part_poly)
+        centres = shapely.get_coordinates(shapely.centroid(shapely.get_parts(geoms)))
+        grid = np.mgrid[97:116:1.5, 47:66:1.5].reshape(2, -1).T
+        qx, qy = np.r_[centres, centres + np.random.default_rng(2).normal(0, 1.5, centres.shape), grid].T.copy()
+        for mode in MODES:
+            got = nowhere_answers(method, broken, mode, qx, qy, None)
+            np.testing.assert_equal(got, nowhere_answers(method, blanked, mode, qx, qy, 4), err_msg=mode)
 
     def test_degenerate_exteriors_contain_nothing_and_no_delta_buffer(self):
         # The first part is a two-point exterior, part 1 a square over it.
