@@ -56,20 +56,18 @@ def square(x0, y0, side):
     return shapely.box(x0, y0, x0 + side, y0 + side)
 
 
-NOWHERE_METHODS = ["single queries", "masks", "batch_contains", "batch_contains_aggregate", "batch_knn_to_polygons",
-                   "batch_knn_to_polygons_sorted", "batch_within_distance_to_polygons",
-                   "batch_within_distance_to_polygons_aggregate", "points_within_distance_of_polygon",
-                   "polygon_areas", "polygon_pairs_intersection_area", "polygon_intersects_self_join"]
+NOWHERE_METHODS = ["single queries", "masks", "containment joins", "knn joins", "distance joins",
+                   "points_within_distance_of_polygon", "measures"]
 
 
 def nowhere_answers(method, arrays, mode, xs, ys, blank):
-    """What `method` answers over the polygons of `arrays` in `mode`, comparable whatever order an
-    index hands its candidates in. With `blank`, the id of a polygon whose only part has no rings,
-    the answers are made those of a part with a non-finite vertex: never within +inf, area NaN."""
+    """What the methods of one group answer over the polygons of `arrays` in `mode`, comparable
+    whatever order an index hands its candidates in. With `blank`, the id of a polygon whose only
+    part has no rings, the answers are made those of a part with a non-finite vertex, which lies
+    within no distance, +inf included, and has no area."""
     e = Engine.from_polygon_rings(*arrays)
     e.set_index_mode(mode)
-    unblank = (lambda pairs: {p for p in pairs if p[1] != blank}) if blank is not None else (lambda pairs: pairs)
-    every = np.arange(e.n() + 2, dtype=np.uint32)
+    every, ones = np.arange(e.n() + 2, dtype=np.uint32), [np.ones(len(xs), np.uint8)]
     boxes = [(x - 2, y - 2, x + 3, y + 1) for x, y in zip(xs, ys)]
     if method == "single queries":
         return ([sorted(e.range_query(*b)) for b in boxes], [sorted(e.contains_query(x, y)) for x, y in zip(xs, ys)],
@@ -77,29 +75,28 @@ def nowhere_answers(method, arrays, mode, xs, ys, blank):
     if method == "masks":
         return [np.r_[e.range_mask(*b, every), e.contains_mask(x, y, every), e.fused_mask([b], [(x, y)], every)]
                 for b, x, y in zip(boxes, xs, ys)]
-    if method == "batch_contains":
-        return pair_set(e.batch_contains(xs, ys))
-    if method == "batch_contains_aggregate":
-        return e.batch_contains_aggregate(xs, ys, [xs], [np.ones(len(xs), np.uint8)])
-    if method.startswith("batch_knn_to_polygons"):
-        sort = sorted if method.endswith("sorted") else list
-        return [sort(zip(*getattr(e, method)(xs, ys, k))) for k in (2, 30)]
-    if method == "batch_within_distance_to_polygons":
-        return [unblank(pair_set(e.batch_within_distance_to_polygons(xs, ys, d))) for d in (0.0, 2.5, np.inf)]
-    if method == "batch_within_distance_to_polygons_aggregate":
-        out = [e.batch_within_distance_to_polygons_aggregate(xs, ys, d, [xs], [np.ones(len(xs), np.uint8)])
-               for d in (0.0, 2.5, np.inf)]
-        return out if blank is None else out[:2] + [tuple(a[out[2][0] != blank] for a in out[2])]
+    if method == "containment joins":
+        return pair_set(e.batch_contains(xs, ys)), e.batch_contains_aggregate(xs, ys, [xs], ones)
+    if method == "knn joins":
+        return [(list(zip(*e.batch_knn_to_polygons(xs, ys, k))), sorted(zip(*e.batch_knn_to_polygons_sorted(xs, ys, k))))
+                for k in (2, 30)]
+    if method == "distance joins":
+        out = []
+        for d in (0.0, 2.5, np.inf):
+            pairs = pair_set(e.batch_within_distance_to_polygons(xs, ys, d))
+            agg = e.batch_within_distance_to_polygons_aggregate(xs, ys, d, [xs], ones)
+            if d == np.inf and blank is not None:
+                pairs, agg = {p for p in pairs if p[1] != blank}, tuple(a[agg[0] != blank] for a in agg)
+            out.append((pairs, agg))
+        return out
     if method == "points_within_distance_of_polygon":
-        return [points_engine(xs, ys, mode).points_within_distance_of_polygon(*arrays[:4], d) for d in (0.0, 2.5, np.inf)]
-    if method == "polygon_areas":
-        areas = e.polygon_areas()
-        return np.where(np.arange(len(areas)) == blank, np.nan, areas)
-    if method == "polygon_pairs_intersection_area":
-        i, j = np.divmod(np.arange(100, dtype=np.uint32), np.uint32(10))
-        areas = e.polygon_pairs_intersection_area(i, j)
-        return np.where((i == blank) | (j == blank), np.nan, areas)
-    return e.polygon_intersects_self_join()
+        points = points_engine(xs, ys, mode)
+        return [points.points_within_distance_of_polygon(*arrays[:4], d) for d in (0.0, 2.5, np.inf)]
+    i, j = np.divmod(np.arange(100, dtype=np.uint32), np.uint32(10))
+    areas, shared = e.polygon_areas(), e.polygon_pairs_intersection_area(i, j)
+    if blank is not None:
+        areas[blank], shared[(i == blank) | (j == blank)] = np.nan, np.nan
+    return areas, shared, e.polygon_intersects_self_join()
 
 
 class TestPolygonRules:
@@ -138,25 +135,6 @@ class TestPolygonRules:
         assert [o[1:3] for o in operations(e)] == [("brute_force", 2)]
 
     @pytest.mark.parametrize("mode", MODES)
-    def test_knn_lists_parts_at_infinity_last(self, mode):
-        # The parts 5 and 17 have an all-NaN exterior, part 11 one whose x values are all NaN: their
-        # boxes are empty and lie at +inf.
-        rings = [np.array([[3.0 * i, 0], [3.0 * i + 1, 0], [3.0 * i + 1, 1 + i % 3]]) for i in range(40)]
-        rings[5][:] = rings[17][:] = np.nan
-        rings[11][:, 0] = np.nan
-        xs, ys = np.concatenate(rings).T.copy()
-        e = Engine.from_polygon_rings(xs, ys, np.arange(0, 121, 3), np.arange(41))
-        e.set_index_mode(mode)
-        with np.errstate(all="ignore"):
-            lo, hi = np.fmin.reduce(np.stack(rings), axis=1), np.fmax.reduce(np.stack(rings), axis=1)
-        lo, hi = np.where(np.isnan(lo), np.inf, lo), np.where(np.isnan(hi), -np.inf, hi)
-        assert e.knn(np.nan, 3.0, 5) == [] and e.knn(3.0, np.nan, 40) == []
-        for x, y in [(20.0, 0.5), (-5.0, 2.0)]:
-            d = box_distances(lo[:, 0], lo[:, 1], hi[:, 0], hi[:, 1], x, y)
-            for k in [1, 10, 37, 38, 39, 40, 41]:
-                check_knn_ranking(e.knn(x, y, k), d, k)
-
-    @pytest.mark.parametrize("mode", MODES)
     def test_parts_without_exterior_coordinates_are_nowhere(self, rng, mode):
         # The parts 3 and 9 have no rings, part 6 an empty exterior and a hole around the origin. Their
         # index box is (0, 0, 0, 0), but they lie at +inf and meet no box and no point.
@@ -188,14 +166,14 @@ class TestPolygonRules:
             want = np.flatnonzero(shapely.intersects(geoms, shapely.box(*box))).tolist()
             assert sorted(e.range_query(*box)) == want
         assert not {3, 6, 9} & set(e.contains_query(0.0, 0.0))
+        assert e.knn(np.nan, 3.0, 5) == [] and e.knn(3.0, np.nan, 40) == []
 
     @pytest.mark.parametrize("method", NOWHERE_METHODS)
     @pytest.mark.parametrize("bad", [np.nan, np.inf, -np.inf])
-    @pytest.mark.parametrize("ring", [0, 1])
+    @pytest.mark.parametrize("ring", [0, 1], ids=["exterior", "hole"])
     def test_parts_with_a_non_finite_vertex_are_nowhere(self, method, bad, ring):
-        # Such a part answers as a part without rings would, except that it lies within no
-        # distance, +inf included, and has no area. The oracle is the same dataset with that part
-        # (polygon 4, a square with a hole under a corner of polygon 5) blanked.
+        # Polygon 4, a square with a hole under a corner of polygon 5, gets one non-finite corner
+        # in its exterior or its hole; the oracle is the same dataset with that part blanked.
         geoms = list(random_geometries(np.random.default_rng(21), 20, multi_share=0.5))
         geoms[4:4] = [shapely.Polygon(square(100, 50, 10).exterior, [square(104, 54, 2).exterior]),
                       square(108, 58, 5)]
@@ -203,7 +181,7 @@ class TestPolygonRules:
         p = np.flatnonzero(part_poly == 4)[0]
         c0, c1, r0, r1 = rings[parts[p]], rings[parts[p + 1]], parts[p], parts[p + 1]
         broken = xs.copy(), ys.copy(), rings, parts, part_poly
-        broken[ring][rings[r0 + ring] + 2] = bad  # a corner of the exterior, or of the hole
+        broken[ring][rings[r0 + ring] + 2] = bad
         blanked = (np.delete(xs, np.s_[c0:c1]), np.delete(ys, np.s_[c0:c1]),
                    np.r_[rings[:r0 + 1], rings[r1 + 1:] - (c1 - c0)], np.r_[parts[:p + 1], parts[p + 1:] - (r1 - r0)],
                    part_poly)
