@@ -75,9 +75,9 @@ struct PolygonLayout {
         const IndexRange rings = part_rings(p);
         for (u64 r = rings.begin; r < rings.end; ++r) {
             const IndexRange c = ring(r);
-            bool finite = true;
-            for (u64 k = c.begin; k < c.end; ++k) finite &= std::isfinite(xs[k]) & std::isfinite(ys[k]);
-            if (!finite) return false;
+            for (u64 k = c.begin; k < c.end; ++k) {
+                if (!std::isfinite(xs[k]) || !std::isfinite(ys[k])) return false;
+            }
         }
         return true;
     }
