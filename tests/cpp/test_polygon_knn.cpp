@@ -1,8 +1,8 @@
 // The exact polygon kNN search relies on its own box distances agreeing with the index's to the
 // last bit (it tells the parts the index left out by distance alone); here both index kinds
-// against the shared measure, on a lattice full of equal distances and parts reaching to
-// infinity or made of NaN. The search itself is checked against shapely in every index mode,
-// on a lattice of ties and with NaN query points, through the public kNN joins.
+// against the shared measure, on a lattice full of equal distances and parts with infinite or
+// NaN vertices, which both rank at +inf. The search itself is checked against shapely in every
+// index mode, on a lattice of ties and with NaN query points, through the public kNN joins.
 #include <bit>
 #include <cmath>
 #include <limits>
@@ -25,8 +25,8 @@ namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-// Squares with ties, empty parts and a hole (square_parts), then parts reaching to infinity and
-// a part whose x coordinates are all NaN.
+// Squares with ties, empty parts and a hole (square_parts), then parts with infinite vertices
+// and a part whose x coordinates are all NaN: all three nowhere.
 Layout tricky_parts() {
     Layout l = square_parts(57);
     l.add({{{-kInf, 0.0}, {1.0, 0.0}, {1.0, 1.0}}});
