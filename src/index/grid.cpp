@@ -224,7 +224,7 @@ void UniformGrid::range(const Box& q, std::vector<u64>& out) const {
 std::size_t UniformGrid::disc_rows(const Box& q, const Disc& disc, const CellSpan& span, DiscRow* out) const {
     const InnerCellBounds columns(min_x_, cell_w_, nx_), rows(min_y_, cell_h_, ny_);
     const bool usable = columns.usable() && rows.usable();
-    const double bound = disc.limit * (1.0 - 0x1p-30);
+    const double bound = disc.r2 * (1.0 - 0x1p-30);
     const std::size_t first = std::max<std::size_t>(span.x0, 1), last = std::min(span.x1, nx_ - 2);
     std::size_t candidates = 0;
     for (std::size_t cy = span.y0; cy <= span.y1; ++cy) {

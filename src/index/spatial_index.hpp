@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/box.hpp"
+#include "core/squares.hpp"
 #include "core/numeric.hpp"
 #include "stats/types.hpp"
 

@@ -4,6 +4,7 @@
 
 #include "core/box.hpp"
 #include "core/numeric.hpp"
+#include "core/squares.hpp"
 #include "index/search.hpp"
 #include "index/spatial_index.hpp"
 #include "query/geodesy.hpp"
@@ -17,20 +18,22 @@ namespace vardelin {
 // finds no point, and the delta scan must agree with the index.
 struct RadiusTest {
     double cx = 0, cy = 0;
-    double limit = 0;   // planar: the squared distance, -1 when negative; geographic: the distance
+    double limit = 0;    // the distance
+    double limit2 = -1;  // planar: the squared distance the disc's fast path compares
     double cos_cy = 0;  // geographic: cos of the centre's latitude, computed once per call
     bool geographic = false;
 
     static RadiusTest planar(double cx, double cy, double distance) noexcept {
-        return {cx, cy, distance >= 0.0 ? distance * distance : -1.0, 0.0, false};
+        const Disc disc = Disc::around(cx, cy, distance);
+        return {cx, cy, disc.r, disc.r2, 0.0, false};
     }
     static RadiusTest haversine(double cx, double cy, double distance) noexcept {
         // A NaN centre would measure asin(1) * diameter to every point; it is near nothing.
         const double limit = std::isnan(cx) || std::isnan(cy) ? -1.0 : distance;
-        return {cx, cy, limit, std::cos(cy * kDegToRad), true};
+        return {cx, cy, limit, -1.0, std::cos(cy * kDegToRad), true};
     }
 
-    bool keeps_planar(double px, double py) const noexcept { return Disc{cx, cy, limit}.holds(px, py); }
+    bool keeps_planar(double px, double py) const noexcept { return Disc{cx, cy, limit, limit2}.holds(px, py); }
     bool keeps_haversine(double px, double py) const noexcept {
         return haversine_m_cos1(cx, cy, cos_cy, px, py) <= limit;
     }
@@ -60,7 +63,7 @@ std::vector<u64> radius_hits(const Index& index, const Box& search, const Radius
     if constexpr (DiscSearch<Index>) {
         if (!test.geographic) {
             std::vector<u64> hits;
-            index.disc_range(search, Disc{test.cx, test.cy, test.limit}, hits);
+            index.disc_range(search, Disc{test.cx, test.cy, test.limit, test.limit2}, hits);
             return hits;
         }
     }
