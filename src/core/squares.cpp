@@ -54,4 +54,29 @@ bool Disc::holds_scaled(double px, double py) const noexcept {
     return sx * sx + sy * sy <= sr * sr;
 }
 
+SquareKey square_key_scaled(double gx, double gy, bool halved) noexcept {
+    if (std::isnan(gx) || std::isnan(gy)) return {SquareKey::kBeyond, std::numeric_limits<double>::quiet_NaN()};
+    if (std::isinf(gx) || std::isinf(gy)) return {SquareKey::kBeyond, kInfinity};
+    if (gx == 0.0 && gy == 0.0) return {SquareKey::kZero, 0.0};
+    // Both scaled gaps lie below 2, the larger at least 1: their sum lies in [1, 8), and a
+    // quarter of it, exact, brings it into [1, 4) with one more power of four.
+    const int e = common_exponent(gx, gy);
+    const double sx = std::ldexp(gx, -e), sy = std::ldexp(gy, -e);
+    double sum = sx * sx + sy * sy;
+    int scale = e + (halved ? 1 : 0);
+    if (sum >= 4.0) {
+        sum *= 0.25;
+        ++scale;
+    }
+    return {scale, sum};
+}
+
+SquareKey square_key_between_scaled(double px, double py, double x, double y) noexcept {
+    const double dx = px - x, dy = py - y;
+    if (!all_finite(px, py, x, y)) return {SquareKey::kBeyond, dx * dx + dy * dy};
+    // Finite coordinates whose difference overflows: halved as in planar_distance_scaled.
+    if (std::isinf(dx) || std::isinf(dy)) return square_key_scaled(px * 0.5 - x * 0.5, py * 0.5 - y * 0.5, true);
+    return square_key_scaled(dx, dy, false);
+}
+
 }  // namespace vardelin

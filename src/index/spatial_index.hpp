@@ -29,6 +29,10 @@ struct PointHit {
 // A NaN query point matches nothing, so no index ranks anything around it.
 inline bool nan_query(double x, double y) noexcept { return std::isnan(x) || std::isnan(y); }
 
+// Only a point with finite coordinates passes a distance test, even at distance +inf: a point
+// at infinity is no nearer to anything than another.
+inline bool finite_point(double x, double y) noexcept { return std::isfinite(x) && std::isfinite(y); }
+
 // Gap from v to [lo, hi] on one axis, as every index ranks items (never for a `nan_query`). A NaN
 // in the item's box puts the item infinitely far: a point with a NaN coordinate is never
 // anyone's neighbour before a real one, and no distance is NaN. An infinite v against an

@@ -19,6 +19,14 @@ inline constexpr double kMetresPerDegreeLon = 111195.0;
 // At or beyond this latitude a search box spans all longitudes.
 inline constexpr double kPolarLatitude = 89.9;
 
+// Whether (lon, lat) names a place: longitude in [-180, 180], latitude in [-90, 90]. A point
+// elsewhere (NaN and infinities included) passes no haversine distance test, as a point, a
+// query or a centre: the formula would take it for some place on the sphere, and the search
+// boxes, which never leave those ranges, would find it from one side of a join only.
+inline bool on_the_sphere(double lon, double lat) noexcept {
+    return lon >= -180.0 && lon <= 180.0 && lat >= -90.0 && lat <= 90.0;
+}
+
 // Box [min_lon, min_lat, max_lon, max_lat] (as min_x, min_y, max_x, max_y) holding every point
 // within `distance` metres (haversine) of (lon, lat). The longitude half-width is taken at the
 // box latitude farthest from the equator; near a pole, or when the box would cross the

@@ -93,7 +93,7 @@ void fuzz_points(Reader& in) {
         // whichever cells the grid takes without reading their points.
         const double cx = in.coord(), cy = in.coord(), d = in.coord();
         const Box around{cx - d, cy - d, cx + d, cy + d};
-        const Disc disc{cx, cy, d >= 0.0 ? d * d : -1.0};
+        const Disc disc = Disc::around(cx, cy, d);
         const auto held = [&](const auto& index) {
             std::vector<PointHit> hits;
             index.point_range(around, hits);
