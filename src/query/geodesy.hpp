@@ -1,6 +1,7 @@
 #pragma once
 #include <cmath>
 
+#include "core/squares.hpp"
 #include "stats/types.hpp"
 
 namespace vardelin {
@@ -46,6 +47,10 @@ inline Box geographic_search_box(double lon, double lat, double distance) noexce
 // The search box around longitude 0, for size estimates: only its widths matter.
 Box conservative_degree_box(double lat, double distance) noexcept;
 
+// The haversine of two points so close (below about 1e-148 m) that its squares underflow:
+// the same sum on the sines scaled by a power of two.
+double haversine_m_scaled(double s_lon, double s_lat, double c) noexcept;
+
 // Haversine metres from point 1 to point 2 (degrees), with cos of point 1's latitude given:
 // loops with one fixed point compute it once. The operation order is fixed so that every
 // caller gets the same bits; a NaN coordinate gives asin(1) * diameter, not NaN.
@@ -54,6 +59,7 @@ inline double haversine_m_cos1(double lon1, double lat1, double cos_lat1, double
     const double s_lon = std::sin(((lon2 - lon1) * kDegToRad) * 0.5);
     const double c = std::cos(lat2 * kDegToRad) * cos_lat1;
     const double a = (s_lon * s_lon) * c + s_lat * s_lat;
+    if (a < kSquaredLow && (s_lon != 0.0 || s_lat != 0.0)) [[unlikely]] return haversine_m_scaled(s_lon, s_lat, c);
     return std::asin(std::fmin(std::sqrt(a), 1.0)) * kEarthDiameterM;
 }
 
