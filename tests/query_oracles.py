@@ -72,11 +72,14 @@ def squared_distances(xs, ys, x, y):
 
 
 def box_distances(min_x, min_y, max_x, max_y, x, y):
-    """Distances from a finite (x, y) to boxes in the order the indexes rank them, which no
-    square's overflow changes (hypot): a NaN in a box puts it at +inf."""
-    with np.errstate(invalid="ignore", over="ignore"):
+    """Distances from a finite (x, y) to boxes in the order the indexes rank them: the square
+    root of the squared gaps where their sum lies in [2^-960, 2^960], hypot where the squares
+    overflow or underflow; a NaN in a box puts it at +inf."""
+    with np.errstate(invalid="ignore", over="ignore", under="ignore"):
         gx, gy = (np.fmax(np.fmax(lo - v, 0.0), v - hi) for lo, hi, v in [(min_x, max_x, x), (min_y, max_y, y)])
-        d = np.hypot(gx, gy)
+        d2 = gx * gx + gy * gy
+        held = ((d2 >= 2.0 ** -960) & (d2 <= 2.0 ** 960)) | ((gx == 0) & (gy == 0))
+        d = np.where(held, np.sqrt(d2), np.hypot(gx, gy))
     return np.where(np.isnan(min_x) | np.isnan(min_y) | np.isnan(max_x) | np.isnan(max_y), np.inf, d)
 
 
