@@ -110,6 +110,14 @@ class TestAgainstShapely:
         assert dist[[0, 3]].tolist() == [1e-170, 3e-170]
         # shapely agrees where its own squares do not overflow
         assert shapely.distance(shapely.points(xs[:2], ys[:2]), geoms[0]).tolist() == [1e-170, 3e-170]
+        # Inside a slanted triangle at either end, where the crossing test's products leave the
+        # doubles: at distance 0, and contained.
+        for s in (1e200, 1e-170):
+            tri = Engine.from_polygon_rings(np.array([0, 3, 1.0]) * s, np.array([0, 1, 3.0]) * s, np.array([0, 3]),
+                                            np.array([0, 1]))
+            qx, qy = np.array([1.5, 1.2, 2.9]) * s, np.array([1.5, 2.5, 1.0]) * s
+            assert tri.batch_knn_to_polygons(qx, qy, 1)[1].tolist() == [0.0] * 3
+            assert tri.batch_contains(qx, qy).tolist() == [0, 0, 1, 0, 2, 0]
 
     def test_points_inside_polygons_are_at_zero(self):
         geoms = dataset(2)

@@ -17,7 +17,10 @@ namespace vardelin {
 // Ids fit in 32 bits (a dataset holds at most 4294967295 items); the list forms widen them.
 struct Neighbor {
     u32 id;
-    double dist2;  // squared distance from the query point to the item's point or box
+    // Squared distance from the query point to the item's point or box, in the squared form:
+    // +inf past about 1e154, 0 below about 1e-154. A search ranks by it; exact_ranking.hpp
+    // checks an answer against that range and ranks again where it is left.
+    double dist2;
 };
 
 // A point an index search found, with the coordinates the search read for its test.

@@ -18,8 +18,8 @@ inline bool in_orientation_window(double v) noexcept {
 }
 
 inline bool in_orientation_window(double ax, double ay, double bx, double by, double cx, double cy) noexcept {
-    return in_orientation_window(ax) & in_orientation_window(ay) & in_orientation_window(bx) &
-           in_orientation_window(by) & in_orientation_window(cx) & in_orientation_window(cy);
+    return in_orientation_window(ax) && in_orientation_window(ay) && in_orientation_window(bx) &&
+           in_orientation_window(by) && in_orientation_window(cx) && in_orientation_window(cy);
 }
 
 // Orientation of c relative to the directed line a -> b (+1 left, -1 right, 0 collinear) for
@@ -49,7 +49,7 @@ struct Orienter {
     bool in_window = true;
 
     void look_at(double x, double y) noexcept {
-        in_window = in_window & in_orientation_window(x) & in_orientation_window(y);
+        in_window = in_window && in_orientation_window(x) && in_orientation_window(y);
     }
     int operator()(double ax, double ay, double bx, double by, double cx, double cy) const noexcept {
         return in_window ? orientation_in_window(ax, ay, bx, by, cx, cy) : orientation(ax, ay, bx, by, cx, cy);
