@@ -154,7 +154,7 @@ class TestGeographic:
         ax = np.array([200.0, np.nan, 0.0, np.nan, -179.95, 10.0, 181.0])
         ay = np.array([0.0, 0.0, np.nan, np.nan, 0.0, 10.0, 95.0])
         queries = [(179.0, 0.0, 3e6), (0.0, 0.0, HALF_CIRCUMFERENCE), (12.0, -34.0, 2e7), (10.0, 10.0, 5e5),
-                   (179.9, 89.0, 1e6)]
+                   (179.9, 89.0, 1e6), (200.0, 0.0, 3e6), (0.0, -91.0, np.inf)]
         e = geographic_engine(lons, lats, mode)
         e.append_delta(ax, ay)
         waiting = [sorted_hits(e, *q) for q in queries]
@@ -162,8 +162,10 @@ class TestGeographic:
         e.flush()
         merged = geographic_engine(np.r_[lons, ax], np.r_[lats, ay], mode)
         assert waiting == [sorted_hits(e, *q) for q in queries] == [sorted_hits(merged, *q) for q in queries]
-        # Point 1000 lies 21 degrees of longitude from the first centre but outside every box.
+        # Point 1000 lies 21 degrees of longitude from the first centre but off the sphere, as
+        # are the last two centres: nothing is within any distance of them.
         assert 1000 not in waiting[0] and not {1001, 1002, 1003} & set(waiting[1])
+        assert waiting[-2:] == [[], []]
 
     def test_coordinate_system_is_read_at_each_call_and_covers_appended_points(self, rng):
         lons, lats = world(rng, 3000)
