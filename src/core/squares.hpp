@@ -102,9 +102,9 @@ struct SquareKey {
     }
 };
 
-// The key of gx^2 + gy^2, with the squared form's sum d2 of the same gaps already at hand.
-// `halved` says that gx, gy are halves of the true gaps (taken where the gaps themselves
-// overflow); NaN stays NaN and an infinite gap is +inf.
+// The key of gx^2 + gy^2 where the squared form does not hold it. `halved` says that gx, gy
+// are halves of the true gaps (taken where the gaps themselves overflow); NaN stays NaN and
+// an infinite gap is +inf.
 SquareKey square_key_scaled(double gx, double gy, bool halved) noexcept;
 
 inline SquareKey square_key(double gx, double gy) noexcept {

@@ -1,6 +1,7 @@
 #include "index/exact_ranking.hpp"
 
 #include <algorithm>
+#include <limits>
 
 #include "core/error.hpp"
 #include "index/part_boxes.hpp"
@@ -69,8 +70,9 @@ Box RankedItems::box(u32 id) const noexcept {
     }
     const std::size_t n = main_.size();
     if (id < n) return {main_.x(id), main_.y(id), main_.x(id), main_.y(id)};
-    if (id - n < waiting_.size()) return {waiting_.x(id - n), waiting_.y(id - n), waiting_.x(id - n), waiting_.y(id - n)};
-    return {nan, nan, nan, nan};
+    if (id - n >= waiting_.size()) return {nan, nan, nan, nan};
+    const double x = waiting_.x(id - n), y = waiting_.y(id - n);
+    return {x, y, x, y};
 }
 
 bool zero_is_exact(const RankedItems& items, u32 id, double x, double y) noexcept {
