@@ -186,8 +186,8 @@ class TestGeographic:
 
 def adversarial(name, n, rng):
     """Points on the grid's cell borders (a lattice of 31 steps on n = 961 points), far from the
-    origin with cells below an ulp, near the ends of the doubles with infinities, subnormal, or
-    mixed with NaN and infinities and duplicated."""
+    origin with cells below an ulp, near the ends of the doubles (with infinities or without),
+    subnormal, or mixed with NaN and infinities and duplicated."""
     if name == "borders":
         i = np.arange(961)
         step = rng.choice([1.0, 0.1, 1 / 3])
@@ -195,6 +195,8 @@ def adversarial(name, n, rng):
     if name == "offset":
         return rng.choice([1e9, -1e15]) + rng.uniform(0, rng.choice([1e-3, 50.0]), (2, n))
     if name == "huge":
+        if rng.random() < 0.5:  # finite, where r^2 of 1.5e154 overflows but the cells' squares do not
+            return rng.uniform(-2e154, 2e154, (2, n))
         xs, ys = rng.uniform(-1e300, 1e300, (2, n))
         return np.r_[xs, np.inf, -np.inf, 1e308, np.nan], np.r_[ys, 0.0, np.inf, -1e308, 1.0]
     if name == "subnormal":
@@ -223,7 +225,7 @@ def test_planar_ids_and_order_are_the_index_order_within_the_distance(seed, name
             reach = float(np.hypot(xs[b] - cx, ys[b] - cy))
             queries += [(cx, cy, reach * scale), (cx, cy, np.nextafter(reach, 0)), ((cx + xs[b]) / 2, cy, reach)]
     queries += [(xs[0], ys[0], np.inf), (xs[0], ys[0], -1.0), (xs[0], ys[0], np.nan), (np.nan, 1.0, 5.0),
-                (np.inf, 1.0, 5.0), (1.0, 1.0, 1e200), (0.0, 0.0, 0.0), (-np.inf, 0.0, np.inf)]
+                (np.inf, 1.0, 5.0), (1.0, 1.0, 1e200), (0.0, 0.0, 1.5e154), (0.0, 0.0, 0.0), (-np.inf, 0.0, np.inf)]
     for mode in ["explicit:grid", "explicit:kd_tree", "explicit:r_tree", "none"]:
         e = points_engine(xs, ys, mode)
         order = e.range_query(-np.inf, -np.inf, np.inf, np.inf)

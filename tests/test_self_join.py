@@ -117,6 +117,7 @@ def square(x0, y0, side=1.0):
     return shapely.box(x0, y0, x0 + side, y0 + side)
 
 
+TRIANGLE = shapely.Polygon([(0, 0), (10, 0), (0, 10)])
 FRAME = shapely.Polygon([(0, 0), (10, 0), (10, 10), (0, 10)], [[(3, 3), (7, 3), (7, 7), (3, 7)]])
 
 
@@ -134,6 +135,8 @@ class TestContact:
         ("filling the hole", FRAME, square(3, 3, 4), True),
         ("first vertex in the hole, reaching out", FRAME, shapely.Polygon([(5, 5), (12, 5), (5, 6)]), True),
         ("crossing bars", shapely.box(0, 4, 10, 5), shapely.box(4, 0, 5, 10), True),
+        ("triangle in a triangle", TRIANGLE, shapely.Polygon([(1, 1), (2, 1), (1, 2)]), True),
+        ("triangle beyond a slanted edge", TRIANGLE, shapely.Polygon([(6, 5), (7, 5), (6, 6)]), False),
         ("nearly collinear", shapely.Polygon([(0, 0), (1, 1e-300), (2, 1)]),
          shapely.Polygon([(0.5, 0), (1.5, 0), (1, -1)]), False),
     ])
