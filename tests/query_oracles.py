@@ -72,12 +72,31 @@ def squared_distances(xs, ys, x, y):
 
 
 def box_distances(min_x, min_y, max_x, max_y, x, y):
-    """Squared distances from a finite (x, y) to boxes as the indexes rank them: a NaN in a box
-    puts it at +inf."""
-    with np.errstate(invalid="ignore", over="ignore"):
+    """Distances from a finite (x, y) to boxes in the order the indexes rank them: the square
+    root of the squared gaps where their sum lies in [2^-960, 2^960], hypot where the squares
+    overflow or underflow; a NaN in a box puts it at +inf."""
+    with np.errstate(invalid="ignore", over="ignore", under="ignore"):
         gx, gy = (np.fmax(np.fmax(lo - v, 0.0), v - hi) for lo, hi, v in [(min_x, max_x, x), (min_y, max_y, y)])
-        d = gx * gx + gy * gy
+        d2 = gx * gx + gy * gy
+        held = ((d2 >= 2.0 ** -960) & (d2 <= 2.0 ** 960)) | ((gx == 0) & (gy == 0))
+        d = np.where(held, np.sqrt(d2), np.hypot(gx, gy))
     return np.where(np.isnan(min_x) | np.isnan(min_y) | np.isnan(max_x) | np.isnan(max_y), np.inf, d)
+
+
+def within_disc(xs, ys, cx, cy, d):
+    """The disc test as the squared form decides it with an unbounded exponent: per point, the
+    gaps and the radius scaled by one power of two (halved first where finite ends lie too far
+    apart to subtract), which changes no rounding. Points and centres at infinity, NaN and a
+    negative radius hold nothing."""
+    with np.errstate(invalid="ignore", over="ignore"):
+        dx, dy = xs - cx, ys - cy
+        halve = np.isinf(dx) | np.isinf(dy)
+        dx, dy = np.where(halve, xs / 2 - cx / 2, dx), np.where(halve, ys / 2 - cy / 2, dy)
+        r = np.where(halve, d / 2, d)
+        _, e = np.frexp(np.fmax(np.abs(dx), np.abs(dy)))
+        sx, sy, sr = np.ldexp(dx, -e), np.ldexp(dy, -e), np.ldexp(r, -e)
+        held = sx * sx + sy * sy <= sr * sr
+    return held & np.isfinite(xs) & np.isfinite(ys) & bool(np.isfinite(cx) and np.isfinite(cy) and d >= 0)
 
 
 def check_knn_ranking(got, d, k):

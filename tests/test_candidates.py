@@ -32,15 +32,16 @@ def candidate_distances(xs, ys, rows, x, y):
     return squared_distances(xs[rows], ys[rows], x, y)
 
 
-def check_knn(e, xs, ys, candidates, x, y, k):
+def check_knn(e, xs, ys, candidates, x, y, k, scale=1.0):
     """Result distances equal the k smallest candidate distances (NaN last); the rows are drawn
-    from the candidates, each at most as often as it occurs there; the mask marks them."""
-    out = e.knn_from_candidates(x, y, k, candidates)
+    from the candidates, each at most as often as it occurs there; the mask marks them. With a
+    scale, the engine holds the points scaled and is asked about the scaled query point."""
+    out = e.knn_from_candidates(x * scale, y * scale, k, candidates)
     assert type(out) is list and all(type(v) is int for v in out)
     assert len(out) == min(k, len(candidates)) and not Counter(out) - Counter(candidates.tolist())
     np.testing.assert_array_equal(candidate_distances(xs, ys, out, x, y),
                                   np.sort(candidate_distances(xs, ys, candidates, x, y))[:len(out)])
-    mask = e.knn_mask_from_candidates(x, y, k, candidates)
+    mask = e.knn_mask_from_candidates(x * scale, y * scale, k, candidates)
     assert mask.dtype == np.bool_ and mask.shape == candidates.shape
     np.testing.assert_array_equal(mask, np.isin(candidates, out))
     return out
@@ -78,11 +79,13 @@ class TestKnnFromCandidates:
 
     @settings(max_examples=200, deadline=None)
     @given(st.lists(st.integers(0, 39), max_size=60), st.integers(0, 70),
-           st.floats(-5, 45, allow_nan=False), st.floats(-5, 45, allow_nan=False))
-    def test_random_candidate_sets_with_ties_and_repeats(self, rows, k, x, y):
-        # Integer coordinates on a small grid: many equal distances.
+           st.floats(-5, 45, allow_nan=False), st.floats(-5, 45, allow_nan=False),
+           st.sampled_from([1.0, 2.0**700, 2.0**-600]))
+    def test_random_candidate_sets_with_ties_and_repeats(self, rows, k, x, y, scale):
+        # Integer coordinates on a small grid: many equal distances. A power of two changes no
+        # bit, so no ranking, where the squares overflow (2^700) or underflow (2^-600) too.
         xs, ys = np.arange(40.0) % 7, np.arange(40.0) // 7
-        check_knn(Engine.from_points(xs, ys), xs, ys, u32(rows), x, y, k)
+        check_knn(Engine.from_points(xs * scale, ys * scale), xs, ys, u32(rows), x, y, k, scale)
 
     def test_nan_distances_rank_last(self, rng):
         xs, ys = rng.uniform(0, 10, 300), rng.uniform(0, 10, 300)

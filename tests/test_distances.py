@@ -19,9 +19,18 @@ def libm(f):
 
 
 def numpy_euclidean(x1, y1, x2, y2):
-    with np.errstate(invalid="ignore", over="ignore"):
+    """sqrt(dx^2 + dy^2) as the squared form rounds it with an unbounded exponent: on gaps
+    scaled by a power of two (halved first where finite coordinates lie too far apart to
+    subtract), which changes no rounding. Non-finite coordinates take the plain formula."""
+    with np.errstate(invalid="ignore", over="ignore", under="ignore"):
         dx, dy = x1 - x2, y1 - y2
-        return np.sqrt(dx * dx + dy * dy)
+        plain = np.sqrt(dx * dx + dy * dy)
+        finite = np.isfinite(x1) & np.isfinite(y1) & np.isfinite(x2) & np.isfinite(y2)
+        halve = np.isinf(dx) | np.isinf(dy)
+        dx, dy = np.where(halve, x1 / 2 - x2 / 2, dx), np.where(halve, y1 / 2 - y2 / 2, dy)
+        _, e = np.frexp(np.fmax(np.abs(dx), np.abs(dy)))
+        sx, sy = np.ldexp(dx, -e), np.ldexp(dy, -e)
+        return np.where(finite, np.ldexp(np.sqrt(sx * sx + sy * sy), e + halve), plain)
 
 
 def numpy_haversine(lon1, lat1, lon2, lat2, sin=np.sin, cos=np.cos, asin=np.arcsin):
@@ -57,8 +66,11 @@ def sprinkle_non_finite(rng, a, fraction=0.01):
 def planar():
     rng = np.random.default_rng(7)
     x1, y1, x2, y2 = (sprinkle_non_finite(rng, rng.normal(0, 1e3, N)) for _ in range(4))
-    x1[:1000] = 1e200  # squares overflow to +inf, no rescaling
+    x1[:1000] = 1e200  # squares overflow, the distances do not
     y2[1000:2000] = y1[1000:2000]
+    x1[2000:3000], x2[2000:3000] = rng.normal(0, 1e-170, (2, 1000))  # squares underflow, the distances do not
+    y2[2000:3000] = y1[2000:3000]
+    x1[3000:4000], x2[3000:4000] = 1.7e308, -1.7e308  # too far apart to subtract
     return x1, y1, x2, y2
 
 

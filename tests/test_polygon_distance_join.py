@@ -7,7 +7,7 @@ import shapely
 
 from conftest import assert_runs_without_gil, on_one_thread
 from polygon_data import error_of, random_geometries, ring_arrays
-from query_oracles import MODES, operations, pair_set, points_engine, polygon_engine
+from query_oracles import MODES, box_distances, operations, pair_set, points_engine, polygon_engine
 from vardelin._core import Engine
 
 
@@ -142,6 +142,26 @@ def test_distances_that_match_nothing_or_everything(scene):
         assert every == {(q, g) for q in np.flatnonzero(finite[:40]).tolist() for g in range(len(geoms))}
     nan = np.array([np.nan, 0.0]), np.array([0.0, np.nan])
     assert len(polygon_engine(geoms, "eager").batch_within_distance_to_polygons(*nan, np.inf)) == 0
+
+
+@pytest.mark.parametrize("mode", ["none", "eager", "auto"])
+def test_distances_whose_squares_leave_the_doubles(mode):
+    # Points 1e-170 and 3e-170 off a unit square (their squares underflow to 0), 1e200 and 5e199
+    # away (overflow to +inf), inside it, and at infinity, which no distance reaches.
+    square = shapely.box(0, 0, 1, 1)
+    xs = np.array([-1e-170, 0.5, 0.5, 1e200, -3e199, np.inf, 0.5])
+    ys = np.array([0.5, -3e-170, 0.5, 0.5, -4e199, 0.5, -np.inf])
+    dist = box_distances(0.0, 0.0, 1.0, 1.0, xs, ys)
+    with np.errstate(over="ignore"):  # GEOS squares too, and gets the sum right all the same here
+        np.testing.assert_array_equal(shapely.distance(shapely.points(xs[:4], ys[:4]), square), dist[:4])
+    rx, ry, ring, poly, _ = ring_arrays(np.array([square]))
+    polygons, points = polygon_engine([square], mode), points_engine(xs, ys, mode)
+    for d in (0.0, 1e-170, 3e-170, 4.9e199, 5.1e199, 1e200, np.inf):
+        want = np.flatnonzero((dist <= d) & np.isfinite(xs) & np.isfinite(ys))
+        assert pair_set(polygons.batch_within_distance_to_polygons(xs, ys, d)) == {(q, 0) for q in want}
+        counts = polygons.batch_within_distance_to_polygons_aggregate(xs, ys, d, [], [])[1]
+        assert counts.tolist() == ([len(want)] if len(want) else [])
+        assert sorted(points.points_within_distance_of_polygon(rx, ry, ring, poly, d).tolist()) == want.tolist()
 
 
 def test_call_frame(scene):

@@ -7,7 +7,7 @@ import shapely
 
 from conftest import assert_runs_without_gil, on_one_thread
 from polygon_data import error_of, random_geometries, wkb_column
-from query_oracles import MODES, U32_MAX, builds, operations, points_engine, polygon_engine
+from query_oracles import MODES, U32_MAX, box_distances, builds, operations, points_engine, polygon_engine
 from vardelin._core import Engine
 
 # Distances of both sides are exact up to the rounding of their edge formulas (GEOS projects
@@ -96,6 +96,28 @@ class TestAgainstShapely:
         ids, dist = e.batch_knn_to_polygons(xs, ys, k)
         check_blocks(ids, dist, oracle(geoms, xs, ys), k)
         check_sorted(e.batch_knn_to_polygons_sorted(xs, ys, k), ids, dist, k)
+
+    @pytest.mark.parametrize("mode", ["eager", "none"])
+    def test_distances_whose_squares_leave_the_doubles(self, mode):
+        # Gaps of 1e-170 square to 0 and gaps of 1e200 to +inf; neither the distances nor their
+        # order may: boxes, where the distance to the box is the exact one.
+        boxes = np.array([[0, 0, 1, 1], [1e200, 0, 2e200, 1e200], [-3e200, -3e200, -2e200, -2e200]])
+        geoms = shapely.box(*boxes.T)
+        xs, ys = np.array([-1e-170, 0.5, 1.5e200, 0.0, 3e-170]), np.array([0.5, -3e-170, 1.5e200, -5e200, 2e-170])
+        exact = np.array([box_distances(*boxes.T, x, y) for x, y in zip(xs, ys)])
+        ids, dist = polygon_engine(geoms, mode).batch_knn_to_polygons(xs, ys, 3)
+        check_blocks(ids, dist, exact, 3)
+        assert dist[[0, 3]].tolist() == [1e-170, 3e-170]
+        # shapely agrees where its own squares do not overflow
+        assert shapely.distance(shapely.points(xs[:2], ys[:2]), geoms[0]).tolist() == [1e-170, 3e-170]
+        # Inside a slanted triangle at either end, where the crossing test's products leave the
+        # doubles: at distance 0, and contained.
+        for s in (1e200, 1e-170):
+            tri = Engine.from_polygon_rings(np.array([0, 3, 1.0]) * s, np.array([0, 1, 3.0]) * s, np.array([0, 3]),
+                                            np.array([0, 1]))
+            qx, qy = np.array([1.5, 1.2, 2.9]) * s, np.array([1.5, 2.5, 1.0]) * s
+            assert tri.batch_knn_to_polygons(qx, qy, 1)[1].tolist() == [0.0] * 3
+            assert tri.batch_contains(qx, qy).tolist() == [0, 0, 1, 0, 2, 0]
 
     def test_points_inside_polygons_are_at_zero(self):
         geoms = dataset(2)

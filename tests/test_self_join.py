@@ -117,6 +117,7 @@ def square(x0, y0, side=1.0):
     return shapely.box(x0, y0, x0 + side, y0 + side)
 
 
+TRIANGLE = shapely.Polygon([(0, 0), (10, 0), (0, 10)])
 FRAME = shapely.Polygon([(0, 0), (10, 0), (10, 10), (0, 10)], [[(3, 3), (7, 3), (7, 7), (3, 7)]])
 
 
@@ -134,16 +135,37 @@ class TestContact:
         ("filling the hole", FRAME, square(3, 3, 4), True),
         ("first vertex in the hole, reaching out", FRAME, shapely.Polygon([(5, 5), (12, 5), (5, 6)]), True),
         ("crossing bars", shapely.box(0, 4, 10, 5), shapely.box(4, 0, 5, 10), True),
+        ("triangle in a triangle", TRIANGLE, shapely.Polygon([(1, 1), (2, 1), (1, 2)]), True),
+        ("triangle beyond a slanted edge", TRIANGLE, shapely.Polygon([(6, 5), (7, 5), (6, 6)]), False),
         ("nearly collinear", shapely.Polygon([(0, 0), (1, 1e-300), (2, 1)]),
          shapely.Polygon([(0.5, 0), (1.5, 0), (1, -1)]), False),
     ])
     @pytest.mark.parametrize("mode", ["none", "eager"])
-    def test_pairs(self, name, a, b, meet, mode):
-        for geoms in ([a, b], [b, a]):
+    @pytest.mark.parametrize("scale", [1.0, 2.0 ** 512, 2.0 ** -550])
+    def test_pairs(self, name, a, b, meet, mode, scale):
+        # A power of two changes no bit of a coordinate, so no answer either, however far its
+        # products leave the range of the doubles.
+        scaled = [shapely.transform(g, lambda c: c * scale) for g in (a, b)]
+        if any(not np.array_equal(shapely.get_coordinates(g) / scale, shapely.get_coordinates(o))
+               for g, o in zip(scaled, (a, b))):
+            pytest.skip("the scaled coordinates round")
+        for geoms in (scaled, scaled[::-1]):
             geoms = np.array(geoms, dtype=object)
-            assert shapely.intersects(geoms[0], geoms[1]) == meet, name
+            if scale == 1.0:
+                assert shapely.intersects(geoms[0], geoms[1]) == meet, name
             got = engine_of(geoms, mode).polygon_intersects_self_join()
             assert got.tolist() == ([0, 1] if meet else []), name
+
+    @pytest.mark.parametrize("mode", ["none", "eager"])
+    def test_vertices_on_and_under_a_slope_across_the_exponent_range(self, mode):
+        # The edge from (0, 0) to (2^500, 2^-500) passes 2^-1074 above x = 2^-74, the lowest
+        # step of the doubles: no power of two brings both ends of the exponent range into
+        # reach of the double products (nor of shapely's), only exact integers decide.
+        slope = shapely.Polygon([(0, 0), (2.0 ** 500, 2.0 ** -500), (0, 2.0 ** 500)])
+        on = shapely.Polygon([(2.0 ** -74, 0), (2.0 ** -73, 0), (2.0 ** -74, 2.0 ** -1074)])
+        under = shapely.Polygon([(2.0 ** -74, 0), (2.0 ** -73, 0), (2.0 ** -73, 2.0 ** -1074)])
+        got = engine_of(np.array([slope, on, under], dtype=object), mode).polygon_intersects_self_join()
+        assert got.tolist() == [0, 1, 1, 2]  # the two small ones share their base
 
     def test_parts_of_one_polygon(self):
         # Two overlapping parts of one polygon are no pair; both meeting polygon 1 give it once.

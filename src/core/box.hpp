@@ -49,17 +49,6 @@ inline bool point_in_box(double x, double y, const Box& q) noexcept {
     return x >= q.min_x && q.max_x >= x && y >= q.min_y && q.max_y >= y;
 }
 
-// The closed planar disc of squared radius `limit` around (cx, cy), its test written out once:
-// the radius filter and the grid's disc search must keep the same points to the last bit.
-struct Disc {
-    double cx = 0, cy = 0, limit = 0;
-
-    bool holds(double px, double py) const noexcept {
-        const double dx = px - cx, dy = py - cy;
-        return dx * dx + dy * dy <= limit;
-    }
-};
-
 // Per axis the smaller and the larger bound, as the planner and the histogram need them. The
 // comparisons are written so that a NaN on an axis swaps its bounds.
 inline Box normalised_box(const Box& raw) noexcept {

@@ -1,6 +1,7 @@
 #include "engine/point_joins.hpp"
 
 #include "engine/delta.hpp"
+#include "index/part_boxes.hpp"
 #include "planner/query_shape.hpp"
 #include "query/batch/box_filter.hpp"
 #include "query/batch/knn_join.hpp"
@@ -14,9 +15,12 @@ Metered<Buffer<u32>> batch_knn_join(Engine& engine, const PointSpans& queries, u
     const IndexUse use = call.plan_and_build(QueryShape::knn(k, 0.0, 0.0), total.value_or(n));
     Buffer<u32> ids;
     unlocked([&] {
-        const PointSpans main = engine.points(), waiting = engine.delta();
-        engine.indexes.visit(use.served,
-                             [&](const auto& index) { ids = par_knn_join(index, main, waiting, queries, k); });
+        const PointSpans waiting = engine.delta();
+        // Polygon datasets rank parts by the box of their exterior ring.
+        const Buffer<Box> boxes = engine.is_polygons() ? part_boxes_parallel(engine.layout()) : Buffer<Box>();
+        const RankedItems items = engine.is_polygons() ? RankedItems::parts(engine.layout(), boxes)
+                                                       : RankedItems::points(engine.points(), waiting);
+        engine.indexes.visit(use.served, [&](const auto& index) { ids = par_knn_join(index, items, queries, k); });
         // No index is touched past here: a merge drops them all. Only point datasets hold
         // waiting points, and there the planned kind is the one that answered.
         if (!waiting.empty()) add_delta_work(engine, use.planned, sat_mul(n, waiting.size()));

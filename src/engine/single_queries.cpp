@@ -3,6 +3,7 @@
 #include "core/box.hpp"
 #include "core/error.hpp"
 #include "engine/delta.hpp"
+#include "index/exact_ranking.hpp"
 #include "index/search.hpp"
 #include "query/batch/knn_join.hpp"
 #include "query/geodesy.hpp"
@@ -45,11 +46,14 @@ std::vector<Neighbor> knn(Engine& engine, double x, double y, u64 k) {
     const IndexUse use = call.plan_and_build(QueryShape::knn(k, x, y), 1);
     std::vector<Neighbor> found;
     engine.indexes.visit(use.served, [&](const auto& index) { nearest_into(index, x, y, k, found); });
-    if (!engine.delta_xs.empty()) {
-        // A NaN query point matches no waiting point either; the call still counts its scan.
-        if (!nan_query(x, y)) rank_with_waiting(engine.points(), engine.delta(), x, y, k, found);
-        add_delta_work(engine, use.served, engine.delta_xs.size());
+    // A NaN query point ranks nothing, nor any waiting point; the call still counts its scan.
+    if (!nan_query(x, y)) {
+        const RankedItems items = engine.is_polygons() ? RankedItems::parts(engine.layout())
+                                                       : RankedItems::points(engine.points(), engine.delta());
+        if (!items.waiting().empty()) rank_with_waiting(items.main(), items.waiting(), x, y, k, found);
+        make_ranking_exact(items, x, y, static_cast<std::size_t>(std::min<u64>(k, items.size())), found, 0);
     }
+    if (!engine.delta_xs.empty()) add_delta_work(engine, use.served, engine.delta_xs.size());
     call.record(found.size());
     return found;
 }
@@ -85,14 +89,16 @@ Metered<std::vector<u64>> radius_query(Engine& engine, double cx, double cy, dou
     MeteredCall call(engine, Operation::RadiusQuery);
     const bool geographic = engine.coordinate_system == CoordinateSystem::Geographic;
     const RadiusTest test =
-        geographic ? RadiusTest::haversine(cx, cy, distance) : RadiusTest::planar(cx, cy, distance);
-    const Box search = geographic ? geographic_search_box(cx, cy, distance)
-                                  : Box{cx - distance, cy - distance, cx + distance, cy + distance};
+        geographic ? HaversineReach{distance}.test(cx, cy) : PlanarReach{distance}.test(cx, cy);
+    const Box search =
+        geographic ? HaversineReach{distance}.search_box(cx, cy) : PlanarReach{distance}.search_box(cx, cy);
     const Box box = normalised_box(search);
     if (nothing_under(engine, box)) return {std::move(call), {}, 0};
     const IndexUse use = call.plan_and_build(QueryShape::range(box), 1);
-    std::vector<u64> hits =
-        engine.indexes.visit(use.served, [&](const auto& index) { return radius_hits(index, search, test); });
+    std::vector<u64> hits;
+    if (test.keeps_some()) {
+        hits = engine.indexes.visit(use.served, [&](const auto& index) { return radius_hits(index, search, test); });
+    }
     if (!engine.delta_xs.empty()) {
         const u64 main_length = engine.x().size();
         const PointSpans delta = engine.delta();

@@ -220,11 +220,14 @@ void UniformGrid::range(const Box& q, std::vector<u64>& out) const {
 // Only the cells of a row between two accepted ones are taken without a test (see
 // InnerCellBounds): a guess from the half chord, narrowed until both ends pass, finds them with
 // a few tests per row. The limit loses a relative 2^-30 on top, so that no accepted point sits
-// where the last bit decides.
+// where the last bit decides. The shortcut needs a bound the squared form holds: r^2 of a
+// radius of 1e200 is +inf and would accept cells of points farther than r, and one that
+// underflows would accept cells whose squares rounded to zero. Inner cells hold no point at
+// infinity (clamp_cell puts those in the first or last column or row).
 std::size_t UniformGrid::disc_rows(const Box& q, const Disc& disc, const CellSpan& span, DiscRow* out) const {
     const InnerCellBounds columns(min_x_, cell_w_, nx_), rows(min_y_, cell_h_, ny_);
-    const bool usable = columns.usable() && rows.usable();
-    const double bound = disc.limit * (1.0 - 0x1p-30);
+    const double bound = disc.r2 * (1.0 - 0x1p-30);
+    const bool usable = columns.usable() && rows.usable() && squared_form_holds(bound);
     const std::size_t first = std::max<std::size_t>(span.x0, 1), last = std::min(span.x1, nx_ - 2);
     std::size_t candidates = 0;
     for (std::size_t cy = span.y0; cy <= span.y1; ++cy) {

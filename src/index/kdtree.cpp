@@ -197,7 +197,9 @@ void PackedKdTree::disc_range(const Box& q, const Disc& disc, std::vector<u64>& 
 // side values >= it); its gap on each axis is the difference to the nearest such split, taken
 // as a point's difference is, and rounding is monotone, so no point inside computes a squared
 // distance below the gap's. A span is skipped only when that is strictly beyond the bound, so
-// no tie is lost; a NaN split bounds nothing (no comparison with it holds).
+// no tie is lost; a NaN split bounds nothing (no comparison with it holds). Distances are the
+// squared form's keys, as in every index, overflowing and underflowing alike: the pass is
+// exact by those keys, and the callers rank again where the keys leave that form's range.
 template <class Id>
 void PackedKdTree::nearest_pass(const Id* ids, double x, double y, double r, std::size_t want,
                                 std::vector<Neighbor>& out, std::size_t base) const {

@@ -51,30 +51,6 @@ public:
         for_each_point_in_range(q, [&](u32 id, double, double) { visit(id); });
     }
 
-    // visit(u32 id, double px, double py) for every point with (px - x)^2 + (py - y)^2 <= r^2
-    // (closed), walk order.
-    template <class Visit>
-    void for_each_point_within(double x, double y, double r, Visit&& visit) const {
-        if (std::isnan(x) || std::isnan(y) || std::isnan(r)) return;
-        const double r2 = r * r;
-        walk(
-            [&](double px, double py) {
-                const double dx = px - x, dy = py - y;
-                return dx * dx + dy * dy <= r2;
-            },
-            [&](double split, int axis) {
-                const double c = axis == 0 ? x : y;
-                return Skip{split < c - r, c + r < split};
-            },
-            visit);
-    }
-
-    // visit(u32 id) for every point within distance r (closed), walk order.
-    template <class Visit>
-    void for_each_within(double x, double y, double r, Visit&& visit) const {
-        for_each_point_within(x, y, r, [&](u32 id, double, double) { visit(id); });
-    }
-
     void range(const Box& q, std::vector<u64>& out) const;
     // Appends every point inside the closed box with its coordinates, in walk order.
     void point_range(const Box& q, std::vector<PointHit>& out) const;

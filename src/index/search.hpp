@@ -60,7 +60,8 @@ inline void point_range_into(const PackedRTree& index, const Box& box, std::vect
     index.for_each_point_in_range(box, *queue, [&](u32 id, double x, double y) { out.push_back(PointHit{id, x, y}); });
 }
 
-// Appends at most k (id, squared distance) pairs, nearest first.
+// Appends at most k (id, squared distance) pairs, nearest first by the squared form's keys
+// (make_ranking_exact in exact_ranking.hpp makes the answer exact where they leave its range).
 template <class Index>
 void nearest_into(const Index& index, double x, double y, u64 k, std::vector<Neighbor>& out) {
     index.nearest(x, y, k, out);

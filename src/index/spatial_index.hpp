@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/box.hpp"
+#include "core/squares.hpp"
 #include "core/numeric.hpp"
 #include "stats/types.hpp"
 
@@ -16,7 +17,10 @@ namespace vardelin {
 // Ids fit in 32 bits (a dataset holds at most 4294967295 items); the list forms widen them.
 struct Neighbor {
     u32 id;
-    double dist2;  // squared distance from the query point to the item's point or box
+    // Squared distance from the query point to the item's point or box, in the squared form:
+    // +inf past about 1e154, 0 below about 1e-154. A search ranks by it; exact_ranking.hpp
+    // checks an answer against that range and ranks again where it is left.
+    double dist2;
 };
 
 // A point an index search found, with the coordinates the search read for its test.
@@ -27,6 +31,10 @@ struct PointHit {
 
 // A NaN query point matches nothing, so no index ranks anything around it.
 inline bool nan_query(double x, double y) noexcept { return std::isnan(x) || std::isnan(y); }
+
+// Only a point with finite coordinates passes a distance test, even at distance +inf: a point
+// at infinity is no nearer to anything than another.
+inline bool finite_point(double x, double y) noexcept { return std::isfinite(x) && std::isfinite(y); }
 
 // Gap from v to [lo, hi] on one axis, as every index ranks items (never for a `nan_query`). A NaN
 // in the item's box puts the item infinitely far: a point with a NaN coordinate is never

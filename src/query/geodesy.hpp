@@ -1,6 +1,7 @@
 #pragma once
 #include <cmath>
 
+#include "core/squares.hpp"
 #include "stats/types.hpp"
 
 namespace vardelin {
@@ -18,6 +19,14 @@ inline constexpr double kMetresPerDegreeLat = 110574.0;
 inline constexpr double kMetresPerDegreeLon = 111195.0;
 // At or beyond this latitude a search box spans all longitudes.
 inline constexpr double kPolarLatitude = 89.9;
+
+// Whether (lon, lat) names a place: longitude in [-180, 180], latitude in [-90, 90]. A point
+// elsewhere (NaN and infinities included) passes no haversine distance test, as a point, a
+// query or a centre: the formula would take it for some place on the sphere, and the search
+// boxes, which never leave those ranges, would find it from one side of a join only.
+inline bool on_the_sphere(double lon, double lat) noexcept {
+    return lon >= -180.0 && lon <= 180.0 && lat >= -90.0 && lat <= 90.0;
+}
 
 // Box [min_lon, min_lat, max_lon, max_lat] (as min_x, min_y, max_x, max_y) holding every point
 // within `distance` metres (haversine) of (lon, lat). The longitude half-width is taken at the
@@ -38,6 +47,10 @@ inline Box geographic_search_box(double lon, double lat, double distance) noexce
 // The search box around longitude 0, for size estimates: only its widths matter.
 Box conservative_degree_box(double lat, double distance) noexcept;
 
+// The haversine of two points so close (below about 1e-148 m) that its squares underflow:
+// the same sum on the sines scaled by a power of two.
+double haversine_m_scaled(double s_lon, double s_lat, double c) noexcept;
+
 // Haversine metres from point 1 to point 2 (degrees), with cos of point 1's latitude given:
 // loops with one fixed point compute it once. The operation order is fixed so that every
 // caller gets the same bits; a NaN coordinate gives asin(1) * diameter, not NaN.
@@ -46,6 +59,7 @@ inline double haversine_m_cos1(double lon1, double lat1, double cos_lat1, double
     const double s_lon = std::sin(((lon2 - lon1) * kDegToRad) * 0.5);
     const double c = std::cos(lat2 * kDegToRad) * cos_lat1;
     const double a = (s_lon * s_lon) * c + s_lat * s_lat;
+    if (a < kSquaredLow && (s_lon != 0.0 || s_lat != 0.0)) [[unlikely]] return haversine_m_scaled(s_lon, s_lat, c);
     return std::asin(std::fmin(std::sqrt(a), 1.0)) * kEarthDiameterM;
 }
 

@@ -4,6 +4,7 @@
 
 #include "core/box.hpp"
 #include "core/numeric.hpp"
+#include "core/squares.hpp"
 #include "index/search.hpp"
 #include "index/spatial_index.hpp"
 #include "query/geodesy.hpp"
@@ -14,29 +15,60 @@ namespace vardelin {
 // Whether a point lies within a distance of a centre: planar (coordinate units) or haversine
 // metres (x longitude, y latitude in degrees). Both tests are inclusive and a NaN anywhere
 // keeps nothing. A negative distance keeps nothing either: its search box is inverted and
-// finds no point, and the delta scan must agree with the index.
+// finds no point, and the delta scan must agree with the index. Planar, a point or centre with
+// an infinite coordinate is within no distance; geographic, one off the sphere's ranges.
 struct RadiusTest {
     double cx = 0, cy = 0;
-    double limit = 0;   // planar: the squared distance, -1 when negative; geographic: the distance
+    double limit = 0;    // the distance
+    double limit2 = -1;  // planar: the squared distance the disc's fast path compares
     double cos_cy = 0;  // geographic: cos of the centre's latitude, computed once per call
     bool geographic = false;
 
     static RadiusTest planar(double cx, double cy, double distance) noexcept {
-        return {cx, cy, distance >= 0.0 ? distance * distance : -1.0, 0.0, false};
+        const Disc disc = Disc::around(cx, cy, distance);
+        return {cx, cy, disc.r, disc.r2, 0.0, false};
     }
     static RadiusTest haversine(double cx, double cy, double distance) noexcept {
-        // A NaN centre would measure asin(1) * diameter to every point; it is near nothing.
-        const double limit = std::isnan(cx) || std::isnan(cy) ? -1.0 : distance;
-        return {cx, cy, limit, std::cos(cy * kDegToRad), true};
+        const double limit = on_the_sphere(cx, cy) ? distance : -1.0;
+        return {cx, cy, limit, -1.0, std::cos(cy * kDegToRad), true};
     }
 
-    bool keeps_planar(double px, double py) const noexcept { return Disc{cx, cy, limit}.holds(px, py); }
+    // Whether any point can pass: a centre that reaches nothing needs no search.
+    bool keeps_some() const noexcept { return geographic ? limit >= 0.0 : Disc{cx, cy, limit, limit2}.holds_some(); }
+    bool keeps_planar(double px, double py) const noexcept { return Disc{cx, cy, limit, limit2}.holds(px, py); }
     bool keeps_haversine(double px, double py) const noexcept {
-        return haversine_m_cos1(cx, cy, cos_cy, px, py) <= limit;
+        return on_the_sphere(px, py) && haversine_m_cos1(cx, cy, cos_cy, px, py) <= limit;
     }
     bool keeps(double px, double py) const noexcept {
         return geographic ? keeps_haversine(px, py) : keeps_planar(px, py);
     }
+};
+
+// The rule of a centre, shared by radius_query and both forms of the within-distance join, so
+// that a centre's search box and keep test are the same whichever side it comes from.
+
+// Planar: a square box around the centre that holds the whole disc, then the disc's test.
+struct PlanarReach {
+    double distance;
+
+    bool centre_reaches(double x, double y) const noexcept { return finite_point(x, y); }
+    Box search_box(double x, double y) const noexcept {
+        const double h = disc_reach(distance);
+        return {x - h, y - h, x + h, y + h};
+    }
+    RadiusTest test(double x, double y) const noexcept { return RadiusTest::planar(x, y, distance); }
+    static bool keeps(const RadiusTest& t, double px, double py) noexcept { return t.keeps_planar(px, py); }
+};
+
+// Haversine metres (x longitude, y latitude in degrees): the degree box that holds the whole
+// haversine circle, then the haversine test with the centre's cosine computed once.
+struct HaversineReach {
+    double distance;
+
+    bool centre_reaches(double x, double y) const noexcept { return on_the_sphere(x, y); }
+    Box search_box(double x, double y) const noexcept { return geographic_search_box(x, y, distance); }
+    RadiusTest test(double x, double y) const noexcept { return RadiusTest::haversine(x, y, distance); }
+    static bool keeps(const RadiusTest& t, double px, double py) noexcept { return t.keeps_haversine(px, py); }
 };
 
 // Ids of the candidates that the test keeps, in candidate order. Large candidate sets are
@@ -60,7 +92,7 @@ std::vector<u64> radius_hits(const Index& index, const Box& search, const Radius
     if constexpr (DiscSearch<Index>) {
         if (!test.geographic) {
             std::vector<u64> hits;
-            index.disc_range(search, Disc{test.cx, test.cy, test.limit}, hits);
+            index.disc_range(search, Disc{test.cx, test.cy, test.limit, test.limit2}, hits);
             return hits;
         }
     }

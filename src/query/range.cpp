@@ -4,8 +4,19 @@
 #include <cmath>
 
 #include "query/crossing.hpp"
+#include "query/geometry/orientation.hpp"
 
 namespace vardelin {
+
+bool edge_flips_beyond(double x, double y, double xi, double yi, double xj, double yj) noexcept {
+    if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(xi) || !std::isfinite(yi) || !std::isfinite(xj) ||
+        !std::isfinite(yj)) {
+        return ((y - yi) * (xj - xi)) / (yj - yi) + xi > x;
+    }
+    // The upper end is the one strictly above y.
+    if (y < yi) return query::geometry::orientation(xj, yj, xi, yi, x, y) > 0;
+    return query::geometry::orientation(xi, yi, xj, yj, x, y) > 0;
+}
 
 bool pip_raw(const PolygonLayout& layout, u64 part, double x, double y) noexcept {
     const IndexRange rings = layout.part_rings(part);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "index/brute.hpp"
+#include "index/exact_ranking.hpp"
 #include "index/grid.hpp"
 #include "index/kdtree.hpp"
 #include "index/rtree.hpp"
@@ -93,7 +94,7 @@ void fuzz_points(Reader& in) {
         // whichever cells the grid takes without reading their points.
         const double cx = in.coord(), cy = in.coord(), d = in.coord();
         const Box around{cx - d, cy - d, cx + d, cy + d};
-        const Disc disc{cx, cy, d >= 0.0 ? d * d : -1.0};
+        const Disc disc = Disc::around(cx, cy, d);
         const auto held = [&](const auto& index) {
             std::vector<PointHit> hits;
             index.point_range(around, hits);
@@ -116,6 +117,20 @@ void fuzz_points(Reader& in) {
         check(b.size() == (nan_query(x, y) ? 0 : std::min<u64>(k, brute.size())));
         const auto want = ranking(b);
         check(ranking(g) == want && ranking(t) == want && ranking(r) == want);
+        // Made exact, every kind ranks as a ranking of every point does, however far the squares
+        // overflow (1e300) or underflow (1e-300).
+        if (nan_query(x, y)) continue;
+        const RankedItems items = RankedItems::points(PointSpans(view(X), view(Y)));
+        const auto keys = [&](std::vector<Neighbor> found) {
+            make_ranking_exact(items, x, y, found.size(), found, 0);
+            std::vector<SquareKey> sums;
+            for (const Neighbor& n : found) sums.push_back(square_key_to_box(items.box(n.id), x, y));
+            return sums;
+        };
+        std::vector<Neighbor> all;
+        rank_exactly(items, x, y, b.size(), all, 0);
+        const auto exact = keys(all);
+        check(keys(b) == exact && keys(g) == exact && keys(t) == exact && keys(r) == exact);
     }
 }
 

@@ -19,8 +19,7 @@ template <class Reach>
 PairBuffer walk_dataset(const PackedKdTree& tree, const PointSpans& dataset, const Reach& reach) {
     const auto search = [&](u32 row, std::vector<u32>& ids, std::vector<PointHit>&) {
         const double x = dataset.x(row), y = dataset.y(row);
-        // A NaN dataset point matches nothing; its geographic box would be the whole sphere.
-        if (nan_query(x, y)) return;
+        if (!reach.centre_reaches(x, y)) return;
         const RadiusTest test = reach.test(x, y);
         tree.for_each_point_in_range(reach.search_box(x, y), [&](u32 q, double qx, double qy) {
             if (Reach::keeps(test, qx, qy)) ids.push_back(q);

@@ -8,6 +8,7 @@
 #include "core/numeric.hpp"
 #include "core/parallel.hpp"
 #include "core/point_spans.hpp"
+#include "index/exact_ranking.hpp"
 #include "index/search.hpp"
 #include "index/spatial_index.hpp"
 
@@ -28,11 +29,12 @@ inline u64 knn_block_size(u64 k, u64 items, u64 waiting) noexcept { return std::
 void rank_with_waiting(const PointSpans& main, const PointSpans& waiting, double x, double y, u64 want,
                        std::vector<Neighbor>& found);
 
-// Writes the c ids of one query point into `block`. Around a NaN query point every distance is
-// NaN, and a NaN-last ranking with ties by ascending id lists the ids 0 .. c - 1.
+// Writes the c ids of one query point into `block`: those of the index's answer, ranked with
+// the waiting points, checked against the exponent range. Around a NaN query point every
+// distance is NaN, and a NaN-last ranking with ties by ascending id lists the ids 0 .. c - 1.
 template <class Index>
-void knn_block(const Index& index, const PointSpans& main, const PointSpans& waiting, double x, double y,
-               std::size_t c, std::vector<Neighbor>& found, u32* block) {
+void knn_block(const Index& index, const RankedItems& items, double x, double y, std::size_t c,
+               std::vector<Neighbor>& found, u32* block) {
     if (c == 0) return;
     if (nan_query(x, y)) {
         std::iota(block, block + c, u32{0});
@@ -40,7 +42,8 @@ void knn_block(const Index& index, const PointSpans& main, const PointSpans& wai
     }
     found.clear();
     nearest_into(index, x, y, c, found);
-    if (!waiting.empty()) rank_with_waiting(main, waiting, x, y, c, found);
+    if (!items.waiting().empty()) rank_with_waiting(items.main(), items.waiting(), x, y, c, found);
+    make_ranking_exact(items, x, y, c, found, 0);
     // Every index answers min(k, size) ids for a query that is not NaN.
     if (found.size() != c) throw InternalError("batch kNN join: an index answered a short neighbour list");
     for (std::size_t i = 0; i < c; ++i) block[i] = found[i].id;
@@ -50,15 +53,15 @@ void knn_block(const Index& index, const PointSpans& main, const PointSpans& wai
 // Every query writes only its own block, so the result does not depend on it.
 std::vector<u32> knn_query_order(const PointSpans& queries);
 
-// The ids of the c = knn_block_size(k, index.size(), waiting.size()) nearest neighbours of every
+// The ids of the c = knn_block_size(k, index.size(), waiting points) nearest neighbours of every
 // query point, nearest first, block after block in query order: the index's ids when nothing
-// waits, else the index's answer and the waiting points ranked together. `main` is the array
-// the index was built over (read only when points wait). The size n * c is checked before
-// anything is allocated: a size beyond the machine is a std::bad_alloc, not a wrapped length or
-// a process killed while filling memory the kernel granted optimistically.
+// waits, else the index's answer and the waiting points ranked together. `items` are what the
+// index was built over (the main points and the waiting ones, or the parts). The size n * c is
+// checked before anything is allocated: a size beyond the machine is a std::bad_alloc, not a
+// wrapped length or a process killed while filling memory the kernel granted optimistically.
 template <class Index>
-Buffer<u32> par_knn_join(const Index& index, const PointSpans& main, const PointSpans& waiting,
-                         const PointSpans& queries, u64 k) {
+Buffer<u32> par_knn_join(const Index& index, const RankedItems& items, const PointSpans& queries, u64 k) {
+    const PointSpans& waiting = items.waiting();
     const std::size_t c = static_cast<std::size_t>(knn_block_size(k, index.size(), waiting.size()));
     const u64 total = checked_mul(queries.size(), c);
     ensure_allocatable(checked_mul(total, sizeof(u32)));
@@ -72,7 +75,7 @@ Buffer<u32> par_knn_join(const Index& index, const PointSpans& main, const Point
         found.reserve(static_cast<std::size_t>(checked_add(c, waiting.size())));
         for (std::size_t i = first; i != last; ++i) {
             const u32 q = order[i];
-            knn_block(index, main, waiting, queries.x(q), queries.y(q), c, found, ids.data() + std::size_t{q} * c);
+            knn_block(index, items, queries.x(q), queries.y(q), c, found, ids.data() + std::size_t{q} * c);
         }
     });
     return ids;

@@ -12,7 +12,7 @@ KnnScratch KnnScratch::with_capacity(u64 k, u64 findable) {
     const u64 wide = checked_mul(held, 4);
     const u64 best = checked_add(held, 1);
     u64 bytes = checked_mul(candidates, sizeof(Neighbor));
-    bytes = checked_add(bytes, checked_mul(wide, sizeof(u64) + sizeof(Neighbor)));
+    bytes = checked_add(bytes, checked_mul(wide, sizeof(u64) + sizeof(RankedPart)));
     bytes = checked_add(bytes, checked_mul(best, sizeof(NearestPolygon)));
     ensure_allocatable(bytes);
     KnnScratch s;

@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "core/numeric.hpp"
+#include "core/squares.hpp"
 #include "index/spatial_index.hpp"
 
 namespace vardelin {
@@ -12,13 +13,19 @@ struct NearestPolygon {
     double distance;
 };
 
+// A part the refinement still has to measure, by its box key.
+struct RankedPart {
+    SquareKey key;
+    u32 id;
+};
+
 // The working lists of the exact point-to-polygon kNN search, one per task and reused for
 // every query of it: each search empties a list before filling it, so once the lists have
 // grown a query allocates nothing.
 struct KnnScratch {
     std::vector<Neighbor> candidates;  // the index's nearest parts: (part id, squared MBR distance)
     std::vector<u64> range_hits;       // parts met by the refinement box
-    std::vector<Neighbor> ranked;      // refinement parts not yet measured, by squared MBR distance
+    std::vector<RankedPart> ranked;    // refinement parts not yet measured, by MBR key
     std::vector<NearestPolygon> best;  // kept by insert_nearest
 
     // Capacities 2k, 4k, 4k and k + 1 for k = min(k, findable), where `findable` bounds what a

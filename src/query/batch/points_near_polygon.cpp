@@ -61,14 +61,13 @@ public:
         if (side_ == 0) return part_within(*polygon_, part_, x, y, d_);
         const std::size_t cell = row_of(y) * side_ + column_of(x);
         if (state_[cell] != kMeasure) return state_[cell] == kInside;
-        double best = kInfinity;
+        query::geometry::NearestEdge nearest;
         for (u32 k = cell_start_[cell]; k < cell_start_[cell + 1]; ++k) {
             const Edge& e = edges_[cell_edges_[k]];
-            const double d2 = query::geometry::segment_distance2(x, y, e.ax, e.ay, e.bx, e.by);
-            if (d2 < best) best = d2;
+            nearest.add(x, y, e.ax, e.ay, e.bx, e.by);
         }
         // The distance over all edges is at most this one, and 0 inside: either way within d.
-        if (std::sqrt(best) <= d_) return true;
+        if (nearest.distance() <= d_) return true;
         return pip_raw(*polygon_, part_, x, y);
     }
 
@@ -173,7 +172,7 @@ std::vector<u64> points_near_polygon(const std::vector<PointHit>& candidates, co
         std::vector<u64> kept;
         for (std::size_t i = b; i < e; ++i) {
             const double x = candidates[i].x, y = candidates[i].y;
-            if (nan_query(x, y)) continue;
+            if (!finite_point(x, y)) continue;
             for (const NearPart& part : near) {
                 if (part.keeps(x, y)) {
                     kept.push_back(candidates[i].id);

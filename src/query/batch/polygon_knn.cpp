@@ -5,6 +5,7 @@
 #include "core/error.hpp"
 #include "core/memory.hpp"
 #include "core/parallel.hpp"
+#include "index/exact_ranking.hpp"
 #include "index/part_boxes.hpp"
 #include "index/search.hpp"
 #include "query/batch/query_tiles.hpp"
@@ -14,27 +15,27 @@ namespace vardelin {
 
 namespace {
 
-// Ranks a part as the indexes do: an empty part is nowhere although its box is the origin.
-double part_dist2(const PolygonKnnInput& in, u64 part, double x, double y) noexcept {
-    if (part_is_empty(in.layout, part)) return kInfinity;
-    return box_dist2(in.part_boxes[part], x, y);
+// Ranks a part as the indexes do, with its key carried past the exponent range: an empty part
+// is nowhere although its box is the origin.
+SquareKey part_key(const PolygonKnnInput& in, u64 part, double x, double y) noexcept {
+    if (part_is_empty(in.layout, part)) return {SquareKey::kBeyond, kInfinity};
+    return square_key_to_box(in.part_boxes[part], x, y);
 }
 
-// `dist2` is the part's box distance as the index ranked it. A part with a non-finite vertex,
-// boxed with NaN, ranks at +inf and lies there whatever its finite edges would measure; its box
-// is looked at only for parts ranked at +inf, which come last and are few.
-void measure(const PolygonKnnInput& in, KnnScratch& s, u64 part, double dist2, double x, double y) {
-    const bool nowhere = !(dist2 < kInfinity) && has_nan(in.part_boxes[part]);
+// A part with a non-finite vertex, boxed with NaN, lies at +inf whatever its finite edges would
+// measure.
+void measure(const PolygonKnnInput& in, KnnScratch& s, u64 part, double x, double y) {
+    const bool nowhere = has_nan(in.part_boxes[part]);
     const double d = nowhere ? kInfinity : query::geometry::point_to_polygon_distance(in.layout, part, x, y);
     insert_nearest(s.best, in.polygon_of(part), in.k, d);
 }
 
-// Whether `part` is among the candidates, which are the parts nearest by box distance, the
-// last at `dlast2`: a part strictly nearer must be one of them and a part farther cannot, so
-// only a tie with the last needs the list.
-bool among_candidates(const KnnScratch& s, u64 part, double d2, double dlast2) noexcept {
-    if (d2 < dlast2) return true;
-    if (dlast2 < d2) return false;
+// Whether `part` is among the candidates, which are the parts nearest by box, the last at
+// `last`: a part strictly nearer must be one of them and a part farther cannot, so only a tie
+// with the last needs the list.
+bool among_candidates(const KnnScratch& s, u64 part, const SquareKey& key, const SquareKey& last) noexcept {
+    if (key < last) return true;
+    if (last < key) return false;
     return std::any_of(s.candidates.begin(), s.candidates.end(), [&](const Neighbor& c) { return c.id == part; });
 }
 
@@ -68,39 +69,41 @@ void knn_polys_exact(const Index& index, const PolygonKnnInput& in, KnnScratch& 
     if (k == 0 || nan_query(x, y)) return;
     // k <= n_parts < 2^32: neither k + 1 nor the doubling can wrap.
     u64 m = std::min(n_parts, k + 1);
+    const RankedItems items = RankedItems::parts(in.layout, in.part_boxes);
     for (;;) {
         s.best.clear();
         s.candidates.clear();
         nearest_into(index, x, y, m, s.candidates);
-        for (const Neighbor& c : s.candidates) measure(in, s, c.id, c.dist2, x, y);
+        make_ranking_exact(items, x, y, static_cast<std::size_t>(m), s.candidates, 0);
+        for (const Neighbor& c : s.candidates) measure(in, s, c.id, x, y);
         if (m >= n_parts || s.best.size() >= k) break;
         m = std::min(n_parts, 2 * m);
     }
     // Fewer than k polygons after a pass over every part: they are all there is.
     if (s.best.size() < k || s.candidates.size() >= n_parts || s.candidates.empty()) return;
     double kth = s.best.back().distance;
-    double kth2 = kth * kth;
+    SquareKey kth_key = square_key_of_length(kth);
     // Every part left out lies at least this far by box, and its exact distance is no less.
-    const double dlast2 = s.candidates.back().dist2;
-    if (dlast2 >= kth2) return;
+    const SquareKey last = part_key(in, s.candidates.back().id, x, y);
+    if (!(last < kth_key)) return;
 
     s.range_hits.clear();
-    const Box around{x - kth, y - kth, x + kth, y + kth};
+    const double reach = disc_reach(kth);
+    const Box around{x - reach, y - reach, x + reach, y + reach};
     for_each_in_range(index, around, [&](u32 part) { s.range_hits.push_back(part); });
     s.ranked.clear();
     for (const u64 part : s.range_hits) {
-        const double d2 = part_dist2(in, part, x, y);
+        const SquareKey key = part_key(in, part, x, y);
         // A part no nearer than the k-th distance would end the walk; leaving it out now is the same.
-        if (!(d2 < kth2) || among_candidates(s, part, d2, dlast2)) continue;
-        s.ranked.push_back(Neighbor{static_cast<u32>(part), d2});
+        if (!(key < kth_key) || among_candidates(s, part, key, last)) continue;
+        s.ranked.push_back(RankedPart{key, static_cast<u32>(part)});
     }
-    std::sort(s.ranked.begin(), s.ranked.end(),
-              [](const Neighbor& a, const Neighbor& b) { return nan_last_less(a.dist2, b.dist2); });
-    for (const Neighbor& r : s.ranked) {
-        if (!(r.dist2 < kth2)) break;
-        measure(in, s, r.id, r.dist2, x, y);
+    std::sort(s.ranked.begin(), s.ranked.end(), [](const RankedPart& a, const RankedPart& b) { return a.key < b.key; });
+    for (const RankedPart& r : s.ranked) {
+        if (!(r.key < kth_key)) break;
+        measure(in, s, r.id, x, y);
         kth = s.best.back().distance;
-        kth2 = kth * kth;
+        kth_key = square_key_of_length(kth);
     }
 }
 

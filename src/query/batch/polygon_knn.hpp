@@ -37,8 +37,9 @@ struct PolygonKnnInput {
 // Candidate parts come from the index by box distance, k + 1 at first, doubling while they
 // name fewer than k polygons. A box search of the k-th exact distance around the point then
 // measures, in ascending box distance, the parts outside the candidates that could still come
-// closer. Box distances are the index's own `box_dist2`, so the parts left out of the
-// candidates are known by their distance alone.
+// closer. Box distances are keyed as the index ranks them (`square_key_to_box`, the index's
+// own `box_dist2` carried past the exponent range), so the parts left out of the candidates
+// are known by their key alone.
 //
 // The index's part count, the boxes and the map must describe the same parts (the callers
 // check it once per call).

@@ -16,7 +16,7 @@ namespace {
 template <class Index, class Emit>
 void for_each_polygon_within(const Index& index, const PolygonLayout& layout, std::span<const u32> part_poly,
                              double x, double y, double d, std::vector<u32>& seen, Emit&& emit) {
-    if (!distance_matches_some(d) || nan_query(x, y)) return;
+    if (!distance_matches_some(d) || !finite_point(x, y)) return;
     seen.clear();
     for_each_in_range(index, reach_box(x, y, d), [&](u32 p) {
         if (!part_within(layout, p, x, y, d)) return;

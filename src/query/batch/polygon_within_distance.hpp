@@ -22,9 +22,10 @@ namespace vardelin {
 // point-to-part distance of every candidate.
 //
 // One rule decides a match on every path (query side, polygon side, any index): the computed
-// distance is at most d. A NaN distance, a negative one, a query point with a NaN coordinate
-// and a part with a non-finite vertex (boxed with NaN, so that no search offers it) match
-// nothing, whatever the index would offer. The boxes only narrow the candidates, and are
+// distance is at most d. A NaN distance, a negative one, a query point with a NaN or an
+// infinite coordinate (which would otherwise lie within d = +inf) and a part with a non-finite
+// vertex (boxed with NaN, so that no search offers it) match nothing, whatever the index would
+// offer. The boxes only narrow the candidates, and are
 // grown by a rounding margin (see `reach`) so that no part whose computed distance passes is
 // left out by a box comparison that rounded the other way: which parts a search offers then
 // never changes the answer, and the direct and the flipped runs agree to the last pair.
@@ -54,7 +55,7 @@ inline Box reach_box(const Box& b, double d) noexcept {
     return {b.min_x - h, b.min_y - h, b.max_x + h, b.max_y + h};
 }
 
-// Whether query point (x, y), not NaN, lies within d >= 0 of part p: whether
+// Whether query point (x, y), finite, lies within d >= 0 of part p: whether
 // point_to_polygon_distance(p, x, y) <= d, found with less work. That distance is 0 inside the
 // part and otherwise the smallest edge distance, so the first edge within d settles it, and a
 // point beyond d of every edge is kept only when the part contains it; the containment test,
@@ -70,9 +71,7 @@ inline bool part_within(const PolygonLayout& layout, std::size_t p, double x, do
         if (ring.size() < 2) continue;
         u64 prev = ring.end - 1;
         for (u64 k = ring.begin; k < ring.end; prev = k++) {
-            const double d2 = query::geometry::segment_distance2(x, y, xs[prev], ys[prev], xs[k], ys[k]);
-            // The square root is the one the full distance would take of this edge's d2.
-            if (d2 <= d * d * 2.0 && std::sqrt(d2) <= d) return true;
+            if (query::geometry::segment_within(x, y, xs[prev], ys[prev], xs[k], ys[k], d)) return true;
         }
     }
     return pip_raw(layout, p, x, y);

@@ -20,29 +20,9 @@ namespace vardelin {
 // Within-distance point joins: every (query row, dataset point) pair at most `distance` apart,
 // as flat u32 pairs [q0, e0, q1, e1, ...]. The direct form searches the dataset's index once
 // per query point; the flipped form (flipped_within_distance.hpp) indexes the query points.
-// Both forms share the two rules below, so a centre's search box and keep test are the same
-// whichever side it comes from.
-
-// Planar: the square box around the centre, then the squared-distance test.
-struct PlanarReach {
-    double distance;
-
-    Box search_box(double x, double y) const noexcept {
-        return {x - distance, y - distance, x + distance, y + distance};
-    }
-    RadiusTest test(double x, double y) const noexcept { return RadiusTest::planar(x, y, distance); }
-    static bool keeps(const RadiusTest& t, double px, double py) noexcept { return t.keeps_planar(px, py); }
-};
-
-// Haversine metres (x longitude, y latitude in degrees): the degree box that holds the whole
-// haversine circle, then the haversine test with the centre's cosine computed once.
-struct HaversineReach {
-    double distance;
-
-    Box search_box(double x, double y) const noexcept { return geographic_search_box(x, y, distance); }
-    RadiusTest test(double x, double y) const noexcept { return RadiusTest::haversine(x, y, distance); }
-    static bool keeps(const RadiusTest& t, double px, double py) noexcept { return t.keeps_haversine(px, py); }
-};
+// Both forms share the centre rules of radius.hpp (PlanarReach, HaversineReach), so a centre's
+// search box and keep test are the same whichever side it comes from, and a point that reaches
+// nothing (NaN, infinite, off the sphere) is not searched from either side.
 
 // True when no pair can pass the test: a NaN or negative distance (-0.0 still finds the
 // coinciding points). Such a join costs nothing: a NaN distance would otherwise search the
@@ -97,21 +77,22 @@ inline constexpr std::size_t kQueryChunk = 512;
 
 // The direct form over any of the four index types: one box search per query point, along the
 // queries' Morton order, gathered by ascending query row. A single query point tests its
-// candidates on the worker pool instead, with the same pairs in the same order. A NaN query
-// point matches nothing and is not searched: its geographic box would be the whole sphere.
+// candidates on the worker pool instead, with the same pairs in the same order. A query point
+// that reaches nothing is not searched: the geographic box of a NaN or off-sphere point would
+// be the whole sphere.
 template <class Reach, class Index>
 PairBuffer within_distance(const Index& index, const PointSpans& queries, const Reach& reach) {
     if (reaches_nothing(reach.distance) || queries.empty()) return {};
     if (queries.size() == 1) {
         const double x = queries.x(0), y = queries.y(0);
-        if (nan_query(x, y)) return {};
+        if (!reach.centre_reaches(x, y)) return {};
         std::vector<PointHit> hits;
         point_range_into(index, reach.search_box(x, y), hits);
         return single_query_pairs(hits, reach.test(x, y));
     }
     const auto search = [&](u32 q, std::vector<u32>& ids, std::vector<PointHit>& hits) {
         const double x = queries.x(q), y = queries.y(q);
-        if (nan_query(x, y)) return;
+        if (!reach.centre_reaches(x, y)) return;
         hits.clear();
         point_range_into(index, reach.search_box(x, y), hits);
         const RadiusTest test = reach.test(x, y);

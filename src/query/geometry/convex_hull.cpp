@@ -20,8 +20,8 @@ struct Point {
     double x, y;
 };
 
-int orientation(const Point& a, const Point& b, const Point& c) noexcept {
-    return geometry::orientation(a.x, a.y, b.x, b.y, c.x, c.y);
+int orientation(const Orienter& orient, const Point& a, const Point& b, const Point& c) noexcept {
+    return orient(a.x, a.y, b.x, b.y, c.x, c.y);
 }
 
 // Below this many points the interior filter costs more than the sort it saves.
@@ -49,7 +49,8 @@ HullScratch& scratch() {
 // counter-clockwise, span a convex polygon inside the hull; a point strictly left of each of its
 // edges lies strictly inside the hull and can be no hull vertex. The test is exact, so no hull
 // vertex is ever dropped, whichever extremes a tie or an overflowing x + y picks.
-void copy_outside_interior(const double* xs, const double* ys, std::size_t n, std::vector<Point>& out) {
+void copy_outside_interior(const double* xs, const double* ys, std::size_t n, const Orienter& orient,
+                           std::vector<Point>& out) {
     std::array<std::size_t, 8> ext{};
     // Extremes by weights (wx, wy) in counter-clockwise order of direction, starting at -x.
     constexpr std::array<std::array<double, 2>, 8> directions{
@@ -81,7 +82,7 @@ void copy_outside_interior(const double* xs, const double* ys, std::size_t n, st
         const Point p{xs[k], ys[k]};
         bool interior = true;
         for (std::size_t e = 0; e < m && interior; ++e) {
-            interior = orientation(q[e], q[e + 1 == m ? 0 : e + 1], p) > 0;
+            interior = orientation(orient, q[e], q[e + 1 == m ? 0 : e + 1], p) > 0;
         }
         if (!interior) out.push_back(p);
     }
@@ -90,16 +91,16 @@ void copy_outside_interior(const double* xs, const double* ys, std::size_t n, st
 // Andrew's monotone chain over points sorted by (x, y); a turn that is not strictly
 // counter-clockwise is popped, which drops repeated and collinear points. The hull comes back
 // counter-clockwise and open.
-void monotone_chain(const std::vector<Point>& pts, std::vector<Point>& hull) {
+void monotone_chain(const std::vector<Point>& pts, const Orienter& orient, std::vector<Point>& hull) {
     const std::size_t n = pts.size();
     hull.resize(2 * n);
     std::size_t k = 0;
     for (std::size_t i = 0; i < n; ++i) {
-        while (k >= 2 && orientation(hull[k - 2], hull[k - 1], pts[i]) <= 0) --k;
+        while (k >= 2 && orientation(orient, hull[k - 2], hull[k - 1], pts[i]) <= 0) --k;
         hull[k++] = pts[i];
     }
     for (std::size_t i = n - 1, lower = k + 1; i-- > 0;) {
-        while (k >= lower && orientation(hull[k - 2], hull[k - 1], pts[i]) <= 0) --k;
+        while (k >= lower && orientation(orient, hull[k - 2], hull[k - 1], pts[i]) <= 0) --k;
         hull[k++] = pts[i];
     }
     hull.resize(k - 1);
@@ -111,19 +112,21 @@ double convex_hull_area(std::span<const double> xs, std::span<const double> ys) 
     const std::size_t n = std::min(xs.size(), ys.size());
     // Fewer than 3 points span no area wherever they lie, non-finite ones included.
     if (n < 3) return 0.0;
+    Orienter orient;
     for (std::size_t k = 0; k < n; ++k) {
         if (!std::isfinite(xs[k]) || !std::isfinite(ys[k])) return std::numeric_limits<double>::quiet_NaN();
+        orient.look_at(xs[k], ys[k]);
     }
     HullScratch& s = scratch();
     if (n >= kFilterMinPoints) {
-        copy_outside_interior(xs.data(), ys.data(), n, s.points);
+        copy_outside_interior(xs.data(), ys.data(), n, orient, s.points);
     } else {
         s.points.clear();
         for (std::size_t k = 0; k < n; ++k) s.points.push_back({xs[k], ys[k]});
     }
     std::sort(s.points.begin(), s.points.end(),
               [](const Point& a, const Point& b) { return a.x < b.x || (a.x == b.x && a.y < b.y); });
-    monotone_chain(s.points, s.hull);
+    monotone_chain(s.points, orient, s.hull);
     const Point* h = s.hull.data();
     const double twice = shifted_shoelace_twice(s.hull.size(), [h](std::size_t k) { return h[k].x; },
                                                 [h](std::size_t k) { return h[k].y; });

@@ -5,7 +5,6 @@
 #include <limits>
 #include <vector>
 
-#include "query/geometry/orientation.hpp"
 #include "query/geometry/segment_search.hpp"
 
 namespace vardelin::query::geometry {
@@ -35,6 +34,7 @@ struct PartView {
     IndexRange exterior;
     Extent exterior_box;
     Extent box;  // of all rings: no segment of the part leaves it
+    Orienter orient;  // has looked at every coordinate
     bool usable = false;
 };
 
@@ -49,6 +49,7 @@ PartView view_part(const PolygonLayout& layout, std::size_t part) noexcept {
         for (u64 k = ring.begin; k < ring.end; ++k) {
             const double x = layout.xs[k], y = layout.ys[k];
             if (!std::isfinite(x) || !std::isfinite(y)) return v;
+            v.orient.look_at(x, y);
             v.box.add(x, y);
             if (r == v.rings.begin) v.exterior_box.add(x, y);
         }
@@ -62,7 +63,8 @@ enum class RingPosition { outside, boundary, inside };
 // Nonzero winding number of the ring around (x, y), closed back to its first coordinate; an
 // empty ring puts every point outside, a one-coordinate ring only that coordinate on its
 // boundary.
-RingPosition ring_position(const PolygonLayout& layout, IndexRange ring, double x, double y) noexcept {
+RingPosition ring_position(const PolygonLayout& layout, IndexRange ring, double x, double y,
+                           const Orienter& orient) noexcept {
     if (ring.empty()) return RingPosition::outside;
     const double* xs = layout.xs.data();
     const double* ys = layout.ys.data();
@@ -74,14 +76,14 @@ RingPosition ring_position(const PolygonLayout& layout, IndexRange ring, double 
         const double ax = xs[j], ay = ys[j], bx = xs[i], by = ys[i];
         if (ay <= y) {
             if (by < y) continue;
-            const int side = orientation(ax, ay, bx, by, x, y);
+            const int side = orient(ax, ay, bx, by, x, y);
             if (side > 0 && by != y) {
                 ++winding;
             } else if (side == 0 && std::min(ax, bx) <= x && x <= std::max(ax, bx)) {
                 return RingPosition::boundary;
             }
         } else if (by <= y) {
-            const int side = orientation(ax, ay, bx, by, x, y);
+            const int side = orient(ax, ay, bx, by, x, y);
             if (side < 0) {
                 --winding;
             } else if (side == 0 && std::min(ax, bx) <= x && x <= std::max(ax, bx)) {
@@ -93,13 +95,14 @@ RingPosition ring_position(const PolygonLayout& layout, IndexRange ring, double 
 }
 
 // Whether the first exterior coordinate of `a` lies in `b`, its boundary included.
-bool first_vertex_in(const PolygonLayout& layout, const PartView& a, const PartView& b) noexcept {
+bool first_vertex_in(const PolygonLayout& layout, const PartView& a, const PartView& b,
+                     const Orienter& orient) noexcept {
     const double x = layout.xs[a.exterior.begin], y = layout.ys[a.exterior.begin];
-    const RingPosition outer = ring_position(layout, b.exterior, x, y);
+    const RingPosition outer = ring_position(layout, b.exterior, x, y, orient);
     if (outer == RingPosition::boundary) return true;
     if (outer == RingPosition::outside) return false;
     for (u64 r = b.rings.begin + 1; r < b.rings.end; ++r) {
-        const RingPosition hole = ring_position(layout, layout.ring(r), x, y);
+        const RingPosition hole = ring_position(layout, layout.ring(r), x, y, orient);
         if (hole == RingPosition::boundary) return true;
         if (hole == RingPosition::inside) return false;
     }
@@ -139,11 +142,12 @@ bool polygons_intersect(const PolygonLayout& layout, std::size_t i, std::size_t 
     const PartView b = view_part(layout, j);
     if (!a.usable || !b.usable) return false;
     if (a.exterior_box.apart_from(b.exterior_box)) return false;
-    if (first_vertex_in(layout, a, b) || first_vertex_in(layout, b, a)) return true;
+    const Orienter orient{a.orient.in_window && b.orient.in_window};
+    if (first_vertex_in(layout, a, b, orient) || first_vertex_in(layout, b, a, orient)) return true;
     thread_local std::vector<Segment> segments_a, segments_b;
     part_segments(layout, a, b.box, segments_a);
     part_segments(layout, b, a.box, segments_b);
-    return any_segments_meet(segments_a, segments_b);
+    return any_segments_meet(segments_a, segments_b, orient);
 }
 
 }  // namespace vardelin::query::geometry

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstddef>
 
-#include "query/geometry/orientation.hpp"
 
 namespace vardelin::query::geometry {
 
@@ -16,26 +15,26 @@ bool boxes_meet(const Segment& p, const Segment& q) noexcept {
     return p.min_x <= q.max_x && q.min_x <= p.max_x && p.min_y <= q.max_y && q.min_y <= p.max_y;
 }
 
-bool candidate_meets(const Segment& p, const Segment& q) noexcept {
-    return !(p.hole && q.hole) && boxes_meet(p, q) && segments_meet(p, q);
+bool candidate_meets(const Segment& p, const Segment& q, const Orienter& orient) noexcept {
+    return !(p.hole && q.hole) && boxes_meet(p, q) && segments_meet(p, q, orient);
 }
 
-bool any_meet_directly(const std::vector<Segment>& a, const std::vector<Segment>& b) noexcept {
+bool any_meet_directly(const std::vector<Segment>& a, const std::vector<Segment>& b, const Orienter& orient) noexcept {
     for (const Segment& p : a) {
         for (const Segment& q : b) {
-            if (candidate_meets(p, q)) return true;
+            if (candidate_meets(p, q, orient)) return true;
         }
     }
     return false;
 }
 
 // Tests s against the segments still open at x = s.min_x and closes those that end before it.
-bool meets_open(const Segment& s, std::vector<const Segment*>& open) noexcept {
+bool meets_open(const Segment& s, std::vector<const Segment*>& open, const Orienter& orient) noexcept {
     std::size_t kept = 0;
     for (const Segment* t : open) {
         if (t->max_x < s.min_x) continue;
         open[kept++] = t;
-        if (candidate_meets(s, *t)) return true;
+        if (candidate_meets(s, *t, orient)) return true;
     }
     open.resize(kept);
     return false;
@@ -44,7 +43,7 @@ bool meets_open(const Segment& s, std::vector<const Segment*>& open) noexcept {
 // Segments enter in order of min_x; each one is tested against the other side's segments whose
 // x interval still reaches it. Every pair with overlapping x intervals is met once, from
 // whichever of the two enters later.
-bool any_meet_sweep(std::vector<Segment>& a, std::vector<Segment>& b) {
+bool any_meet_sweep(std::vector<Segment>& a, std::vector<Segment>& b, const Orienter& orient) {
     const auto by_min_x = [](const Segment& p, const Segment& q) { return p.min_x < q.min_x; };
     std::sort(a.begin(), a.end(), by_min_x);
     std::sort(b.begin(), b.end(), by_min_x);
@@ -55,11 +54,11 @@ bool any_meet_sweep(std::vector<Segment>& a, std::vector<Segment>& b) {
     while (ia < a.size() || ib < b.size()) {
         if (ib == b.size() || (ia < a.size() && a[ia].min_x <= b[ib].min_x)) {
             const Segment& s = a[ia++];
-            if (meets_open(s, open_b)) return true;
+            if (meets_open(s, open_b, orient)) return true;
             open_a.push_back(&s);
         } else {
             const Segment& s = b[ib++];
-            if (meets_open(s, open_a)) return true;
+            if (meets_open(s, open_a, orient)) return true;
             open_b.push_back(&s);
         }
     }
@@ -68,22 +67,22 @@ bool any_meet_sweep(std::vector<Segment>& a, std::vector<Segment>& b) {
 
 }  // namespace
 
-bool segments_meet(const Segment& p, const Segment& q) noexcept {
-    const int o1 = orientation(p.ax, p.ay, p.bx, p.by, q.ax, q.ay);
-    const int o2 = orientation(p.ax, p.ay, p.bx, p.by, q.bx, q.by);
+bool segments_meet(const Segment& p, const Segment& q, const Orienter& orient) noexcept {
+    const int o1 = orient(p.ax, p.ay, p.bx, p.by, q.ax, q.ay);
+    const int o2 = orient(p.ax, p.ay, p.bx, p.by, q.bx, q.by);
     if (o1 != 0 && o1 == o2) return false;
-    const int o3 = orientation(q.ax, q.ay, q.bx, q.by, p.ax, p.ay);
-    const int o4 = orientation(q.ax, q.ay, q.bx, q.by, p.bx, p.by);
+    const int o3 = orient(q.ax, q.ay, q.bx, q.by, p.ax, p.ay);
+    const int o4 = orient(q.ax, q.ay, q.bx, q.by, p.bx, p.by);
     if (o3 != 0 && o3 == o4) return false;
     // Either the segments cross or touch, or all four points are collinear; on one line, closed
     // segments share a point exactly when their boxes do.
     return boxes_meet(p, q);
 }
 
-bool any_segments_meet(std::vector<Segment>& a, std::vector<Segment>& b) {
+bool any_segments_meet(std::vector<Segment>& a, std::vector<Segment>& b, const Orienter& orient) {
     if (a.empty() || b.empty()) return false;
-    if (a.size() * b.size() <= kDirectPairs) return any_meet_directly(a, b);
-    return any_meet_sweep(a, b);
+    if (a.size() * b.size() <= kDirectPairs) return any_meet_directly(a, b, orient);
+    return any_meet_sweep(a, b, orient);
 }
 
 }  // namespace vardelin::query::geometry

@@ -1,6 +1,8 @@
 #pragma once
 #include <vector>
 
+#include "query/geometry/orientation.hpp"
+
 namespace vardelin::query::geometry {
 
 // A closed segment of a ring with its box, and whether the ring is a hole.
@@ -24,12 +26,12 @@ inline Segment make_segment(double ax, double ay, double bx, double by, bool hol
 
 // Whether two closed segments share a point, on exact orientation: a shared endpoint, an
 // endpoint on the other segment and a collinear overlap all count, and a segment of zero length
-// is its point. Coordinates must be finite.
-bool segments_meet(const Segment& p, const Segment& q) noexcept;
+// is its point. Coordinates must be finite; `orient` has looked at all of them.
+bool segments_meet(const Segment& p, const Segment& q, const Orienter& orient) noexcept;
 
 // Whether some segment of `a` meets some segment of `b`, pairs of two hole segments excepted.
 // Few pairs are tested directly; many are swept in order of their x intervals, which tests only
 // the pairs whose x intervals overlap and gives the same answer. Reorders both vectors.
-bool any_segments_meet(std::vector<Segment>& a, std::vector<Segment>& b);
+bool any_segments_meet(std::vector<Segment>& a, std::vector<Segment>& b, const Orienter& orient);
 
 }  // namespace vardelin::query::geometry
