@@ -118,6 +118,67 @@ def test_second_interpreter_is_refused_and_the_first_keeps_working():
         "<class 'ImportError'>: module _core does not support loading in subinterpreters", "[0, 1] 3"]
 
 
+@pytest.mark.parametrize("daemon_work", ["time.sleep(5)", "while True: e.batch_knn_join(qx, qy, 4)"])
+def test_exit_while_a_daemon_thread_holds_an_engine_is_quiet(daemon_work):
+    # The interpreter clears nothing a daemon thread may still use, and ends a thread that comes
+    # back from a join during shutdown: neither may print or abort.
+    child = run_child(f"""
+        import threading, time
+        import numpy as np
+        from vardelin._core import Engine
+        e = Engine.from_points(np.random.rand(200_000), np.random.rand(200_000))
+        qx, qy = np.random.rand(50_000), np.random.rand(50_000)
+        threading.Thread(target=lambda: exec({daemon_work!r}), daemon=True).start()
+        time.sleep(0.2)
+    """)
+    assert (child.returncode, child.stderr) == (0, "")
+
+
+def test_forks_taken_while_a_join_runs_never_hang():
+    # Each child builds a million points (parallel loops, large buffers) from a fork taken while
+    # the parent's join keeps the worker pool and the buffer cache busy.
+    child = run_child("""
+        import os, threading, time
+        import numpy as np
+        from vardelin._core import Engine
+        rng = np.random.default_rng(1)
+        e = Engine.from_points(rng.random(100_000), rng.random(100_000))
+        qx, qy, xs, ys = rng.random(5_000), rng.random(5_000), rng.random(10**6), rng.random(10**6)
+        stop = threading.Event()
+
+        def joins():
+            while not stop.is_set():
+                e.batch_knn_join(qx, qy, 4)
+
+        worker = threading.Thread(target=joins)
+        worker.start()
+
+        def outcome(pid):
+            deadline = time.monotonic() + 20
+            while time.monotonic() < deadline:
+                done, status = os.waitpid(pid, os.WNOHANG)
+                if done:
+                    return os.waitstatus_to_exitcode(status)
+                time.sleep(0.002)
+            os.kill(pid, 9)
+            os.waitpid(pid, 0)
+            return "hung"
+
+        outcomes = set()
+        for _ in range(100):
+            pid = os.fork()
+            if pid == 0:
+                os._exit(0 if Engine.from_points(xs, ys).n() == len(xs) else 1)
+            outcomes.add(outcome(pid))
+            if "hung" in outcomes:
+                break
+        stop.set()
+        worker.join()
+        print(outcomes)
+    """)
+    assert (child.returncode, child.stdout) == (0, "{0}\n"), child.stderr
+
+
 def test_new_gives_no_uninitialised_object():
     # Builders are made whole by __new__; the other classes refuse it as a call does. Reading an
     # uninitialised view base could crash, hence the child process.
