@@ -49,7 +49,8 @@ TEST(AvailableMemory, TightestOfMemAvailableAndEveryCgroupLevel) {
     write_file(root / "unified/user/app/memory.max", "max\n");
     write_file(root / "unified/user/memory.max", std::to_string(u64{768} << 20) + "\n");
     write_file(root / "unified/user/memory.current", std::to_string(u64{640} << 20) + "\n");
-    write_file(root / "unified/user/memory.stat", "active_file 7\ninactive_file " + std::to_string(u64{256} << 20) + "\n");
+    write_file(root / "unified/user/memory.stat",
+               "active_file 7\ninactive_file " + std::to_string(u64{256} << 20) + "\n");
     // v1, mounted from /jobs: 1 GiB with 256 MiB used, then 512 MiB.
     write_file(root / "mem one/one/memory.limit_in_bytes", std::to_string(u64{1} << 30));
     write_file(root / "mem one/one/memory.usage_in_bytes", std::to_string(u64{256} << 20));
