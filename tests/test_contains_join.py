@@ -290,8 +290,12 @@ def test_aggregate_state_beyond_memory_is_memory_error():
     e = Engine.from_polygon_rings(square, square[[0, 0, 1, 1]], np.array([0, 4], np.int64),
                                   np.array([0, 1], np.int64), np.array([U32_MAX - 1], np.int64))
     half, valid = np.full(1, 0.5), np.ones(1, np.uint8)
+    e.take_metrics()
     with pytest.raises(MemoryError):
         e.batch_contains_aggregate(half, half, [half] * 4, [valid] * 4)
+    # Refused before the index or the prepared polygons were built: the call left no trace.
+    m = e.take_metrics()
+    assert (m["operations"], builds(m), e.index_bytes()) == ([], {}, 0)
     assert e.batch_contains(half, half).tolist() == [0, U32_MAX - 1]
 
 

@@ -115,11 +115,15 @@ class TestBlocksStayWhole:
         xs, ys = rng.uniform(0, 1, 10), rng.uniform(0, 1, 10)
         e = points_engine(xs, ys)
         e.append_delta(np.array([0.5]), np.array([0.5]))
-        qx, qy = rng.uniform(0, 1, 5), rng.uniform(0, 1, 5)
-        check_against_ckdtree(e.batch_knn_join(qx, qy, U64_MAX), np.append(xs, 0.5), np.append(ys, 0.5), qx, qy, 11)
-        # 2^31 blocks of 11 ids would take 94 GB: refused before anything is allocated.
+        e.take_metrics()
+        # 2^31 blocks of 11 ids would take 94 GB: refused before anything is planned or built,
+        # so the call leaves no trace.
         with pytest.raises(MemoryError):
             e.batch_knn_join(huge_array[:2**31], huge_array[:2**31], U64_MAX)
+        m = e.take_metrics()
+        assert (m["operations"], builds(m), e.index_bytes(), e.delta_len()) == ([], {}, 0, 1)
+        qx, qy = rng.uniform(0, 1, 5), rng.uniform(0, 1, 5)
+        check_against_ckdtree(e.batch_knn_join(qx, qy, U64_MAX), np.append(xs, 0.5), np.append(ys, 0.5), qx, qy, 11)
         assert len(e.batch_knn_join(qx, qy, 2)) == 10
 
 

@@ -1,5 +1,7 @@
 """Point datasets: the argument checks of every point entry point, statistics against NumPy, the
 text form, settings and metrics."""
+import ast
+import pathlib
 import subprocess
 import sys
 import textwrap
@@ -94,6 +96,30 @@ def test_engine_methods_in_table_order():
         == ENGINE_METHODS
 
 
+def test_stub_declares_every_method_with_typed_parameters():
+    # What editors and type checkers read, shipped beside the module: every method of the three
+    # classes, no parameter left untyped, and None only where a parameter defaults to it.
+    stub = ast.parse(pathlib.Path(core.__file__).with_name("_core.pyi").read_text())
+    classes = {c.name: [f for f in c.body if isinstance(f, ast.FunctionDef)] for c in stub.body
+               if isinstance(c, ast.ClassDef)}
+    assert list(classes) == ["Engine", "_PointBuilder", "_PolygonBuilder"]
+    assert [f.name for f in classes["Engine"]] == [n for n in vars(Engine) if not n.startswith("__")] + ["__repr__"]
+    for f in (f for methods in classes.values() for f in methods):
+        params = f.args.posonlyargs + f.args.args
+        defaults = [None] * (len(params) - len(f.args.defaults)) + f.args.defaults
+        for p, default in zip(params, defaults):
+            if p.arg == "self":
+                continue
+            annotation = ast.unparse(p.annotation)
+            assert "object" not in annotation, (f.name, p.arg)
+            optional = isinstance(default, ast.Constant) and default.value is None
+            assert annotation.endswith(" | None") == optional, (f.name, p.arg)
+    knn_join = next(f for f in classes["Engine"] if f.name == "batch_knn_join")
+    assert [(p.arg, ast.unparse(p.annotation)[:9]) for p in knn_join.args.args[1:]] == [
+        ("query_xs", "Annotated"), ("query_ys", "Annotated"), ("k", "int"), ("total_q_count", "int | Non")]
+    assert pathlib.Path(core.__file__).with_name("py.typed").exists()
+
+
 def run_child(code):
     """Runs code in a fresh interpreter process, so a crash fails the test instead of pytest."""
     return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True, timeout=120)
@@ -116,6 +142,60 @@ def test_second_interpreter_is_refused_and_the_first_keeps_working():
     assert child.returncode == 0, child.stderr
     assert child.stdout.splitlines() == [
         "<class 'ImportError'>: module _core does not support loading in subinterpreters", "[0, 1] 3"]
+
+
+@pytest.mark.parametrize("daemon_work", ["time.sleep(5)", "while True: e.batch_knn_join(qx, qy, 4)"])
+def test_exit_while_a_daemon_thread_holds_an_engine_is_quiet(daemon_work):
+    # The interpreter clears nothing a daemon thread may still use, and ends a thread that comes
+    # back from a join during shutdown: neither may print or abort.
+    child = run_child(f"""
+        import threading, time
+        import numpy as np
+        from vardelin._core import Engine
+        e = Engine.from_points(np.random.rand(200_000), np.random.rand(200_000))
+        qx, qy = np.random.rand(50_000), np.random.rand(50_000)
+        threading.Thread(target=lambda: exec({daemon_work!r}), daemon=True).start()
+        time.sleep(0.2)
+    """)
+    assert (child.returncode, child.stderr) == (0, "")
+
+
+def test_forks_taken_while_joins_run_never_hang():
+    # Each child builds a million points (parallel loops, large buffers) from a fork taken while
+    # the parent's joins keep the worker pool and the buffer cache busy; three at once keep the
+    # pool's threads moving between them, when its shared state is most often locked. A hung
+    # child ends itself by its alarm, so a regression fails instead of hanging.
+    child = run_child("""
+        import os, signal, threading
+        import numpy as np
+        from vardelin._core import Engine
+        rng = np.random.default_rng(1)
+        qx, qy, xs, ys = rng.random(5_000), rng.random(5_000), rng.random(10**6), rng.random(10**6)
+        stop = threading.Event()
+
+        def joins(e):
+            while not stop.is_set():
+                e.batch_knn_join(qx, qy, 4)
+
+        workers = [threading.Thread(target=joins, args=(Engine.from_points(*rng.random((2, 100_000))),))
+                   for _ in range(3)]
+        for w in workers:
+            w.start()
+        codes = {0}
+        for _ in range(100):
+            pid = os.fork()
+            if pid == 0:
+                signal.alarm(10)
+                os._exit(0 if Engine.from_points(xs, ys).n() == len(xs) else 1)
+            codes.add(os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]))
+            if codes != {0}:
+                break
+        stop.set()
+        for w in workers:
+            w.join()
+        print(codes)
+    """)
+    assert (child.returncode, child.stdout) == (0, "{0}\n"), child.stderr
 
 
 def test_new_gives_no_uninitialised_object():

@@ -1,5 +1,6 @@
 #pragma once
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <span>
 #include <type_traits>
@@ -10,6 +11,7 @@
 #include <tbb/parallel_for.h>
 #include <tbb/parallel_invoke.h>
 #include <tbb/parallel_reduce.h>
+#include <tbb/parallel_sort.h>
 #include <tbb/task_arena.h>
 
 #include "core/numeric.hpp"
@@ -20,8 +22,24 @@ namespace vardelin {
 // Every parallel loop of the system goes through these helpers, over the process-wide pool
 // (oneTBB's global arena).
 
+namespace detail {
+inline constexpr int kPoolUnused = 0, kPoolInUse = 1, kPoolForked = 2;
+extern std::atomic<int> pool_state;
+bool start_pool() noexcept;
+}  // namespace detail
+
+// False in a process forked from one whose pool had started: the pool's threads are not
+// carried over by fork and its shared state may be left locked by one of them, so such a child
+// runs every loop on its calling thread and never enters the pool. A child forked before the
+// pool's first use starts a pool of its own.
+inline bool pool_usable() noexcept {
+    const int state = detail::pool_state.load(std::memory_order_acquire);
+    return state == detail::kPoolInUse || (state == detail::kPoolUnused && detail::start_pool());
+}
+
 // Threads of the pool, at least 1. Work that is chunked by thread count takes it from here.
 inline std::size_t worker_threads() {
+    if (!pool_usable()) return 1;
     int c = tbb::this_task_arena::max_concurrency();
     return c < 1 ? std::size_t{1} : static_cast<std::size_t>(c);
 }
@@ -34,6 +52,10 @@ inline std::size_t chunk_count(std::size_t n, std::size_t chunk_size) {
 // below that): for loops whose every item writes only its own output.
 template <class F>
 void parallel_blocks(std::size_t n, std::size_t grain, const F& f) {
+    if (!pool_usable()) {
+        if (n != 0) f(std::size_t{0}, n);
+        return;
+    }
     tbb::parallel_for(tbb::blocked_range<std::size_t>(0, n, grain),
                       [&](const tbb::blocked_range<std::size_t>& r) { f(r.begin(), r.end()); });
 }
@@ -42,6 +64,11 @@ void parallel_blocks(std::size_t n, std::size_t grain, const F& f) {
 // each must write only its own half, so the outcome does not depend on the thread count.
 template <class F, class G>
 void run_both(const F& f, const G& g) {
+    if (!pool_usable()) {
+        f();
+        g();
+        return;
+    }
     tbb::parallel_invoke(f, g);
 }
 
@@ -49,9 +76,21 @@ void run_both(const F& f, const G& g) {
 // results with `join`, which must not depend on how the range was split.
 template <class T, class Fold, class Join>
 T parallel_fold(std::size_t n, std::size_t grain, const T& identity, const Fold& fold, const Join& join) {
+    if (!pool_usable()) return n == 0 ? identity : fold(std::size_t{0}, n, identity);
     return tbb::parallel_reduce(
         tbb::blocked_range<std::size_t>(0, n, grain), identity,
         [&](const tbb::blocked_range<std::size_t>& r, T acc) { return fold(r.begin(), r.end(), acc); }, join);
+}
+
+// Sorts [first, last) ascending by `<`. The sort is not stable: callers sort keys that are
+// unique, so the order does not depend on the split.
+template <class It>
+void parallel_sort(It first, It last) {
+    if (!pool_usable()) {
+        std::sort(first, last);
+        return;
+    }
+    tbb::parallel_sort(first, last);
 }
 
 // Runs f(chunk_index, begin, end) over consecutive chunks of `chunk_size` items in parallel

@@ -1,5 +1,6 @@
 #include "core/shared_array.hpp"
 
+#include <pthread.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -58,6 +59,10 @@ public:
         return true;
     }
 
+    // Held across a fork, so that the child never inherits it locked by a thread it lacks.
+    void lock() noexcept { mutex_.lock(); }
+    void unlock() noexcept { mutex_.unlock(); }
+
 private:
     struct Block {
         void* p;
@@ -80,9 +85,18 @@ private:
     const std::size_t limit_ = kept_bytes_limit();
 };
 
+BlockCache& block_cache();
+
+void lock_block_cache() noexcept { block_cache().lock(); }
+void unlock_block_cache() noexcept { block_cache().unlock(); }
+
 // Never destroyed: buffers may be freed while static objects are torn down at exit.
 BlockCache& block_cache() {
-    static BlockCache* cache = new BlockCache;
+    static BlockCache* cache = [] {
+        auto* made = new BlockCache;
+        (void)pthread_atfork(lock_block_cache, unlock_block_cache, unlock_block_cache);
+        return made;
+    }();
     return *cache;
 }
 

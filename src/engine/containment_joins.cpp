@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "core/error.hpp"
+#include "core/memory.hpp"
 #include "engine/indexes.hpp"
 #include "planner/selector.hpp"
 #include "query/batch/contains.hpp"
@@ -58,6 +59,8 @@ Metered<Buffer<u32>> batch_contains(Engine& engine, const PointSpans& queries,
 Metered<CompactAgg> batch_contains_aggregate(Engine& engine, const PointSpans& queries, const AggColumns& columns,
                                              RunUnlocked unlocked) {
     if (!engine.is_polygons()) throw Error("batch_contains_aggregate requires a polygon dataset");
+    // A state or result beyond the machine fails here, before anything is built or counted.
+    ensure_allocatable(GroupedAgg::peak_bytes(engine.logical_count, engine.layout().part_count(), columns.size()));
     MeteredCall call(engine, Operation::BatchContainsAggregate);
     const IndexUse use = prepare(call, engine, queries.size());
     const ContainmentSide side = containment_side(engine);

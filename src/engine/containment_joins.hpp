@@ -26,8 +26,8 @@ Metered<Buffer<u32>> batch_contains(Engine& engine, const PointSpans& queries,
 // The same join folded per logical polygon: the polygons holding at least one query point,
 // ascending, with their counts and, per value column, the sums and counts of the valid values
 // (column-major). The rows are the kept polygons. The state is sized logical polygons x
-// (16 x columns + 8) bytes; one that cannot be had is std::bad_alloc, before anything is
-// filled.
+// (16 x columns + 8) bytes; one that cannot be had with its result is std::bad_alloc, before
+// anything is built or counted.
 Metered<CompactAgg> batch_contains_aggregate(Engine& engine, const PointSpans& queries, const AggColumns& columns,
                                              RunUnlocked unlocked);
 

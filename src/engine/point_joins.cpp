@@ -1,5 +1,6 @@
 #include "engine/point_joins.hpp"
 
+#include "core/memory.hpp"
 #include "engine/delta.hpp"
 #include "index/part_boxes.hpp"
 #include "planner/query_shape.hpp"
@@ -10,8 +11,11 @@ namespace vardelin {
 
 Metered<Buffer<u32>> batch_knn_join(Engine& engine, const PointSpans& queries, u64 k, std::optional<u64> total,
                                     RunUnlocked unlocked) {
-    MeteredCall call(engine, Operation::BatchKnnJoin);
     const u64 n = queries.size();
+    // A result beyond the machine fails here, before anything is planned, built or counted; the
+    // index holds at most every point (or part of a polygon dataset).
+    ensure_allocatable(knn_join_bytes(n, knn_block_size(k, engine.stats.n, engine.delta().size())));
+    MeteredCall call(engine, Operation::BatchKnnJoin);
     const IndexUse use = call.plan_and_build(QueryShape::knn(k, 0.0, 0.0), total.value_or(n));
     Buffer<u32> ids;
     unlocked([&] {

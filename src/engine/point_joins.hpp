@@ -21,7 +21,8 @@ namespace vardelin {
 // distances that are all NaN. The index is planned for `total` queries when given, else for the
 // query count; on a polygon dataset a k-d tree or grid choice is answered by the R-tree. After
 // the kernel, still unlocked, the scanned delta work is counted and may merge the buffer: the ids
-// stay valid, since merged point j becomes main point main length + j.
+// stay valid, since merged point j becomes main point main length + j. A result that cannot be
+// held is std::bad_alloc before anything is planned, built or counted.
 Metered<Buffer<u32>> batch_knn_join(Engine& engine, const PointSpans& queries, u64 k, std::optional<u64> total,
                                     RunUnlocked unlocked);
 

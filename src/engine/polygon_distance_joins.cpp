@@ -108,8 +108,8 @@ Metered<std::vector<u32>> batch_within_distance_to_polygons(Engine& e, const Poi
 CompactAgg batch_within_distance_to_polygons_aggregate(Engine& e, const PointSpans& queries, double d,
                                                        const AggColumns& columns, RunUnlocked unlocked) {
     if (!e.is_polygons()) throw Error("batch_within_distance_to_polygons_aggregate requires a polygon dataset");
-    // A state beyond the machine fails here, before anything is built or counted.
-    ensure_allocatable(GroupedAgg::state_bytes(e.logical_count, columns.size()));
+    // A state or result beyond the machine fails here, before anything is built or counted.
+    ensure_allocatable(GroupedAgg::peak_bytes(e.logical_count, e.layout().part_count(), columns.size()));
     MeteredCall call(e, Operation::BatchWithinDistanceToPolygonsAggregate);
     const DistanceJoinPlan plan = plan_distance_join(e, d, queries.size(), queries.size());
     const PolygonLayout layout = e.layout();

@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstring>
 
-#include <tbb/parallel_sort.h>
 
 #include "core/error.hpp"
 #include "core/parallel.hpp"
@@ -88,7 +87,7 @@ PackedRTree PackedRTree::pack(std::size_t n, const BoxOf& box_of, bool points) {
             keys[i] = (static_cast<u64>(hilbert_index(hx, hy)) << 32) | i;
         }
     });
-    tbb::parallel_sort(keys.begin(), keys.end());
+    parallel_sort(keys.begin(), keys.end());
 
     Box* boxes = t.buf_.at<Box>(kHeader);
     const auto set_id = [&](std::size_t pos, u64 id) {

@@ -21,9 +21,12 @@ void bind_point_builder(nb::module_& m) {
                 const u64 decode_ns = to_u64(wkb_decode_ns, "wkb_decode_ns");
                 b->append(point_arrays(xs, ys), decode_ns);
             },
-            nb::arg("xs").noconvert(), nb::arg("ys").noconvert(), nb::arg("wkb_decode_ns") = 0)
+            nb::arg("xs").noconvert(), nb::arg("ys").noconvert(), nb::arg("wkb_decode_ns") = 0,
+            nb::sig("def append(self, xs: " VARDELIN_ARRAY(float64) ", ys: " VARDELIN_ARRAY(float64)
+                    ", wkb_decode_ns: int = 0) -> None"))
         .def(
-            "finish", [](PyPointBuilder& self) { return wrap_engine(self.exclusive()->finish()); });
+            "finish", [](PyPointBuilder& self) { return wrap_engine(self.exclusive()->finish()); },
+            nb::sig("def finish(self) -> Engine"));
 }
 
 using PyPolygonBuilder = Borrowed<PolygonBuilderState>;
@@ -54,10 +57,13 @@ void bind_polygon_builder(nb::module_& m) {
         nb::arg("xs").noconvert(), nb::arg("ys").noconvert(), nb::arg("ring_offsets").noconvert(),
         nb::arg("poly_offsets").noconvert(), nb::arg("part_poly").noconvert() = nb::none());
 
-    cls.def("finish", [](PyPolygonBuilder& self) {
-        auto state = self.exclusive();
-        return wrap_engine(finish(*state));
-    });
+    cls.def(
+        "finish",
+        [](PyPolygonBuilder& self) {
+            auto state = self.exclusive();
+            return wrap_engine(finish(*state));
+        },
+        nb::sig("def finish(self) -> Engine"));
 }
 
 }  // namespace vardelin::lib

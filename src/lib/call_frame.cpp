@@ -1,5 +1,10 @@
 #include "lib/call_frame.hpp"
 
+#include <unistd.h>
+
+#include <cxxabi.h>
+#include <exception>
+
 #include "core/row_limit.hpp"
 
 namespace vardelin::lib {
@@ -52,9 +57,32 @@ nb::tuple aggregate_tuple(CompactAgg&& agg) {
                           to_numpy(std::move(agg.valid_counts)));
 }
 
+namespace {
+
+// The interpreter ends a thread that wants the lock back while it shuts down (a daemon thread
+// still in a join at exit) with pthread_exit, whose unwinding would cross the binding layer's
+// dispatcher: that is noexcept and would abort the process. Such a thread is parked instead, as
+// later interpreters do themselves; the process is on its way out.
+void take_back_lock(PyThreadState* state) noexcept {
+    try {
+        PyEval_RestoreThread(state);
+    } catch (abi::__forced_unwind&) {
+        for (;;) pause();
+    }
+}
+
+}  // namespace
+
 void without_gil(const std::function<void()>& work) {
-    const nb::gil_scoped_release release;
-    work();
+    PyThreadState* const state = PyEval_SaveThread();
+    std::exception_ptr failure;
+    try {
+        work();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    take_back_lock(state);
+    if (failure) std::rethrow_exception(failure);
 }
 
 }  // namespace vardelin::lib

@@ -25,7 +25,9 @@ void def_intersect_ranges(EngineClass& cls) {
         nb::arg("queries").none(),
         "Intersect multiple bbox queries via two-pointer sorted merge on the hit arrays.\n"
         "O(K * |H|) over K predicates and per-predicate hit count |H| rather than O(K * N)\n"
-        "bitmap ANDs. Short-circuits once the running intersection is empty.");
+        "bitmap ANDs. Short-circuits once the running intersection is empty.",
+        nb::sig("def intersect_ranges(self, queries: " VARDELIN_SEQUENCE("tuple[float, float, float, float]")
+                ") -> list[int]"));
 }
 
 void def_intersect_hits(EngineClass& cls) {
@@ -36,7 +38,8 @@ void def_intersect_hits(EngineClass& cls) {
             const auto borrow = self.shared();
             return intersect_hits(to_u64_lists(lists, "lists"));
         },
-        nb::arg("lists").none(), "Intersect heterogeneous hit lists via iterative two-pointer sorted merge");
+        nb::arg("lists").none(), "Intersect heterogeneous hit lists via iterative two-pointer sorted merge",
+        nb::sig("def intersect_hits(self, lists: " VARDELIN_SEQUENCE(VARDELIN_SEQUENCE("int")) ") -> list[int]"));
 }
 
 void def_knn_from_candidates(EngineClass& cls) {
@@ -52,7 +55,9 @@ void def_knn_from_candidates(EngineClass& cls) {
         nb::arg("x").none(), nb::arg("y").none(), nb::arg("k").none(), nb::arg("survivor_indices").noconvert(),
         "kNN restricted to a candidate subset. survivor_indices holds M uint32 row positions\n"
         "in the full dataset. Squared distance to each survivor then a partial sort for the\n"
-        "top k. O(M + k log k) and exact with no index traversal.");
+        "top k. O(M + k log k) and exact with no index traversal.",
+        nb::sig("def knn_from_candidates(self, x: float, y: float, k: int, survivor_indices: " VARDELIN_ARRAY(uint32)
+                ") -> list[int]"));
 }
 
 void def_range_mask(EngineClass& cls) {
@@ -68,7 +73,9 @@ void def_range_mask(EngineClass& cls) {
         },
         nb::arg("min_x").none(), nb::arg("min_y").none(), nb::arg("max_x").none(), nb::arg("max_y").none(),
         nb::arg("candidates").noconvert(),
-        "Boolean mask over candidates for a bounding-box filter, computed natively");
+        "Boolean mask over candidates for a bounding-box filter, computed natively",
+        nb::sig("def range_mask(self, min_x: float, min_y: float, max_x: float, max_y: float, candidates: "
+                VARDELIN_ARRAY(uint32) ") -> " VARDELIN_RESULT(bool)));
 }
 
 void def_contains_mask(EngineClass& cls) {
@@ -81,7 +88,9 @@ void def_contains_mask(EngineClass& cls) {
             return to_numpy<bool>(contains_mask(*e, qx, qy, c));
         },
         nb::arg("x").none(), nb::arg("y").none(), nb::arg("candidates").noconvert(),
-        "Boolean mask over candidates for a point-in-polygon filter, computed natively");
+        "Boolean mask over candidates for a point-in-polygon filter, computed natively",
+        nb::sig("def contains_mask(self, x: float, y: float, candidates: " VARDELIN_ARRAY(uint32) ") -> "
+                VARDELIN_RESULT(bool)));
 }
 
 void def_fused_mask(EngineClass& cls) {
@@ -96,7 +105,10 @@ void def_fused_mask(EngineClass& cls) {
         },
         nb::arg("range_queries").none(), nb::arg("contains_points").none(),
         nb::arg("candidates").noconvert(),
-        "Boolean mask over candidates for fused range and contains predicates, intersected natively");
+        "Boolean mask over candidates for fused range and contains predicates, intersected natively",
+        nb::sig("def fused_mask(self, range_queries: " VARDELIN_SEQUENCE("tuple[float, float, float, float]")
+                ", contains_points: " VARDELIN_SEQUENCE("tuple[float, float]") ", candidates: " VARDELIN_ARRAY(uint32)
+                ") -> " VARDELIN_RESULT(bool)));
 }
 
 void def_knn_mask_from_candidates(EngineClass& cls) {
@@ -110,7 +122,9 @@ void def_knn_mask_from_candidates(EngineClass& cls) {
             return to_numpy<bool>(knn_mask_from_candidates(*e, qx, qy, count, c));
         },
         nb::arg("x").none(), nb::arg("y").none(), nb::arg("k").none(), nb::arg("candidates").noconvert(),
-        "Boolean mask over candidates for the k nearest among them, computed natively");
+        "Boolean mask over candidates for the k nearest among them, computed natively",
+        nb::sig("def knn_mask_from_candidates(self, x: float, y: float, k: int, candidates: " VARDELIN_ARRAY(uint32)
+                ") -> " VARDELIN_RESULT(bool)));
 }
 
 }  // namespace vardelin::lib

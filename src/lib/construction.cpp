@@ -23,7 +23,8 @@ void def_from_points(EngineClass& cls) {
         },
         nb::arg("xs").noconvert(), nb::arg("ys").noconvert(),
         "Construct from contiguous float64 numpy arrays of x and y coordinates.\n"
-        "The coordinates are copied once into one shared array that every later index build shares.");
+        "The coordinates are copied once into one shared array that every later index build shares.",
+        nb::sig("def from_points(xs: " VARDELIN_ARRAY(float64) ", ys: " VARDELIN_ARRAY(float64) ") -> Engine"));
 }
 
 void def_from_polygon_rings(EngineClass& cls) {
@@ -40,7 +41,10 @@ void def_from_polygon_rings(EngineClass& cls) {
         "\n"
         "ring_offsets and poly_offsets use the layout documented on the struct fields.\n"
         "part_poly maps each part to its logical polygon (None means one part per polygon).\n"
-        "Each NumPy buffer is copied once into a shared array.");
+        "Each NumPy buffer is copied once into a shared array.",
+        nb::sig("def from_polygon_rings(xs: " VARDELIN_ARRAY(float64) ", ys: " VARDELIN_ARRAY(float64)
+                ", ring_offsets: " VARDELIN_ARRAY(int64) ", poly_offsets: " VARDELIN_ARRAY(int64) ", part_poly: "
+                VARDELIN_ARRAY(int64) " | None = None) -> Engine"));
 }
 
 void def_from_wkb_polygons(EngineClass& cls) {
@@ -55,7 +59,9 @@ void def_from_wkb_polygons(EngineClass& cls) {
         "Construct a polygon Engine directly from a WKB column, with no shapely roundtrip.\n"
         "\n"
         "Geometry i is data[offsets[i]..offsets[i+1]]. Decodes Polygon / MultiPolygon in one\n"
-        "pass. Raises for any other WKB variant so the caller can fall back to shapely.");
+        "pass. Raises for any other WKB variant so the caller can fall back to shapely.",
+        nb::sig("def from_wkb_polygons(data: " VARDELIN_ARRAY(uint8) ", offsets: " VARDELIN_ARRAY(int64)
+                ") -> Engine"));
 }
 
 void def_from_wkb_polygon_views(EngineClass& cls) {
@@ -70,7 +76,9 @@ void def_from_wkb_polygon_views(EngineClass& cls) {
             return wrap_engine(engine_from_wkb_polygon_views(v, bufs));
         },
         nb::arg("views").noconvert(), nb::arg("buffers").none(),
-        "Construct from Arrow BinaryView descriptors and the buffers they name without copying");
+        "Construct from Arrow BinaryView descriptors and the buffers they name without copying",
+        nb::sig("def from_wkb_polygon_views(views: " VARDELIN_ARRAY(uint8) ", buffers: "
+                VARDELIN_SEQUENCE(VARDELIN_ARRAY(uint8)) ") -> Engine"));
 }
 
 void def_subset(EngineClass& cls) {
@@ -82,7 +90,8 @@ void def_subset(EngineClass& cls) {
             return wrap_engine(subset(*e, idx));
         },
         nb::arg("indices").noconvert(),
-        "Copy selected logical polygons into a compact Engine with no inherited indexes");
+        "Copy selected logical polygons into a compact Engine with no inherited indexes",
+        nb::sig("def subset(self, indices: " VARDELIN_ARRAY(uint32) ") -> Engine"));
 }
 
 void def_n(EngineClass& cls) {

@@ -16,7 +16,9 @@ void def_batch_contains(EngineClass& cls) {
         },
         nb::arg("query_xs").noconvert(), nb::arg("query_ys").noconvert(), nb::arg("total_q_count").none() = nb::none(),
         "For each query point, return (query_idx, engine_idx) pairs for every polygon that\n"
-        "contains it. Polygon dataset only.");
+        "contains it. Polygon dataset only.",
+        nb::sig("def batch_contains(self, " VARDELIN_QUERY_ARRAYS ", total_q_count: int | None = None) -> "
+                VARDELIN_RESULT(uint32)));
 }
 
 void def_batch_contains_aggregate(EngineClass& cls) {
@@ -37,7 +39,9 @@ void def_batch_contains_aggregate(EngineClass& cls) {
         nb::arg("query_xs").noconvert(), nb::arg("query_ys").noconvert(), nb::arg("value_columns").none(),
         nb::arg("validity_columns").none(),
         "Aggregate a point-in-polygon join directly into per-polygon count/sum state.\n"
-        "Value and validity arrays are parallel columns aligned with the query coordinates.");
+        "Value and validity arrays are parallel columns aligned with the query coordinates.",
+        nb::sig("def batch_contains_aggregate(self, " VARDELIN_QUERY_ARRAYS ", " VARDELIN_AGGREGATE_COLUMNS ") -> "
+                VARDELIN_AGGREGATE_RESULT));
 }
 
 }  // namespace vardelin::lib

@@ -20,7 +20,9 @@ void def_batch_within_distance(EngineClass& cls) {
         "For each query point, return (query_idx, engine_idx) pairs for every engine point\n"
         "within `distance` (Euclidean). Point datasets only.\n\n"
         "`flipped` indexes the query side and iterates engine points instead. Same results\n"
-        "and cheaper when len(query) >> engine.n.");
+        "and cheaper when len(query) >> engine.n.",
+        nb::sig("def batch_within_distance(self, " VARDELIN_QUERY_ARRAYS
+                ", distance: float, flipped: bool, total_q_count: int | None = None) -> " VARDELIN_RESULT(uint32)));
 }
 
 }  // namespace vardelin::lib

@@ -1,5 +1,6 @@
 #pragma once
 #include "lib/call_frame.hpp"
+#include "lib/signature.hpp"
 
 namespace vardelin::lib {
 

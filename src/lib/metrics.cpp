@@ -53,7 +53,8 @@ void def_take_metrics(EngineClass& cls) {
             const EngineMetrics taken = self.exclusive()->metrics.take();
             return metrics_report(taken);
         },
-        "Return all metrics accumulated by this Engine and reset its counters");
+        "Return all metrics accumulated by this Engine and reset its counters",
+        nb::sig("def take_metrics(self) -> dict[str, list[dict[str, int | str]] | dict[str, int]]"));
 }
 
 }  // namespace vardelin::lib

@@ -77,6 +77,11 @@ void def_engine_methods(EngineClass& cls) {
 #define PyInit__core nanobind_init__core
 NB_MODULE(_core, m) {
     m.doc() = "";
+#ifndef VARDELIN_LEAK_WARNINGS
+    // The interpreter does not clear what a daemon thread may still use at exit, so an Engine
+    // referenced from one outlives it without any fault: no report on stderr for that.
+    nb::set_leak_warnings(false);
+#endif
     import_numpy();
     nb::register_exception_translator([](const std::exception_ptr& p, void*) {
         try {

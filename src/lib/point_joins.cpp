@@ -17,7 +17,9 @@ void def_batch_knn_join(EngineClass& cls) {
         },
         nb::arg("query_xs").noconvert(), nb::arg("query_ys").noconvert(), nb::arg("k").none(),
         nb::arg("total_q_count").none() = nb::none(),
-        "For each query point, return its k nearest neighbours in the Engine's dataset,\nnearest-first.");
+        "For each query point, return its k nearest neighbours in the Engine's dataset,\nnearest-first.",
+        nb::sig("def batch_knn_join(self, " VARDELIN_QUERY_ARRAYS ", k: int, total_q_count: int | None = None) -> "
+                VARDELIN_RESULT(uint32)));
 }
 
 void def_batch_within(EngineClass& cls) {
@@ -33,7 +35,9 @@ void def_batch_within(EngineClass& cls) {
         },
         nb::arg("query_xs").noconvert(), nb::arg("query_ys").noconvert(), nb::arg("min_x").none(),
         nb::arg("min_y").none(), nb::arg("max_x").none(), nb::arg("max_y").none(),
-        "Return the query-array positions of the points within the bounding box in order");
+        "Return the query-array positions of the points within the bounding box in order",
+        nb::sig("def batch_within(self, " VARDELIN_QUERY_ARRAYS
+                ", min_x: float, min_y: float, max_x: float, max_y: float) -> " VARDELIN_RESULT(uint64)));
 }
 
 }  // namespace vardelin::lib

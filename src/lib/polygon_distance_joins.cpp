@@ -22,7 +22,9 @@ void def_batch_within_distance_to_polygons(EngineClass& cls) {
         "For each query point, return (query_idx, polygon_idx) pairs for every Engine\n"
         "polygon within `distance` of it. Engine must be a polygon dataset.\n"
         "\n"
-        "Returns a flat u32 array interleaved [q0, e0, q1, e1, ...] for reshaping to (-1, 2).");
+        "Returns a flat u32 array interleaved [q0, e0, q1, e1, ...] for reshaping to (-1, 2).",
+        nb::sig("def batch_within_distance_to_polygons(self, " VARDELIN_QUERY_ARRAYS
+                ", distance: float, total_q_count: int | None = None) -> " VARDELIN_RESULT(uint32)));
 }
 
 void def_batch_within_distance_to_polygons_aggregate(EngineClass& cls) {
@@ -41,7 +43,9 @@ void def_batch_within_distance_to_polygons_aggregate(EngineClass& cls) {
         },
         nb::arg("query_xs").noconvert(), nb::arg("query_ys").noconvert(), nb::arg("distance").none(),
         nb::arg("value_columns").none(), nb::arg("validity_columns").none(),
-        "Aggregate a point-to-polygon distance join directly into per-polygon state");
+        "Aggregate a point-to-polygon distance join directly into per-polygon state",
+        nb::sig("def batch_within_distance_to_polygons_aggregate(self, " VARDELIN_QUERY_ARRAYS ", distance: float, "
+                VARDELIN_AGGREGATE_COLUMNS ") -> " VARDELIN_AGGREGATE_RESULT));
 }
 
 void def_points_within_distance_of_polygon(EngineClass& cls) {
@@ -63,7 +67,10 @@ void def_points_within_distance_of_polygon(EngineClass& cls) {
         nb::arg("poly_offsets").noconvert(), nb::arg("distance").none(),
         "Indices of Engine points within `distance` of a query polygon, which may be a\n"
         "MultiPolygon. The query is given as its own ring arrays (exterior first, then\n"
-        "holes per part) plus poly_offsets grouping rings into parts. Point datasets only.");
+        "holes per part) plus poly_offsets grouping rings into parts. Point datasets only.",
+        nb::sig("def points_within_distance_of_polygon(self, poly_xs: " VARDELIN_ARRAY(float64) ", poly_ys: "
+                VARDELIN_ARRAY(float64) ", poly_ring_offsets: " VARDELIN_ARRAY(int64) ", poly_offsets: "
+                VARDELIN_ARRAY(int64) ", distance: float) -> " VARDELIN_RESULT(uint64)));
 }
 
 }  // namespace vardelin::lib

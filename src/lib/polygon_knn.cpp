@@ -23,7 +23,10 @@ void def_batch_knn_to_polygons(EngineClass& cls) {
         "For each query point, return the k nearest Engine polygons by exact\n"
         "point-to-polygon distance. Engine must be a polygon dataset.\n\n"
         "Returns (engine_indices, distances), each a flat array of shape (n_queries * k,)\n"
-        "in per-query blocks. Padding slots (fewer than k candidates) use u32::MAX and inf.");
+        "in per-query blocks. Padding slots (fewer than k candidates) use u32::MAX and inf.",
+        nb::sig("def batch_knn_to_polygons(self, " VARDELIN_QUERY_ARRAYS
+                ", k: int, total_q_count: int | None = None) -> tuple[" VARDELIN_RESULT(uint32) ", "
+                VARDELIN_RESULT(float64) "]"));
 }
 
 void def_batch_knn_to_polygons_sorted(EngineClass& cls) {
@@ -43,7 +46,9 @@ void def_batch_knn_to_polygons_sorted(EngineClass& cls) {
         "(distance ASC, target_idx ASC). No per-query blocks, no padding slots.\n\n"
         "Returns `(query_indices, target_indices, distances)` as three flat arrays. The sort\n"
         "runs inside the module on its worker pool, so the caller needs no external sort.\n"
-        "Engine must be a polygon dataset.");
+        "Engine must be a polygon dataset.",
+        nb::sig("def batch_knn_to_polygons_sorted(self, " VARDELIN_QUERY_ARRAYS ", k: int) -> tuple["
+                VARDELIN_RESULT(uint32) ", " VARDELIN_RESULT(uint32) ", " VARDELIN_RESULT(float64) "]"));
 }
 
 }  // namespace vardelin::lib

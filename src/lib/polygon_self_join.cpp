@@ -13,7 +13,8 @@ void def_polygon_intersects_self_join(EngineClass& cls) {
         "Self-join: unordered pairs (i, j) with i < j of Engine polygons that intersect.\n"
         "Engine must be a polygon dataset.\n"
         "\n"
-        "Returns a flat u32 array interleaved [i0, j0, i1, j1, ...] for reshaping to (-1, 2).");
+        "Returns a flat u32 array interleaved [i0, j0, i1, j1, ...] for reshaping to (-1, 2).",
+        nb::sig("def polygon_intersects_self_join(self) -> " VARDELIN_RESULT(uint32) ));
 }
 
 }  // namespace vardelin::lib

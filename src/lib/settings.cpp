@@ -26,7 +26,8 @@ void def_set_cost_factors(EngineClass& cls) {
             e->cost_factors = CostFactors::from_values(list);
         },
         nb::arg("values"),
-        "Replace the planner cost factors from the ordered values supplied by the Python wrapper");
+        "Replace the planner cost factors from the ordered values supplied by the Python wrapper",
+        nb::sig("def set_cost_factors(self, values: " VARDELIN_SEQUENCE("float") ") -> None"));
 }
 
 void def_set_coordinate_system(EngineClass& cls) {

@@ -14,7 +14,8 @@ void def_knn(EngineClass& cls) {
             return to_int_list(knn(*e, qx, qy, count), [](const Neighbor& n) { return n.id; });
         },
         nb::arg("x").none(), nb::arg("y").none(), nb::arg("k").none(),
-        "Return the k dataset indices nearest to (x, y), sorted nearest-first");
+        "Return the k dataset indices nearest to (x, y), sorted nearest-first",
+        nb::sig("def knn(self, x: float, y: float, k: int) -> list[int]"));
 }
 
 void def_range_query(EngineClass& cls) {
@@ -27,7 +28,8 @@ void def_range_query(EngineClass& cls) {
             return to_int_list(range_query(*e, x0, y0, x1, y1));
         },
         nb::arg("min_x").none(), nb::arg("min_y").none(), nb::arg("max_x").none(), nb::arg("max_y").none(),
-        "Dataset indices whose bounding boxes overlap [min_x, max_x] × [min_y, max_y]");
+        "Dataset indices whose bounding boxes overlap [min_x, max_x] × [min_y, max_y]",
+        nb::sig("def range_query(self, min_x: float, min_y: float, max_x: float, max_y: float) -> list[int]"));
 }
 
 void def_radius_query(EngineClass& cls) {
@@ -39,7 +41,8 @@ void def_radius_query(EngineClass& cls) {
             return hand_over(radius_query(*e, x, y, d));
         },
         nb::arg("cx").none(), nb::arg("cy").none(), nb::arg("distance").none(),
-        "Engine point indices within `distance` (Euclidean) of the center (cx, cy)");
+        "Engine point indices within `distance` (Euclidean) of the center (cx, cy)",
+        nb::sig("def radius_query(self, cx: float, cy: float, distance: float) -> " VARDELIN_RESULT(uint64) ));
 }
 
 void def_contains_query(EngineClass& cls) {
@@ -50,7 +53,8 @@ void def_contains_query(EngineClass& cls) {
             const double qx = to_f64(x, "x"), qy = to_f64(y, "y");
             return to_int_list(contains_query(*e, qx, qy));
         },
-        nb::arg("x").none(), nb::arg("y").none(), "Dataset polygon indices that contain the point (x, y)");
+        nb::arg("x").none(), nb::arg("y").none(), "Dataset polygon indices that contain the point (x, y)",
+        nb::sig("def contains_query(self, x: float, y: float) -> list[int]"));
 }
 
 }  // namespace vardelin::lib

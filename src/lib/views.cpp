@@ -54,8 +54,12 @@ nb::object coordinate_view(const SharedArray<double>& array) {
     return nb::module_::import_("numpy").attr("frombuffer")(owner, nb::arg("dtype") = "float64");
 }
 
+// What a view is: a read-only float64 NumPy array over the shared coordinates.
+#define VARDELIN_VIEW "numpy.ndarray[dtype=float64, shape=(*), writable=False]"
+
 // Exclusive, because waiting points are merged first so that the view shows them.
-void def_coordinate_view(EngineClass& cls, const char* name, SharedArray<double> Engine::*array, const char* doc) {
+void def_coordinate_view(EngineClass& cls, const char* name, SharedArray<double> Engine::*array, const char* sig,
+                         const char* doc) {
     cls.def(
         name,
         [array](PyEngine& self) {
@@ -63,17 +67,19 @@ void def_coordinate_view(EngineClass& cls, const char* name, SharedArray<double>
             merge_delta(*e);
             return coordinate_view((*e).*array);
         },
-        doc);
+        nb::sig(sig), doc);
 }
 
 }  // namespace
 
 void def_xs(EngineClass& cls) {
-    def_coordinate_view(cls, "xs", &Engine::xs, "Zero-copy read-only view of the dataset x coordinates");
+    def_coordinate_view(cls, "xs", &Engine::xs, "def xs(self) -> " VARDELIN_VIEW,
+                        "Zero-copy read-only view of the dataset x coordinates");
 }
 
 void def_ys(EngineClass& cls) {
-    def_coordinate_view(cls, "ys", &Engine::ys, "Zero-copy read-only view of the dataset y coordinates");
+    def_coordinate_view(cls, "ys", &Engine::ys, "def ys(self) -> " VARDELIN_VIEW,
+                        "Zero-copy read-only view of the dataset y coordinates");
 }
 
 }  // namespace vardelin::lib

@@ -82,8 +82,9 @@ std::vector<u32> count_grid(const PointSpans& points, const Box& extent) {
     };
     std::vector<u32> total(kFineCells, 0);
     // Each worker's private grid costs a clear and a merge of the whole fine grid, more than
-    // counting a few hundred thousand points where the call runs.
-    if (n < kSerialCount) {
+    // counting a few hundred thousand points where the call runs; a single thread counts into
+    // the total at once.
+    if (n < kSerialCount || worker_threads() == 1) {
         count(total, 0, n);
         return total;
     }

@@ -1,6 +1,11 @@
+#include <stdlib.h>
+
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <limits>
 #include <new>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -16,6 +21,43 @@ TEST(EnsureAllocatable, RefusesWhatNoMachineHolds) {
     EXPECT_THROW(ensure_allocatable(std::numeric_limits<u64>::max()), std::bad_alloc);
     // 2^62 bytes fit in a pointer difference but in no machine's memory.
     EXPECT_THROW(ensure_allocatable(u64{1} << 62), std::bad_alloc);
+}
+
+namespace {
+
+void write_file(const std::filesystem::path& path, const std::string& text) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path) << text;
+}
+
+}  // namespace
+
+TEST(AvailableMemory, TightestOfMemAvailableAndEveryCgroupLevel) {
+    char pattern[] = "/tmp/vardelin-memoryXXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::filesystem::path root(pattern), proc = root / "proc";
+    write_file(proc / "meminfo", "MemTotal:       4194304 kB\nMemAvailable:    2097152 kB\n");
+    // Without the process's cgroups only MemAvailable (2 GiB) counts.
+    EXPECT_EQ(available_memory(proc.string()), u64{2} << 30);
+    write_file(proc / "self/cgroup", "4:cpu,memory:/jobs/one\n0::/user/app\n");
+    // The v1 mount point holds a blank, which mountinfo writes as \040.
+    write_file(proc / "self/mountinfo", "30 1 0:26 / " + (root / "unified").string() + " rw - cgroup2 cgroup2 rw\n" +
+                                            "31 1 0:27 /jobs " + (root / "mem\\040one").string() +
+                                            " rw shared:9 - cgroup cgroup rw,memory\n");
+    // v2: no limit on the leaf; its parent allows 768 MiB and holds 640 MiB, 256 MiB of it
+    // reclaimable: 384 MiB left.
+    write_file(root / "unified/user/app/memory.max", "max\n");
+    write_file(root / "unified/user/memory.max", std::to_string(u64{768} << 20) + "\n");
+    write_file(root / "unified/user/memory.current", std::to_string(u64{640} << 20) + "\n");
+    write_file(root / "unified/user/memory.stat",
+               "active_file 7\ninactive_file " + std::to_string(u64{256} << 20) + "\n");
+    // v1, mounted from /jobs: 1 GiB with 256 MiB used, then 512 MiB.
+    write_file(root / "mem one/one/memory.limit_in_bytes", std::to_string(u64{1} << 30));
+    write_file(root / "mem one/one/memory.usage_in_bytes", std::to_string(u64{256} << 20));
+    EXPECT_EQ(available_memory(proc.string()), u64{384} << 20);
+    write_file(root / "mem one/one/memory.limit_in_bytes", std::to_string(u64{512} << 20));
+    EXPECT_EQ(available_memory(proc.string()), u64{256} << 20);
+    std::filesystem::remove_all(root);
 }
 
 TEST(LargeBuffers, FreedBlockServesOneLaterBufferOfItsSizeWhole) {

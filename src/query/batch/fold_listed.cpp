@@ -2,9 +2,6 @@
 
 #include <array>
 
-#include <tbb/blocked_range.h>
-#include <tbb/parallel_for.h>
-
 namespace vardelin {
 
 namespace {
@@ -35,8 +32,8 @@ void fold_listed(GroupedAgg& state, u64 first_row, std::span<const u64> starts, 
     const u64 copies = (GroupedAgg::state_bytes(n_groups, c) + kRangeCopyBytes - 1) / kRangeCopyBytes;
     const u64 ranges = std::clamp<u64>(std::max<u64>(worker_threads(), copies), 1, n_groups);
     const u64 width = (n_groups + ranges - 1) / ranges;
-    tbb::parallel_for(tbb::blocked_range<u64>(0, ranges, 1), [&](const tbb::blocked_range<u64>& r) {
-        for (u64 range = r.begin(); range != r.end(); ++range) {
+    parallel_blocks(static_cast<std::size_t>(ranges), 1, [&](std::size_t begin, std::size_t end) {
+        for (u64 range = begin; range != end; ++range) {
             const u64 lo = range * width;
             const u64 hi = std::min(lo + width, n_groups);
             if (lo >= hi) continue;

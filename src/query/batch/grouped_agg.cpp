@@ -21,6 +21,11 @@ u64 GroupedAgg::state_bytes(u64 groups, u64 columns) {
     return checked_mul(groups, checked_add(checked_mul(columns, 16), 8));
 }
 
+u64 GroupedAgg::peak_bytes(u64 groups, u64 reachable, u64 columns) {
+    const u64 kept_bytes = checked_add(sizeof(u32) + sizeof(u64), checked_mul(columns, sizeof(double) + sizeof(u64)));
+    return checked_add(state_bytes(groups, columns), checked_mul(std::min(groups, reachable), kept_bytes));
+}
+
 GroupedAgg::GroupedAgg(u64 groups, u64 columns) : n_groups(groups) {
     ensure_allocatable(state_bytes(groups, columns));
     const u64 cells = checked_mul(groups, columns);

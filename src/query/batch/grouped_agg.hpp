@@ -46,6 +46,10 @@ struct GroupedAgg {
     // std::bad_alloc when the product does not fit in 64 bits.
     static u64 state_bytes(u64 groups, u64 columns);
 
+    // What an aggregate join holds at its peak: the state, and the compact result made from it
+    // for at most `reachable` groups (a group without a part is never matched).
+    static u64 peak_bytes(u64 groups, u64 reachable, u64 columns);
+
     u64 columns() const noexcept { return n_groups == 0 ? 0 : sums.size() / n_groups; }
 
     // One match with `group` (< n_groups) of a row whose value in column j is values[j], read

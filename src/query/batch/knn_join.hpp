@@ -22,6 +22,9 @@ namespace vardelin {
 // Ids per block: k, at most every item of the index and every point waiting beside it.
 inline u64 knn_block_size(u64 k, u64 items, u64 waiting) noexcept { return std::min(k, sat_add(items, waiting)); }
 
+// The result's bytes for `queries` blocks of `block` ids; std::bad_alloc when it has no size.
+inline u64 knn_join_bytes(u64 queries, u64 block) { return checked_mul(checked_mul(queries, block), sizeof(u32)); }
+
 // Keeps in `found` the `want` nearest of the index's answer and the waiting points (ids main
 // length + j), in `nearer` order. The index's distances are measured again from the main
 // arrays, so a point ranks by the same value whether it waits or is merged. Only point datasets
@@ -63,10 +66,9 @@ template <class Index>
 Buffer<u32> par_knn_join(const Index& index, const RankedItems& items, const PointSpans& queries, u64 k) {
     const PointSpans& waiting = items.waiting();
     const std::size_t c = static_cast<std::size_t>(knn_block_size(k, index.size(), waiting.size()));
-    const u64 total = checked_mul(queries.size(), c);
-    ensure_allocatable(checked_mul(total, sizeof(u32)));
+    ensure_allocatable(knn_join_bytes(queries.size(), c));
     Buffer<u32> ids;
-    ids.resize(static_cast<std::size_t>(total));
+    ids.resize(queries.size() * c);
     if (ids.empty()) return ids;
     const std::vector<u32> order = knn_query_order(queries);
     // Small blocks of queries: one far-out or NaN-heavy stretch must not hold up a whole worker.

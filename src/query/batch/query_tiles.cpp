@@ -4,8 +4,6 @@
 #include <cmath>
 #include <limits>
 
-#include <tbb/parallel_sort.h>
-
 #include "core/error.hpp"
 #include "core/parallel_map.hpp"
 
@@ -72,7 +70,7 @@ void sort_unique_keys(Buffer<u64>& keys) {
     });
     parallel_blocks(kBuckets, 1, [&](std::size_t b, std::size_t e) {
         for (std::size_t k = b; k < e; ++k) {
-            tbb::parallel_sort(dealt.begin() + static_cast<std::ptrdiff_t>(bucket_start[k]),
+            parallel_sort(dealt.begin() + static_cast<std::ptrdiff_t>(bucket_start[k]),
                                dealt.begin() + static_cast<std::ptrdiff_t>(bucket_start[k + 1]));
         }
     });
