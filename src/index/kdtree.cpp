@@ -150,6 +150,22 @@ PackedKdTree PackedKdTree::over_points(SharedArray<double> xs, SharedArray<doubl
     return t;
 }
 
+// Every clone rounds as the scalar code does (no contraction), so each finds the same distances.
+[[gnu::target_clones("avx2", "default")]]
+void PackedKdTree::leaf_scan(const double* __restrict c, std::size_t count, double x, double y, double bound2,
+                             double* __restrict d2, u64* hits) noexcept {
+    for (std::size_t i = 0; i < count; ++i) {
+        const double dx = c[2 * i] - x, dy = c[2 * i + 1] - y;
+        d2[i] = dx * dx + dy * dy;
+    }
+    u64 low = 0, high = 0;
+    const std::size_t split = std::min<std::size_t>(count, 64);
+    for (std::size_t i = 0; i < split; ++i) low |= u64{d2[i] <= bound2} << i;
+    for (std::size_t i = split; i < count; ++i) high |= u64{d2[i] <= bound2} << (i - 64);
+    hits[0] = low;
+    hits[1] = high;
+}
+
 template <class Hit, class Make, class Keep>
 void PackedKdTree::collect_in_box(const Box& q, std::vector<Hit>& out, const Make& make, const Keep& keep) const {
     if (has_nan(q)) return;  // no point can pass a comparison with NaN
@@ -238,15 +254,8 @@ void PackedKdTree::nearest_pass(const Id* ids, double x, double y, double r, std
         const Span s = stack[--top];
         if (gap2(s) > bound2) continue;
         if (s.right - s.left <= kNodeSize) {
-            // Without a branch per point, as in range: the leaf's few hits are scattered.
             Neighbor kept[kNodeSize + 1];
-            std::size_t n = 0;
-            for (std::size_t i = s.left; i <= s.right; ++i) {
-                const double dx = c[2 * i] - x, dy = c[2 * i + 1] - y;
-                const double d2 = dx * dx + dy * dy;
-                kept[n] = Neighbor{static_cast<u32>(ids[i]), d2};
-                n += std::size_t{d2 <= bound2};
-            }
+            const std::size_t n = leaf_within(ids, c, s.left, s.right, x, y, bound2, kept);
             for (std::size_t i = 0; i < n; ++i) offer(kept[i].id, kept[i].dist2);
             continue;
         }
@@ -317,7 +326,12 @@ void PackedKdTree::nearest(double x, double y, u64 k, std::vector<Neighbor>& out
         // takes every reachable point, and the heap and the gaps keep it to the k' nearest.
         r = kLastRadius;
     }
-    std::sort_heap(out.begin() + static_cast<std::ptrdiff_t>(base), out.end(), nearer);
+    finish_nearest(x, y, want_n, out, base);
+}
+
+void PackedKdTree::finish_nearest(double x, double y, std::size_t want_n, std::vector<Neighbor>& out,
+                                  std::size_t base) const {
+    keep_nearest(out, base, want_n);
     complete_rest(x, y, want_n, out, base);
 }
 
@@ -342,14 +356,7 @@ void PackedKdTree::gather_nearest(double x, double y, double r, std::size_t want
         };
         walk_leaves(within, skip, take, [&](const auto* ids, const double* c, std::size_t left, std::size_t right) {
             Neighbor kept[kNodeSize + 1];
-            std::size_t n = 0;
-            for (std::size_t i = left; i <= right; ++i) {
-                const double dx = c[2 * i] - x, dy = c[2 * i + 1] - y;
-                const double d2 = dx * dx + dy * dy;
-                kept[n] = Neighbor{static_cast<u32>(ids[i]), d2};
-                n += std::size_t{d2 <= r2};
-            }
-            out.insert(out.end(), kept, kept + n);
+            out.insert(out.end(), kept, kept + leaf_within(ids, c, left, right, x, y, r2, kept));
         });
         if (r > 1e15 || out.size() - base >= want_n) break;
         r = r + r;

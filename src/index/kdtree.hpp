@@ -1,4 +1,5 @@
 #pragma once
+#include <bit>
 #include <cmath>
 #include <optional>
 #include <vector>
@@ -84,6 +85,8 @@ public:
     void nearest(double x, double y, u64 k, std::vector<Neighbor>& out) const;
 
 private:
+    friend class KdTreeBatchNearest;
+
     // Which sides of a median can hold no match: the left holds values <= the split, the right
     // values >= it. A comparison with a NaN split is false, so both sides are searched.
     struct Skip {
@@ -100,8 +103,36 @@ private:
     // The same answer for many neighbours: all points within the radius, then a selection.
     void gather_nearest(double x, double y, double r, std::size_t want_n, std::vector<Neighbor>& out,
                         std::size_t base) const;
+    // The tail of every search that keeps its best candidates after `base` (at least the `want_n`
+    // nearest found, in any order): they become the min(k, size) nearest of all, nearest first.
+    void finish_nearest(double x, double y, std::size_t want_n, std::vector<Neighbor>& out, std::size_t base) const;
     // Ranks the points no pass reached (NaN, beyond the last radius) after the found ones.
     void complete_rest(double x, double y, std::size_t want_n, std::vector<Neighbor>& out, std::size_t base) const;
+    // The (id, squared distance) of every point of the leaf [left, right] within the squared
+    // bound, in leaf order, into `kept`; returns how many. The distances and the marks of the
+    // hits are worked out for the whole leaf in loops the vector units take; only the hits,
+    // which lie scattered among the leaf's points, are visited after.
+    template <class Id>
+    static std::size_t leaf_within(const Id* ids, const double* c, std::size_t left, std::size_t right, double x,
+                                   double y, double bound2, Neighbor* kept) noexcept {
+        double d2[kNodeSize + 1];
+        u64 hits[2];
+        leaf_scan(c + 2 * left, right - left + 1, x, y, bound2, d2, hits);
+        std::size_t n = 0;
+        for (std::size_t word = 0; word < 2; ++word) {
+            for (u64 m = hits[word]; m != 0; m &= m - 1) {
+                const std::size_t i = 64 * word + static_cast<std::size_t>(std::countr_zero(m));
+                kept[n++] = Neighbor{static_cast<u32>(ids[left + i]), d2[i]};
+            }
+        }
+        return n;
+    }
+    // For the `count` <= kNodeSize + 1 points from c: d2[i] = (c[2i] - x)^2 + (c[2i + 1] - y)^2,
+    // the same rounding as every other distance, and bit i of hits (64 to a word) set when
+    // d2[i] <= bound2.
+    static void leaf_scan(const double* c, std::size_t count, double x, double y, double bound2, double* d2,
+                          u64* hits) noexcept;
+
     static constexpr std::size_t kHeapLimit = 1024;
     // The last radius a nearest search reaches: past 1e15 the remaining points are unreachable
     // (NaN) or practically at infinity, and are ranked after the found ones.

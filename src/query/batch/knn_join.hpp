@@ -8,6 +8,7 @@
 #include "core/numeric.hpp"
 #include "core/parallel.hpp"
 #include "core/point_spans.hpp"
+#include "index/kdtree_batch.hpp"
 #include "index/search.hpp"
 #include "index/spatial_index.hpp"
 
@@ -28,10 +29,32 @@ inline u64 knn_block_size(u64 k, u64 items, u64 waiting) noexcept { return std::
 void rank_with_waiting(const PointSpans& main, const PointSpans& waiting, double x, double y, u64 want,
                        std::vector<Neighbor>& found);
 
+// The searches of one join: the index's own nearest, one worker's run after another.
+template <class Index>
+class JoinSearches {
+public:
+    explicit JoinSearches(const Index& index) noexcept : index_(index) {}
+    struct Run {
+        const Index& index;
+        void nearest(double x, double y, u64 k, std::vector<Neighbor>& out) const { nearest_into(index, x, y, k, out); }
+    };
+    Run run() const noexcept { return Run{index_}; }
+
+private:
+    const Index& index_;
+};
+
+// A k-d tree pays once per join for the boxes that prune its searches far from the points.
+template <>
+class JoinSearches<PackedKdTree> : public KdTreeBatchNearest {
+public:
+    using KdTreeBatchNearest::KdTreeBatchNearest;
+};
+
 // Writes the c ids of one query point into `block`. Around a NaN query point every distance is
 // NaN, and a NaN-last ranking with ties by ascending id lists the ids 0 .. c - 1.
-template <class Index>
-void knn_block(const Index& index, const PointSpans& main, const PointSpans& waiting, double x, double y,
+template <class Search>
+void knn_block(Search& search, const PointSpans& main, const PointSpans& waiting, double x, double y,
                std::size_t c, std::vector<Neighbor>& found, u32* block) {
     if (c == 0) return;
     if (nan_query(x, y)) {
@@ -39,7 +62,7 @@ void knn_block(const Index& index, const PointSpans& main, const PointSpans& wai
         return;
     }
     found.clear();
-    nearest_into(index, x, y, c, found);
+    search.nearest(x, y, c, found);
     if (!waiting.empty()) rank_with_waiting(main, waiting, x, y, c, found);
     // Every index answers min(k, size) ids for a query that is not NaN.
     if (found.size() != c) throw InternalError("batch kNN join: an index answered a short neighbour list");
@@ -66,13 +89,15 @@ Buffer<u32> par_knn_join(const Index& index, const PointSpans& main, const Point
     ids.resize(static_cast<std::size_t>(total));
     if (ids.empty()) return ids;
     const std::vector<u32> order = knn_query_order(queries);
+    const JoinSearches<Index> searches(index);
     // Small blocks of queries: one far-out or NaN-heavy stretch must not hold up a whole worker.
     parallel_blocks(order.size(), 256, [&](std::size_t first, std::size_t last) {
         std::vector<Neighbor> found;
         found.reserve(static_cast<std::size_t>(checked_add(c, waiting.size())));
+        auto search = searches.run();
         for (std::size_t i = first; i != last; ++i) {
             const u32 q = order[i];
-            knn_block(index, main, waiting, queries.x(q), queries.y(q), c, found, ids.data() + std::size_t{q} * c);
+            knn_block(search, main, waiting, queries.x(q), queries.y(q), c, found, ids.data() + std::size_t{q} * c);
         }
     });
     return ids;

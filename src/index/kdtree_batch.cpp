@@ -1,0 +1,179 @@
+#include "index/kdtree_batch.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "core/parallel.hpp"
+
+namespace vardelin {
+
+namespace {
+
+// Spans above this many points fill their two sides' boxes in parallel: each side writes only
+// its own nodes, so the table is the same on any number of threads.
+constexpr std::size_t kParallelSpan = std::size_t{1} << 16;
+
+// A bound carried over from the last query is widened by this factor against the rounding of
+// the two distances it adds; one that still comes up short only costs a second search.
+constexpr double kCarrySlack = 1.0 + 0x1p-30;
+
+}  // namespace
+
+KdTreeBatchNearest::KdTreeBatchNearest(const PackedKdTree& tree) : tree_(tree) {
+    const std::size_t n = tree.n_;
+    if (n == 0) return;
+    // The larger side of a span of s points holds floor(s / 2), so the deepest leaf is reached
+    // by halving the count until it fits a leaf.
+    std::size_t depth = 0;
+    for (std::size_t s = n; s - 1 > PackedKdTree::kNodeSize; s /= 2) ++depth;
+    boxes_.resize(std::size_t{2} << depth);
+    fill(tree.buf_.at<double>(tree.coords_offset_), 1, 0, n - 1);
+}
+
+KdTreeBatchNearest::SpanBox KdTreeBatchNearest::fill(const double* c, std::size_t node, std::size_t left,
+                                                     std::size_t right) {
+    SpanBox b;
+    if (right - left <= PackedKdTree::kNodeSize) {
+        // The accumulators are never NaN, so these comparisons are fmin/fmax that skip a NaN
+        // coordinate, written so that the loop vectorises.
+        double mnx = kInfinity, mny = kInfinity, mxx = -kInfinity, mxy = -kInfinity;
+        for (std::size_t i = left; i <= right; ++i) {
+            const double x = c[2 * i], y = c[2 * i + 1];
+            mnx = x < mnx ? x : mnx;
+            mxx = x > mxx ? x : mxx;
+            mny = y < mny ? y : mny;
+            mxy = y > mxy ? y : mxy;
+        }
+        b = {mnx, mny, mxx, mxy};
+    } else {
+        const std::size_t m = (left + right) >> 1;
+        SpanBox lo, hi;
+        const auto low = [&] { lo = fill(c, 2 * node, left, m - 1); };
+        const auto high = [&] { hi = fill(c, 2 * node + 1, m + 1, right); };
+        if (right - left > kParallelSpan) {
+            run_both(low, high);
+        } else {
+            low();
+            high();
+        }
+        const double x = c[2 * m], y = c[2 * m + 1];
+        b.min_x = std::fmin(std::fmin(lo.min_x, hi.min_x), x);
+        b.min_y = std::fmin(std::fmin(lo.min_y, hi.min_y), y);
+        b.max_x = std::fmax(std::fmax(lo.max_x, hi.max_x), x);
+        b.max_y = std::fmax(std::fmax(lo.max_y, hi.max_y), y);
+    }
+    boxes_[node] = b;
+    return b;
+}
+
+// As the tree's own pass, but a span is pruned by the box of its points: every point inside
+// differs from the query on each axis by at least the box's gap, computed as the point's
+// difference is, and rounding is monotone, so no point computes a squared distance below the
+// box's. A span is skipped only when that is strictly beyond the bound, so no tie is lost, and
+// the answer is the k' nearest by `nearer` whatever the bound, as long as k' points lie within it.
+template <class Id>
+void KdTreeBatchNearest::search(const Id* ids, double x, double y, double bound2, std::size_t want,
+                                std::vector<Neighbor>& out, std::size_t base) const {
+    const double* c = tree_.buf_.at<double>(tree_.coords_offset_);
+    const SpanBox* boxes = boxes_.data();
+    // Candidates within the bound pile up after `base`; once they fill the pile, the `want`
+    // nearest are kept and the bound narrows to the farthest of them. A heap would narrow it
+    // at every candidate, at a logarithm's cost each, where the pile costs a selection now and
+    // then.
+    const std::size_t pile = want + std::max<std::size_t>(want, 16);
+    if (out.capacity() < base + pile + PackedKdTree::kNodeSize + 1) out.reserve(base + pile + PackedKdTree::kNodeSize + 1);
+    const auto narrow = [&] {
+        if (out.size() - base < pile) return;
+        const auto first = out.begin() + static_cast<std::ptrdiff_t>(base);
+        const auto kth = first + static_cast<std::ptrdiff_t>(want - 1);
+        std::nth_element(first, kth, out.end(), nearer);
+        bound2 = kth->dist2;
+        out.resize(base + want);
+    };
+    // The boxes hold no NaN, and an empty axis (+inf above -inf) gives an infinite gap.
+    const auto gap2 = [&](std::size_t node) {
+        const SpanBox& b = boxes[node];
+        const double gx = b.min_x > x ? b.min_x - x : (x > b.max_x ? x - b.max_x : 0.0);
+        const double gy = b.min_y > y ? b.min_y - y : (y > b.max_y ? y - b.max_y : 0.0);
+        return gx * gx + gy * gy;
+    };
+
+    struct Span {
+        std::size_t left, right, node;
+        double gap2;
+    };
+    Span stack[PackedKdTree::kMaxDepth * 2];
+    std::size_t top = 0;
+    const auto push = [&](const Span& span) {
+        if (span.gap2 > bound2) return;
+        stack[top++] = span;
+        PackedKdTree::request_span(ids, c, span.left, span.right);
+    };
+    push({0, tree_.n_ - 1, 1, gap2(1)});
+    while (top) {
+        const Span s = stack[--top];
+        if (s.gap2 > bound2) continue;  // the bound narrowed since the push
+        if (s.right - s.left <= PackedKdTree::kNodeSize) {
+            Neighbor kept[PackedKdTree::kNodeSize + 1];
+            out.insert(out.end(), kept, kept + PackedKdTree::leaf_within(ids, c, s.left, s.right, x, y, bound2, kept));
+            narrow();
+            continue;
+        }
+        const std::size_t m = (s.left + s.right) >> 1;
+        {
+            const double dx = c[2 * m] - x, dy = c[2 * m + 1] - y;
+            const double d2 = dx * dx + dy * dy;
+            if (d2 <= bound2) {
+                out.push_back(Neighbor{static_cast<u32>(ids[m]), d2});
+                narrow();
+            }
+        }
+        const Span low{s.left, m - 1, 2 * s.node, gap2(2 * s.node)};
+        const Span high{m + 1, s.right, 2 * s.node + 1, gap2(2 * s.node + 1)};
+        // The farther side goes on the stack first, so the nearer one is searched first.
+        if (high.gap2 < low.gap2) {
+            push(low);
+            push(high);
+        } else {
+            push(high);
+            push(low);
+        }
+    }
+}
+
+void KdTreeBatchNearest::Run::nearest(double x, double y, u64 k, std::vector<Neighbor>& out) {
+    const PackedKdTree& tree = batch_.tree_;
+    if (tree.n_ == 0 || k == 0 || nan_query(x, y)) return;
+    const std::size_t want = static_cast<std::size_t>(std::min<u64>(k, tree.n_));
+    if (want > PackedKdTree::kHeapLimit) {
+        tree.nearest(x, y, k, out);
+        return;
+    }
+    const double last2 = PackedKdTree::kLastRadius * PackedKdTree::kLastRadius;
+    double bound2 = last2;
+    if (has_last_ && last_k_ == k) {
+        const double dx = x - last_x_, dy = y - last_y_;
+        const double reach = std::sqrt(last_dist2_) + std::sqrt(dx * dx + dy * dy);
+        const double carried = reach * reach * kCarrySlack;
+        if (carried < bound2) bound2 = carried;  // false for NaN
+    }
+    const std::size_t base = out.size();
+    const auto pass = [&](double b2) {
+        out.resize(base);
+        if (tree.wide_ids_) batch_.search(tree.buf_.at<u32>(PackedKdTree::kHeader), x, y, b2, want, out, base);
+        else batch_.search(tree.buf_.at<std::uint16_t>(PackedKdTree::kHeader), x, y, b2, want, out, base);
+    };
+    pass(bound2);
+    if (out.size() - base < want && bound2 < last2) pass(last2);
+    tree.finish_nearest(x, y, want, out, base);
+    // Only a k-th distance that a search found carries over; one from the ranking of the
+    // unreachable rest bounds nothing.
+    const double kth = out.size() - base == want ? out.back().dist2 : kInfinity;
+    has_last_ = kth <= last2;
+    last_k_ = k;
+    last_x_ = x;
+    last_y_ = y;
+    last_dist2_ = kth;
+}
+
+}  // namespace vardelin
