@@ -108,23 +108,30 @@ private:
     void finish_nearest(double x, double y, std::size_t want_n, std::vector<Neighbor>& out, std::size_t base) const;
     // Ranks the points no pass reached (NaN, beyond the last radius) after the found ones.
     void complete_rest(double x, double y, std::size_t want_n, std::vector<Neighbor>& out, std::size_t base) const;
-    // The (id, squared distance) of every point of the leaf [left, right] within the squared
-    // bound, in leaf order, into `kept`; returns how many. The distances and the marks of the
-    // hits are worked out for the whole leaf in loops the vector units take; only the hits,
-    // which lie scattered among the leaf's points, are visited after.
-    template <class Id>
-    static std::size_t leaf_within(const Id* ids, const double* c, std::size_t left, std::size_t right, double x,
-                                   double y, double bound2, Neighbor* kept) noexcept {
+    // take(position, squared distance) for every point of the leaf [left, right] within the
+    // squared bound, in leaf order. The distances and the marks of the hits are worked out for
+    // the whole leaf in loops the vector units take; only the hits, which lie scattered among
+    // the leaf's points, are visited after.
+    template <class Take>
+    static void leaf_within(const double* c, std::size_t left, std::size_t right, double x, double y, double bound2,
+                            Take&& take) noexcept {
         double d2[kNodeSize + 1];
         u64 hits[2];
         leaf_scan(c + 2 * left, right - left + 1, x, y, bound2, d2, hits);
-        std::size_t n = 0;
         for (std::size_t word = 0; word < 2; ++word) {
             for (u64 m = hits[word]; m != 0; m &= m - 1) {
                 const std::size_t i = 64 * word + static_cast<std::size_t>(std::countr_zero(m));
-                kept[n++] = Neighbor{static_cast<u32>(ids[left + i]), d2[i]};
+                take(left + i, d2[i]);
             }
         }
+    }
+    // The same as (id, squared distance) pairs into `kept`; returns how many.
+    template <class Id>
+    static std::size_t leaf_within(const Id* ids, const double* c, std::size_t left, std::size_t right, double x,
+                                   double y, double bound2, Neighbor* kept) noexcept {
+        std::size_t n = 0;
+        leaf_within(c, left, right, x, y, bound2,
+                    [&](std::size_t i, double d2) { kept[n++] = Neighbor{static_cast<u32>(ids[i]), d2}; });
         return n;
     }
     // For the `count` <= kNodeSize + 1 points from c: d2[i] = (c[2i] - x)^2 + (c[2i + 1] - y)^2,

@@ -13,9 +13,11 @@ namespace {
 // its own nodes, so the table is the same on any number of threads.
 constexpr std::size_t kParallelSpan = std::size_t{1} << 16;
 
-// A bound carried over from the last query is widened by this factor against the rounding of
-// the two distances it adds; one that still comes up short only costs a second search.
-constexpr double kCarrySlack = 1.0 + 0x1p-30;
+// The order of `nearer`, by squared distance, then by id. A candidate passed a comparison with
+// the bound, so none is NaN and the plain comparisons are that total order.
+bool closer(const KdTreeBatchNearest::Candidate& a, const KdTreeBatchNearest::Candidate& b) noexcept {
+    return a.dist2 < b.dist2 || (a.dist2 == b.dist2 && a.id < b.id);
+}
 
 }  // namespace
 
@@ -70,25 +72,25 @@ KdTreeBatchNearest::SpanBox KdTreeBatchNearest::fill(const double* c, std::size_
 // differs from the query on each axis by at least the box's gap, computed as the point's
 // difference is, and rounding is monotone, so no point computes a squared distance below the
 // box's. A span is skipped only when that is strictly beyond the bound, so no tie is lost, and
-// the answer is the k' nearest by `nearer` whatever the bound, as long as k' points lie within it.
+// the `want` nearest by `nearer` are found whatever the bound, as long as so many lie within it.
 template <class Id>
-void KdTreeBatchNearest::search(const Id* ids, double x, double y, double bound2, std::size_t want,
-                                std::vector<Neighbor>& out, std::size_t base) const {
+std::size_t KdTreeBatchNearest::search(const Id* ids, double x, double y, double bound2, std::size_t want,
+                                       Candidate* pile) const {
     const double* c = tree_.buf_.at<double>(tree_.coords_offset_);
     const SpanBox* boxes = boxes_.data();
-    // Candidates within the bound pile up after `base`; once they fill the pile, the `want`
-    // nearest are kept and the bound narrows to the farthest of them. A heap would narrow it
-    // at every candidate, at a logarithm's cost each, where the pile costs a selection now and
-    // then.
-    const std::size_t pile = want + std::max<std::size_t>(want, 16);
-    if (out.capacity() < base + pile + PackedKdTree::kNodeSize + 1) out.reserve(base + pile + PackedKdTree::kNodeSize + 1);
+    // Candidates within the bound pile up; once the pile is full, the `want` nearest are kept
+    // and the bound narrows to the farthest of them. A heap would narrow it at every candidate,
+    // at a logarithm's cost each, where the pile costs a selection now and then.
+    const std::size_t full = pile_full(want);
+    std::size_t piled = 0;
     const auto narrow = [&] {
-        if (out.size() - base < pile) return;
-        const auto first = out.begin() + static_cast<std::ptrdiff_t>(base);
-        const auto kth = first + static_cast<std::ptrdiff_t>(want - 1);
-        std::nth_element(first, kth, out.end(), nearer);
-        bound2 = kth->dist2;
-        out.resize(base + want);
+        if (piled < full) return;
+        std::nth_element(pile, pile + (want - 1), pile + piled, closer);
+        bound2 = pile[want - 1].dist2;
+        piled = want;
+    };
+    const auto take = [&](std::size_t i, double d2) {
+        pile[piled++] = Candidate{static_cast<u32>(ids[i]), static_cast<u32>(i), d2};
     };
     // The boxes hold no NaN, and an empty axis (+inf above -inf) gives an infinite gap.
     const auto gap2 = [&](std::size_t node) {
@@ -114,8 +116,7 @@ void KdTreeBatchNearest::search(const Id* ids, double x, double y, double bound2
         const Span s = stack[--top];
         if (s.gap2 > bound2) continue;  // the bound narrowed since the push
         if (s.right - s.left <= PackedKdTree::kNodeSize) {
-            Neighbor kept[PackedKdTree::kNodeSize + 1];
-            out.insert(out.end(), kept, kept + PackedKdTree::leaf_within(ids, c, s.left, s.right, x, y, bound2, kept));
+            PackedKdTree::leaf_within(c, s.left, s.right, x, y, bound2, take);
             narrow();
             continue;
         }
@@ -124,7 +125,7 @@ void KdTreeBatchNearest::search(const Id* ids, double x, double y, double bound2
             const double dx = c[2 * m] - x, dy = c[2 * m + 1] - y;
             const double d2 = dx * dx + dy * dy;
             if (d2 <= bound2) {
-                out.push_back(Neighbor{static_cast<u32>(ids[m]), d2});
+                take(m, d2);
                 narrow();
             }
         }
@@ -139,6 +140,7 @@ void KdTreeBatchNearest::search(const Id* ids, double x, double y, double bound2
             push(low);
         }
     }
+    return piled;
 }
 
 void KdTreeBatchNearest::Run::nearest(double x, double y, u64 k, std::vector<Neighbor>& out) {
@@ -149,31 +151,42 @@ void KdTreeBatchNearest::Run::nearest(double x, double y, u64 k, std::vector<Nei
         tree.nearest(x, y, k, out);
         return;
     }
-    const double last2 = PackedKdTree::kLastRadius * PackedKdTree::kLastRadius;
-    double bound2 = last2;
-    if (has_last_ && last_k_ == k) {
-        const double dx = x - last_x_, dy = y - last_y_;
-        const double reach = std::sqrt(last_dist2_) + std::sqrt(dx * dx + dy * dy);
-        const double carried = reach * reach * kCarrySlack;
-        if (carried < bound2) bound2 = carried;  // false for NaN
+    // Past the last radius the tree's own search leaves the points to its final ranking.
+    double bound2 = PackedKdTree::kLastRadius * PackedKdTree::kLastRadius;
+    if (last_k_ == k && !last_.empty()) {
+        // Measured as every distance is, so the last answer's points are within it to the bit.
+        double carried = 0.0;
+        for (std::size_t j = 0; j < last_.size(); j += 2) {
+            const double dx = last_[j] - x, dy = last_[j + 1] - y;
+            const double d2 = dx * dx + dy * dy;
+            carried = d2 > carried ? d2 : carried;
+        }
+        if (carried < bound2) bound2 = carried;
     }
-    const std::size_t base = out.size();
-    const auto pass = [&](double b2) {
-        out.resize(base);
-        if (tree.wide_ids_) batch_.search(tree.buf_.at<u32>(PackedKdTree::kHeader), x, y, b2, want, out, base);
-        else batch_.search(tree.buf_.at<std::uint16_t>(PackedKdTree::kHeader), x, y, b2, want, out, base);
-    };
-    pass(bound2);
-    if (out.size() - base < want && bound2 < last2) pass(last2);
-    tree.finish_nearest(x, y, want, out, base);
-    // Only a k-th distance that a search found carries over; one from the ranking of the
-    // unreachable rest bounds nothing.
-    const double kth = out.size() - base == want ? out.back().dist2 : kInfinity;
-    has_last_ = kth <= last2;
+    // Room for a full pile and one more leaf's worth.
+    pile_.resize(pile_full(want) + PackedKdTree::kNodeSize + 1);
+    const std::size_t found =
+        tree.wide_ids_ ? batch_.search(tree.buf_.at<u32>(PackedKdTree::kHeader), x, y, bound2, want, pile_.data())
+                       : batch_.search(tree.buf_.at<std::uint16_t>(PackedKdTree::kHeader), x, y, bound2, want,
+                                       pile_.data());
     last_k_ = k;
-    last_x_ = x;
-    last_y_ = y;
-    last_dist2_ = kth;
+    last_.clear();
+    const std::size_t base = out.size();
+    Candidate* pile = pile_.data();
+    if (found >= want) {
+        std::nth_element(pile, pile + (want - 1), pile + found, closer);
+        std::sort(pile, pile + want, closer);
+        const double* c = tree.buf_.at<double>(tree.coords_offset_);
+        for (std::size_t j = 0; j < want; ++j) {
+            out.push_back(Neighbor{pile[j].id, pile[j].dist2});
+            last_.push_back(c[2 * std::size_t{pile[j].pos}]);
+            last_.push_back(c[2 * std::size_t{pile[j].pos} + 1]);
+        }
+    } else {
+        // Points the search cannot reach make up the rest: nothing of this answer carries.
+        for (std::size_t j = 0; j < found; ++j) out.push_back(Neighbor{pile[j].id, pile[j].dist2});
+    }
+    tree.finish_nearest(x, y, want, out, base);
 }
 
 }  // namespace vardelin

@@ -1,4 +1,5 @@
 #pragma once
+#include <algorithm>
 #include <vector>
 
 #include "core/shared_array.hpp"
@@ -16,10 +17,15 @@ class KdTreeBatchNearest {
 public:
     explicit KdTreeBatchNearest(const PackedKdTree& tree);
 
+    // A point a search found: its id, its position in the tree, its squared distance.
+    struct Candidate {
+        u32 id, pos;
+        double dist2;
+    };
+
     // One worker's searches. Queries taken in a space-filling order lie close to the one before:
-    // the k points nearest the last query lie within its k-th distance plus the distance between
-    // the two, so a search starts from that bound, with no density guess, and searches again
-    // without it in the rare case (rounding, far-out points) that it holds fewer than k.
+    // the k points nearest the last query hold k points within their farthest distance from
+    // this one, so a search starts from that bound, exact and with no density guess.
     class Run {
     public:
         explicit Run(const KdTreeBatchNearest& batch) noexcept : batch_(batch) {}
@@ -28,9 +34,11 @@ public:
 
     private:
         const KdTreeBatchNearest& batch_;
-        bool has_last_ = false;
+        std::vector<Candidate> pile_;
+        // The points of the last answer (x, y interleaved, as the tree holds them) while they
+        // are what a search found, and the k they answered.
+        std::vector<double> last_;
         u64 last_k_ = 0;
-        double last_x_ = 0, last_y_ = 0, last_dist2_ = 0;
     };
 
     Run run() const noexcept { return Run(*this); }
@@ -42,9 +50,12 @@ private:
         double min_x, min_y, max_x, max_y;
     };
 
+    // Candidates a search piles up before it keeps only the `want` nearest of them.
+    static std::size_t pile_full(std::size_t want) noexcept { return want + std::max<std::size_t>(want, 16); }
+    // Piles up, from pile[0] on (room for pile_full(want) and one leaf more), at least the `want`
+    // nearest within the bound when there are so many, or all of them; returns how many.
     template <class Id>
-    void search(const Id* ids, double x, double y, double bound2, std::size_t want, std::vector<Neighbor>& out,
-                std::size_t base) const;
+    std::size_t search(const Id* ids, double x, double y, double bound2, std::size_t want, Candidate* pile) const;
     SpanBox fill(const double* c, std::size_t node, std::size_t left, std::size_t right);
 
     const PackedKdTree& tree_;
