@@ -285,11 +285,7 @@ void PackedKdTree::nearest_pass(const Id* ids, double x, double y, double r, std
     }
 }
 
-void PackedKdTree::nearest(double x, double y, u64 k, std::vector<Neighbor>& out) const {
-    if (n_ == 0 || k == 0 || nan_query(x, y)) return;
-    const double want = static_cast<double>(std::min<u64>(k, n_));
-    const std::size_t want_n = static_cast<std::size_t>(std::min<u64>(k, n_));
-
+PackedKdTree::FirstRadius PackedKdTree::first_radius(double x, double y, std::size_t want_n) const noexcept {
     // Density around the query: the histogram cell's when it has points and an area, else the
     // whole extent's, else 1.
     double density = 0.0;
@@ -306,8 +302,15 @@ void PackedKdTree::nearest(double x, double y, u64 k, std::vector<Neighbor>& out
     }
     if (!local) density = area_ > 0.0 ? static_cast<double>(n_) / area_ : 1.0;
     // The first circle is expected to hold 2.25 k' points.
-    double r = 1.5 * std::sqrt(want / (density * std::numbers::pi));
+    double r = 1.5 * std::sqrt(static_cast<double>(want_n) / (density * std::numbers::pi));
     if (!(r > 0.0)) r = 1.0;
+    return {r, local};
+}
+
+void PackedKdTree::nearest(double x, double y, u64 k, std::vector<Neighbor>& out) const {
+    if (n_ == 0 || k == 0 || nan_query(x, y)) return;
+    const std::size_t want_n = static_cast<std::size_t>(std::min<u64>(k, n_));
+    double r = first_radius(x, y, want_n).r;
 
     // The distances come from the tree's copies of the coordinates, the same values as the
     // shared arrays hold, without a scattered load per hit.

@@ -103,6 +103,13 @@ private:
     // The same answer for many neighbours: all points within the radius, then a selection.
     void gather_nearest(double x, double y, double r, std::size_t want_n, std::vector<Neighbor>& out,
                         std::size_t base) const;
+    // The radius of a search's first circle, expected to hold 2.25 k' points at the density
+    // around the query: the histogram cell's (`local`) when it has points, else the extent's.
+    struct FirstRadius {
+        double r;
+        bool local;
+    };
+    FirstRadius first_radius(double x, double y, std::size_t want_n) const noexcept;
     // The tail of every search that keeps its best candidates after `base` (at least the `want_n`
     // nearest found, in any order): they become the min(k, size) nearest of all, nearest first.
     void finish_nearest(double x, double y, std::size_t want_n, std::vector<Neighbor>& out, std::size_t base) const;

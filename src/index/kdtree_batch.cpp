@@ -152,7 +152,8 @@ void KdTreeBatchNearest::Run::nearest(double x, double y, u64 k, std::vector<Nei
         return;
     }
     // Past the last radius the tree's own search leaves the points to its final ranking.
-    double bound2 = PackedKdTree::kLastRadius * PackedKdTree::kLastRadius;
+    const double last2 = PackedKdTree::kLastRadius * PackedKdTree::kLastRadius;
+    double bound2 = last2;
     if (last_k_ == k && !last_.empty()) {
         // Measured as every distance is, so the last answer's points are within it to the bit.
         double carried = 0.0;
@@ -163,12 +164,21 @@ void KdTreeBatchNearest::Run::nearest(double x, double y, u64 k, std::vector<Nei
         }
         if (carried < bound2) bound2 = carried;
     }
+    // Where queries lie farther apart than points, the last answer bounds loosely, and the
+    // tree's own first circle (where the histogram knows the density) holds fewer candidates;
+    // when it comes up short, the search runs again from the sure bound.
+    const PackedKdTree::FirstRadius first = tree.first_radius(x, y, want);
+    double first2 = bound2;
+    if (first.local || last_.empty()) first2 = std::min(first2, first.r * first.r);
     // Room for a full pile and one more leaf's worth.
     pile_.resize(pile_full(want) + PackedKdTree::kNodeSize + 1);
-    const std::size_t found =
-        tree.wide_ids_ ? batch_.search(tree.buf_.at<u32>(PackedKdTree::kHeader), x, y, bound2, want, pile_.data())
-                       : batch_.search(tree.buf_.at<std::uint16_t>(PackedKdTree::kHeader), x, y, bound2, want,
-                                       pile_.data());
+    const auto search = [&](double b2) {
+        return tree.wide_ids_
+                   ? batch_.search(tree.buf_.at<u32>(PackedKdTree::kHeader), x, y, b2, want, pile_.data())
+                   : batch_.search(tree.buf_.at<std::uint16_t>(PackedKdTree::kHeader), x, y, b2, want, pile_.data());
+    };
+    std::size_t found = search(first2);
+    if (found < want && first2 < bound2) found = search(bound2);
     last_k_ = k;
     last_.clear();
     const std::size_t base = out.size();
