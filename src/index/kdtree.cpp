@@ -206,8 +206,8 @@ void PackedKdTree::disc_range(const Box& q, const Disc& disc, std::vector<u64>& 
 }
 
 // The answer is the k' nearest points by `nearer` (distance, then id) among those within the
-// radius, which are the k' nearest of all when there are k' of them: so the pass keeps only the
-// k' best seen so far, visits the nearer side of each split first, and skips every span whose
+// radius, which are the k' nearest of all when there are k' of them: so the pass keeps the k'
+// best seen so far in its pile, visits the nearer side of each split first, and skips every span whose
 // region lies farther than the k'-th of them (or than the radius before it has k'). A span's
 // region is bounded by its ancestors' splits (the left side holds values <= a split, the right
 // side values >= it); its gap on each axis is the difference to the nearest such split, taken
@@ -218,22 +218,8 @@ template <class Id>
 void PackedKdTree::nearest_pass(const Id* ids, double x, double y, double r, std::size_t want,
                                 std::vector<Neighbor>& out, std::size_t base) const {
     const double* c = buf_.at<double>(coords_offset_);
-    double bound2 = r * r;
-    const auto heap = [&] { return out.begin() + static_cast<std::ptrdiff_t>(base); };
-    const auto offer = [&](u32 id, double d2) {
-        const Neighbor candidate{id, d2};
-        if (out.size() - base < want) {
-            out.push_back(candidate);
-            std::push_heap(heap(), out.end(), nearer);
-            if (out.size() - base < want) return;
-        } else {
-            if (!nearer(candidate, out[base])) return;
-            std::pop_heap(heap(), out.end(), nearer);
-            out.back() = candidate;
-            std::push_heap(heap(), out.end(), nearer);
-        }
-        bound2 = out[base].dist2;
-    };
+    NearestPile<Neighbor> pile(out, base, want, r * r);
+    const auto take = [&](std::size_t i, double d2) { pile.add(Neighbor{static_cast<u32>(ids[i]), d2}); };
 
     struct Span {
         std::size_t left, right;
@@ -246,24 +232,26 @@ void PackedKdTree::nearest_pass(const Id* ids, double x, double y, double r, std
     stack[top++] = {0, n_ - 1, 0, 0.0, 0.0};
     // The bound may narrow between a push and its pop, so a span is tested at both.
     const auto push = [&](const Span& span) {
-        if (gap2(span) > bound2) return;
+        if (gap2(span) > pile.bound2()) return;
         stack[top++] = span;
         request_span(ids, c, span.left, span.right);
     };
     while (top) {
         const Span s = stack[--top];
-        if (gap2(s) > bound2) continue;
+        if (gap2(s) > pile.bound2()) continue;
         if (s.right - s.left <= kNodeSize) {
-            Neighbor kept[kNodeSize + 1];
-            const std::size_t n = leaf_within(ids, c, s.left, s.right, x, y, bound2, kept);
-            for (std::size_t i = 0; i < n; ++i) offer(kept[i].id, kept[i].dist2);
+            leaf_within(c, s.left, s.right, x, y, pile.bound2(), take);
+            pile.narrow();
             continue;
         }
         const std::size_t m = (s.left + s.right) >> 1;
         {
             const double dx = c[2 * m] - x, dy = c[2 * m + 1] - y;
             const double d2 = dx * dx + dy * dy;
-            if (d2 <= bound2) offer(static_cast<u32>(ids[m]), d2);
+            if (d2 <= pile.bound2()) {
+                take(m, d2);
+                pile.narrow();
+            }
         }
         const double split = c[2 * m + s.axis];
         const double qc = s.axis == 0 ? x : y;
@@ -358,8 +346,8 @@ void PackedKdTree::gather_nearest(double x, double y, double r, std::size_t want
             out.push_back(Neighbor{id, dx * dx + dy * dy});
         };
         walk_leaves(within, skip, take, [&](const auto* ids, const double* c, std::size_t left, std::size_t right) {
-            Neighbor kept[kNodeSize + 1];
-            out.insert(out.end(), kept, kept + leaf_within(ids, c, left, right, x, y, r2, kept));
+            leaf_within(c, left, right, x, y, r2,
+                        [&](std::size_t i, double d2) { out.push_back(Neighbor{static_cast<u32>(ids[i]), d2}); });
         });
         if (r > 1e15 || out.size() - base >= want_n) break;
         r = r + r;

@@ -1,4 +1,5 @@
 #pragma once
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <optional>
@@ -10,6 +11,39 @@
 #include "index/spatial_index.hpp"
 
 namespace vardelin {
+
+// The candidates of a nearest search, after `base` in the caller's buffer: those within the
+// bound pile up, and once the pile is full the `want` nearest are kept and the bound narrows to
+// the farthest of them. A heap would narrow it at every candidate, at a logarithm's cost each,
+// where the pile costs a selection now and then. Entries (an `id` and a `dist2`) passed a
+// comparison with the bound, so none is NaN, and the plain comparisons below are the order of
+// `nearer`.
+template <class Entry>
+class NearestPile {
+public:
+    NearestPile(std::vector<Entry>& items, std::size_t base, std::size_t want, double bound2)
+        : items_(items), base_(base), want_(want), full_(base + want + std::max<std::size_t>(want, 16)),
+          bound2_(bound2) {}
+
+    static bool closer(const Entry& a, const Entry& b) noexcept {
+        return a.dist2 < b.dist2 || (a.dist2 == b.dist2 && a.id < b.id);
+    }
+    double bound2() const noexcept { return bound2_; }
+    void add(const Entry& e) { items_.push_back(e); }
+    // After a leaf or a point has been added.
+    void narrow() {
+        if (items_.size() < full_) return;
+        const auto kth = items_.begin() + static_cast<std::ptrdiff_t>(base_ + want_ - 1);
+        std::nth_element(items_.begin() + static_cast<std::ptrdiff_t>(base_), kth, items_.end(), closer);
+        bound2_ = kth->dist2;
+        items_.resize(base_ + want_);
+    }
+
+private:
+    std::vector<Entry>& items_;
+    std::size_t base_, want_, full_;
+    double bound2_;
+};
 
 // Static k-d tree in one contiguous buffer: an 8-byte header, the point id of every position
 // (2 bytes below 65536 points, else 4), zero padding to 8 bytes, then x, y of every position.
@@ -93,8 +127,8 @@ private:
         bool left, right;
     };
 
-    // One pass of nearest with radius r: out after `base` becomes a heap (farthest on top, by
-    // `nearer`) of the `want` nearest points within r, or all of them when fewer.
+    // One pass of nearest with radius r: out after `base` holds the `want` nearest points within
+    // r and maybe more, in no order, or all of them when fewer.
     template <class Id>
     void nearest_pass(const Id* ids, double x, double y, double r, std::size_t want, std::vector<Neighbor>& out,
                       std::size_t base) const;
@@ -121,7 +155,7 @@ private:
     // the leaf's points, are visited after.
     template <class Take>
     static void leaf_within(const double* c, std::size_t left, std::size_t right, double x, double y, double bound2,
-                            Take&& take) noexcept {
+                            Take&& take) {
         double d2[kNodeSize + 1];
         u64 hits[2];
         leaf_scan(c + 2 * left, right - left + 1, x, y, bound2, d2, hits);
@@ -131,15 +165,6 @@ private:
                 take(left + i, d2[i]);
             }
         }
-    }
-    // The same as (id, squared distance) pairs into `kept`; returns how many.
-    template <class Id>
-    static std::size_t leaf_within(const Id* ids, const double* c, std::size_t left, std::size_t right, double x,
-                                   double y, double bound2, Neighbor* kept) noexcept {
-        std::size_t n = 0;
-        leaf_within(c, left, right, x, y, bound2,
-                    [&](std::size_t i, double d2) { kept[n++] = Neighbor{static_cast<u32>(ids[i]), d2}; });
-        return n;
     }
     // For the `count` <= kNodeSize + 1 points from c: d2[i] = (c[2i] - x)^2 + (c[2i + 1] - y)^2,
     // the same rounding as every other distance, and bit i of hits (64 to a word) set when

@@ -13,12 +13,6 @@ namespace {
 // its own nodes, so the table is the same on any number of threads.
 constexpr std::size_t kParallelSpan = std::size_t{1} << 16;
 
-// The order of `nearer`, by squared distance, then by id. A candidate passed a comparison with
-// the bound, so none is NaN and the plain comparisons are that total order.
-bool closer(const KdTreeBatchNearest::Candidate& a, const KdTreeBatchNearest::Candidate& b) noexcept {
-    return a.dist2 < b.dist2 || (a.dist2 == b.dist2 && a.id < b.id);
-}
-
 }  // namespace
 
 KdTreeBatchNearest::KdTreeBatchNearest(const PackedKdTree& tree) : tree_(tree) {
@@ -74,23 +68,13 @@ KdTreeBatchNearest::SpanBox KdTreeBatchNearest::fill(const double* c, std::size_
 // box's. A span is skipped only when that is strictly beyond the bound, so no tie is lost, and
 // the `want` nearest by `nearer` are found whatever the bound, as long as so many lie within it.
 template <class Id>
-std::size_t KdTreeBatchNearest::search(const Id* ids, double x, double y, double bound2, std::size_t want,
-                                       Candidate* pile) const {
+void KdTreeBatchNearest::search(const Id* ids, double x, double y, double bound2, std::size_t want,
+                                std::vector<Candidate>& piled) const {
     const double* c = tree_.buf_.at<double>(tree_.coords_offset_);
     const SpanBox* boxes = boxes_.data();
-    // Candidates within the bound pile up; once the pile is full, the `want` nearest are kept
-    // and the bound narrows to the farthest of them. A heap would narrow it at every candidate,
-    // at a logarithm's cost each, where the pile costs a selection now and then.
-    const std::size_t full = pile_full(want);
-    std::size_t piled = 0;
-    const auto narrow = [&] {
-        if (piled < full) return;
-        std::nth_element(pile, pile + (want - 1), pile + piled, closer);
-        bound2 = pile[want - 1].dist2;
-        piled = want;
-    };
+    NearestPile<Candidate> pile(piled, 0, want, bound2);
     const auto take = [&](std::size_t i, double d2) {
-        pile[piled++] = Candidate{static_cast<u32>(ids[i]), static_cast<u32>(i), d2};
+        pile.add(Candidate{static_cast<u32>(ids[i]), static_cast<u32>(i), d2});
     };
     // The boxes hold no NaN, and an empty axis (+inf above -inf) gives an infinite gap.
     const auto gap2 = [&](std::size_t node) {
@@ -107,26 +91,26 @@ std::size_t KdTreeBatchNearest::search(const Id* ids, double x, double y, double
     Span stack[PackedKdTree::kMaxDepth * 2];
     std::size_t top = 0;
     const auto push = [&](const Span& span) {
-        if (span.gap2 > bound2) return;
+        if (span.gap2 > pile.bound2()) return;
         stack[top++] = span;
         PackedKdTree::request_span(ids, c, span.left, span.right);
     };
     push({0, tree_.n_ - 1, 1, gap2(1)});
     while (top) {
         const Span s = stack[--top];
-        if (s.gap2 > bound2) continue;  // the bound narrowed since the push
+        if (s.gap2 > pile.bound2()) continue;  // the bound narrowed since the push
         if (s.right - s.left <= PackedKdTree::kNodeSize) {
-            PackedKdTree::leaf_within(c, s.left, s.right, x, y, bound2, take);
-            narrow();
+            PackedKdTree::leaf_within(c, s.left, s.right, x, y, pile.bound2(), take);
+            pile.narrow();
             continue;
         }
         const std::size_t m = (s.left + s.right) >> 1;
         {
             const double dx = c[2 * m] - x, dy = c[2 * m + 1] - y;
             const double d2 = dx * dx + dy * dy;
-            if (d2 <= bound2) {
+            if (d2 <= pile.bound2()) {
                 take(m, d2);
-                narrow();
+                pile.narrow();
             }
         }
         const Span low{s.left, m - 1, 2 * s.node, gap2(2 * s.node)};
@@ -140,7 +124,6 @@ std::size_t KdTreeBatchNearest::search(const Id* ids, double x, double y, double
             push(low);
         }
     }
-    return piled;
 }
 
 void KdTreeBatchNearest::Run::nearest(double x, double y, u64 k, std::vector<Neighbor>& out) {
@@ -170,12 +153,11 @@ void KdTreeBatchNearest::Run::nearest(double x, double y, u64 k, std::vector<Nei
     const PackedKdTree::FirstRadius first = tree.first_radius(x, y, want);
     double first2 = bound2;
     if (first.local || last_.empty()) first2 = std::min(first2, first.r * first.r);
-    // Room for a full pile and one more leaf's worth.
-    pile_.resize(pile_full(want) + PackedKdTree::kNodeSize + 1);
     const auto search = [&](double b2) {
-        return tree.wide_ids_
-                   ? batch_.search(tree.buf_.at<u32>(PackedKdTree::kHeader), x, y, b2, want, pile_.data())
-                   : batch_.search(tree.buf_.at<std::uint16_t>(PackedKdTree::kHeader), x, y, b2, want, pile_.data());
+        pile_.clear();
+        if (tree.wide_ids_) batch_.search(tree.buf_.at<u32>(PackedKdTree::kHeader), x, y, b2, want, pile_);
+        else batch_.search(tree.buf_.at<std::uint16_t>(PackedKdTree::kHeader), x, y, b2, want, pile_);
+        return pile_.size();
     };
     std::size_t found = search(first2);
     if (found < want && first2 < bound2) found = search(bound2);
@@ -183,6 +165,7 @@ void KdTreeBatchNearest::Run::nearest(double x, double y, u64 k, std::vector<Nei
     last_.clear();
     const std::size_t base = out.size();
     Candidate* pile = pile_.data();
+    const auto closer = NearestPile<Candidate>::closer;
     if (found >= want) {
         std::nth_element(pile, pile + (want - 1), pile + found, closer);
         std::sort(pile, pile + want, closer);

@@ -1,5 +1,4 @@
 #pragma once
-#include <algorithm>
 #include <vector>
 
 #include "core/shared_array.hpp"
@@ -50,12 +49,10 @@ private:
         double min_x, min_y, max_x, max_y;
     };
 
-    // Candidates a search piles up before it keeps only the `want` nearest of them.
-    static std::size_t pile_full(std::size_t want) noexcept { return want + std::max<std::size_t>(want, 16); }
-    // Piles up, from pile[0] on (room for pile_full(want) and one leaf more), at least the `want`
-    // nearest within the bound when there are so many, or all of them; returns how many.
+    // Leaves in `pile` the `want` nearest within the bound and maybe more, in no order, or all
+    // of them when fewer.
     template <class Id>
-    std::size_t search(const Id* ids, double x, double y, double bound2, std::size_t want, Candidate* pile) const;
+    void search(const Id* ids, double x, double y, double bound2, std::size_t want, std::vector<Candidate>& pile) const;
     SpanBox fill(const double* c, std::size_t node, std::size_t left, std::size_t right);
 
     const PackedKdTree& tree_;
