@@ -298,7 +298,8 @@ PackedKdTree::FirstRadius PackedKdTree::first_radius(double x, double y, std::si
 void PackedKdTree::nearest(double x, double y, u64 k, std::vector<Neighbor>& out) const {
     if (n_ == 0 || k == 0 || nan_query(x, y)) return;
     const std::size_t want_n = static_cast<std::size_t>(std::min<u64>(k, n_));
-    double r = first_radius(x, y, want_n).r;
+    const FirstRadius first = first_radius(x, y, want_n);
+    double r = first.r;
 
     // The distances come from the tree's copies of the coordinates, the same values as the
     // shared arrays hold, without a scattered load per hit.
@@ -307,6 +308,10 @@ void PackedKdTree::nearest(double x, double y, u64 k, std::vector<Neighbor>& out
         gather_nearest(x, y, r, want_n, out, base);
         return;
     }
+    // A query in a cell the histogram finds empty lies away from the points: a circle sized by
+    // the density of the whole extent would come up short, so the search starts with the last
+    // radius, whose bound the pile narrows from the first leaf on.
+    if (hist_ && !first.local) r = kLastRadius;
     for (;;) {
         out.resize(base);
         if (wide_ids_) nearest_pass(buf_.at<u32>(kHeader), x, y, r, want_n, out, base);
