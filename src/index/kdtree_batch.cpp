@@ -15,9 +15,9 @@ constexpr std::size_t kParallelSpan = std::size_t{1} << 16;
 
 }  // namespace
 
-KdTreeBatchNearest::KdTreeBatchNearest(const PackedKdTree& tree) : tree_(tree) {
+KdTreeBatchNearest::KdTreeBatchNearest(const PackedKdTree& tree, std::size_t queries) : tree_(tree) {
     const std::size_t n = tree.n_;
-    if (n == 0) return;
+    if (n == 0 || queries < n / kPointsPerQuery) return;
     // The larger side of a span of s points holds floor(s / 2), so the deepest leaf is reached
     // by halving the count until it fits a leaf.
     std::size_t depth = 0;
@@ -130,7 +130,7 @@ void KdTreeBatchNearest::Run::nearest(double x, double y, u64 k, std::vector<Nei
     const PackedKdTree& tree = batch_.tree_;
     if (tree.n_ == 0 || k == 0 || nan_query(x, y)) return;
     const std::size_t want = static_cast<std::size_t>(std::min<u64>(k, tree.n_));
-    if (want > PackedKdTree::kHeapLimit) {
+    if (want > PackedKdTree::kHeapLimit || batch_.boxes_.empty()) {
         tree.nearest(x, y, k, out);
         return;
     }

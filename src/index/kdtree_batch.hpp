@@ -14,7 +14,9 @@ namespace vardelin {
 // tree's layout and size stay as they are.
 class KdTreeBatchNearest {
 public:
-    explicit KdTreeBatchNearest(const PackedKdTree& tree);
+    // The table costs a pass over every point: a batch of few queries over many points would
+    // pay more for it than its searches save, and searches as the tree's own nearest does.
+    KdTreeBatchNearest(const PackedKdTree& tree, std::size_t queries);
 
     // A point a search found: its id, its position in the tree, its squared distance.
     struct Candidate {
@@ -55,8 +57,12 @@ private:
     void search(const Id* ids, double x, double y, double bound2, std::size_t want, std::vector<Candidate>& pile) const;
     SpanBox fill(const double* c, std::size_t node, std::size_t left, std::size_t right);
 
+    // Queries per point below which a batch builds no table.
+    static constexpr std::size_t kPointsPerQuery = 256;
+
     const PackedKdTree& tree_;
-    // Spans numbered as a heap: the root is 1, the sides of span i are 2i and 2i + 1.
+    // Spans numbered as a heap: the root is 1, the sides of span i are 2i and 2i + 1. Empty
+    // when the batch searches without it.
     Buffer<SpanBox> boxes_;
 };
 

@@ -33,7 +33,7 @@ void rank_with_waiting(const PointSpans& main, const PointSpans& waiting, double
 template <class Index>
 class JoinSearches {
 public:
-    explicit JoinSearches(const Index& index) noexcept : index_(index) {}
+    JoinSearches(const Index& index, std::size_t) noexcept : index_(index) {}
     struct Run {
         const Index& index;
         void nearest(double x, double y, u64 k, std::vector<Neighbor>& out) const { nearest_into(index, x, y, k, out); }
@@ -44,7 +44,8 @@ private:
     const Index& index_;
 };
 
-// A k-d tree pays once per join for the boxes that prune its searches far from the points.
+// A k-d tree pays once per join of many queries for the boxes that prune its searches far from
+// the points.
 template <>
 class JoinSearches<PackedKdTree> : public KdTreeBatchNearest {
 public:
@@ -89,7 +90,7 @@ Buffer<u32> par_knn_join(const Index& index, const PointSpans& main, const Point
     ids.resize(static_cast<std::size_t>(total));
     if (ids.empty()) return ids;
     const std::vector<u32> order = knn_query_order(queries);
-    const JoinSearches<Index> searches(index);
+    const JoinSearches<Index> searches(index, queries.size());
     // Small blocks of queries: one far-out or NaN-heavy stretch must not hold up a whole worker.
     parallel_blocks(order.size(), 256, [&](std::size_t first, std::size_t last) {
         std::vector<Neighbor> found;
