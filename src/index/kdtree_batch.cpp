@@ -151,8 +151,8 @@ void KdTreeBatchNearest::Run::nearest(double x, double y, u64 k, std::vector<Nei
     // tree's own first circle (where the histogram knows the density) holds fewer candidates;
     // when it comes up short, the search runs again from the sure bound.
     const PackedKdTree::FirstRadius first = tree.first_radius(x, y, want);
-    double first2 = bound2;
-    if (first.local || last_.empty()) first2 = std::min(first2, first.r * first.r);
+    const bool empty_cell = tree.hist_ && !first.local;  // the tree's own search skips its circle there
+    const double first2 = std::min(bound2, empty_cell ? last2 : first.r * first.r);
     const auto search = [&](double b2) {
         pile_.clear();
         if (tree.wide_ids_) batch_.search(tree.buf_.at<u32>(PackedKdTree::kHeader), x, y, b2, want, pile_);
