@@ -207,13 +207,13 @@ void PackedKdTree::disc_range(const Box& q, const Disc& disc, std::vector<u64>& 
 
 // The answer is the k' nearest points by `nearer` (distance, then id) among those within the
 // radius, which are the k' nearest of all when there are k' of them: so the pass keeps the k'
-// best seen so far in its pile, visits the nearer side of each split first, and skips every span whose
-// region lies farther than the k'-th of them (or than the radius before it has k'). A span's
-// region is bounded by its ancestors' splits (the left side holds values <= a split, the right
-// side values >= it); its gap on each axis is the difference to the nearest such split, taken
-// as a point's difference is, and rounding is monotone, so no point inside computes a squared
-// distance below the gap's. A span is skipped only when that is strictly beyond the bound, so
-// no tie is lost; a NaN split bounds nothing (no comparison with it holds).
+// best seen so far in its pile, visits the nearer side of each split first, and skips every
+// span whose region lies farther than the k'-th of them (or than the radius before it has k').
+// A span's region is bounded by its ancestors' splits (the left side holds values <= a split,
+// the right side values >= it); its gap on each axis is the difference to the nearest such
+// split, taken as a point's difference is, and rounding is monotone, so no point inside
+// computes a squared distance below the gap's. A span is skipped only when that is strictly
+// beyond the bound, so no tie is lost; a NaN split bounds nothing (no comparison with it holds).
 template <class Id>
 void PackedKdTree::nearest_pass(const Id* ids, double x, double y, double r, std::size_t want,
                                 std::vector<Neighbor>& out, std::size_t base) const {

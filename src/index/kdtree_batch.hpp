@@ -57,7 +57,7 @@ private:
     void search(const Id* ids, double x, double y, double bound2, std::size_t want, std::vector<Candidate>& pile) const;
     SpanBox fill(const double* c, std::size_t node, std::size_t left, std::size_t right);
 
-    // Queries per point below which a batch builds no table.
+    // A batch with fewer queries than one per this many points builds no table.
     static constexpr std::size_t kPointsPerQuery = 256;
 
     const PackedKdTree& tree_;
