@@ -22,7 +22,7 @@ template <class Entry>
 class NearestPile {
 public:
     NearestPile(std::vector<Entry>& items, std::size_t base, std::size_t want, double bound2)
-        : items_(items), base_(base), want_(want), full_(base + want + std::max<std::size_t>(want, 16)),
+        : items_(items), base_(base), want_(want), full_(base + want + std::max<std::size_t>(want / 2, 4)),
           bound2_(bound2) {}
 
     static bool closer(const Entry& a, const Entry& b) noexcept {
