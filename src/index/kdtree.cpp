@@ -222,14 +222,13 @@ void PackedKdTree::nearest_pass(const Id* ids, double x, double y, double r, std
     const auto take = [&](std::size_t i, double d2) { pile.add(Neighbor{static_cast<u32>(ids[i]), d2}); };
 
     struct Span {
-        std::size_t left, right;
-        int axis;
-        double gap_x, gap_y;  // from the query to the span's region, on each axis
+        u32 left, right, axis;  // positions fit 32 bits: a tree holds at most 4294967295 points
+        double gap_x, gap_y;    // from the query to the span's region, on each axis
     };
     const auto gap2 = [](const Span& s) { return s.gap_x * s.gap_x + s.gap_y * s.gap_y; };
     Span stack[kMaxDepth * 2];
     std::size_t top = 0;
-    stack[top++] = {0, n_ - 1, 0, 0.0, 0.0};
+    stack[top++] = {0, static_cast<u32>(n_ - 1), 0, 0.0, 0.0};
     // The bound may narrow between a push and its pop, so a span is tested at both.
     const auto push = [&](const Span& span) {
         if (gap2(span) > pile.bound2()) return;
@@ -244,16 +243,16 @@ void PackedKdTree::nearest_pass(const Id* ids, double x, double y, double r, std
             pile.narrow();
             continue;
         }
-        const std::size_t m = (s.left + s.right) >> 1;
+        const u32 m = static_cast<u32>((std::size_t{s.left} + s.right) >> 1);
         {
-            const double dx = c[2 * m] - x, dy = c[2 * m + 1] - y;
+            const double dx = c[2 * std::size_t{m}] - x, dy = c[2 * std::size_t{m} + 1] - y;
             const double d2 = dx * dx + dy * dy;
             if (d2 <= pile.bound2()) {
                 take(m, d2);
                 pile.narrow();
             }
         }
-        const double split = c[2 * m + s.axis];
+        const double split = c[2 * std::size_t{m} + s.axis];
         const double qc = s.axis == 0 ? x : y;
         Span left{s.left, m - 1, 1 - s.axis, s.gap_x, s.gap_y};
         Span right{m + 1, s.right, 1 - s.axis, s.gap_x, s.gap_y};
