@@ -20,11 +20,21 @@ def uniform_points(n, seed=1):
     return rng.uniform(0.0, 1000.0, n), rng.uniform(0.0, 1000.0, n)
 
 
-def clustered_points(n, seed=2, clusters=50):
+def clustered_points(n, seed=2, clusters=50, sigma=5.0):
     rng = np.random.default_rng(seed)
     centres = rng.uniform(0.0, 1000.0, (clusters, 2))
     pick = rng.integers(0, clusters, n)
-    return centres[pick, 0] + rng.normal(0, 5.0, n), centres[pick, 1] + rng.normal(0, 5.0, n)
+    return centres[pick, 0] + rng.normal(0, sigma, n), centres[pick, 1] + rng.normal(0, sigma, n)
+
+
+def cluster_queries(xs, ys, kind, q, seed):
+    """Queries for clustered points: "near" the points (a point of the data plus N(0, 1)), or
+    "off" the clusters (uniform over the extent, most of them far from any cluster)."""
+    rng = np.random.default_rng(seed)
+    if kind == "near":
+        pick = rng.integers(0, len(xs), q)
+        return xs[pick] + rng.normal(0, 1.0, q), ys[pick] + rng.normal(0, 1.0, q)
+    return rng.uniform(0.0, 1000.0, q), rng.uniform(0.0, 1000.0, q)
 
 
 def polygons_with_holes(n, seed=4, extent=10_000.0):

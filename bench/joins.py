@@ -80,6 +80,65 @@ def knn_and_box_joins():
             note=f"positions: ours uint64, NumPy int64; ours {THREADS} threads, NumPy 1 thread")
 
 
+def knn_joins_on_clusters():
+    """batch_knn_join on 40 Gaussian clusters (sigma 8 over 1000 x 1000, 25k points each per
+    million), queries near the points or uniform over the extent: against cKDTree.query, our
+    k-d tree (the planner's choice) against our R-tree, and the scaling over the point count."""
+    import numpy as np
+    from scipy.spatial import cKDTree
+
+    from common import THREADS, cluster_queries, clustered_points, compare
+    from vardelin import Engine
+
+    def distances(xs, ys, qx, qy, ids, k):
+        rows = np.asarray(ids).reshape(len(qx), k)
+        return np.hypot(xs[rows] - qx[:, None], ys[rows] - qy[:, None])
+
+    xs, ys = clustered_points(1_000_000, seed=21, clusters=40, sigma=8.0)
+    points = np.column_stack([xs, ys])
+    tree = cKDTree(points)
+    kd = Engine.from_points(xs, ys)
+    rt = Engine.from_points(xs, ys)
+    rt.set_index_mode("explicit:r_tree")
+    where = {"near": "near the points", "off": "off the clusters"}
+    for kind in ("near", "off"):
+        qx, qy = cluster_queries(xs, ys, kind, 1_000_000, seed=22)
+        queries = np.column_stack([qx, qy])
+        for e in (kd, rt):
+            e.batch_knn_join(qx[:1], qy[:1], 8)
+
+        def against_peer(ours, peer):
+            np.testing.assert_allclose(distances(xs, ys, qx, qy, ours, 8), peer[0], rtol=1e-12, atol=0)
+
+        def against_r_tree(ours, peer):
+            np.testing.assert_array_equal(distances(xs, ys, qx, qy, ours, 8), distances(xs, ys, qx, qy, peer, 8))
+
+        compare(f"batch_knn_join 40 clusters 1Mx1M k=8, {where[kind]}", lambda: kd.batch_knn_join(qx, qy, 8),
+                lambda: tree.query(queries, k=8, workers=-1), against_peer,
+                note=f"k-d tree and cKDTree built before; ours {THREADS} threads, cKDTree workers=-1")
+        compare(f"  the same, our k-d tree vs our R-tree", lambda: kd.batch_knn_join(qx, qy, 8),
+                lambda: rt.batch_knn_join(qx, qy, 8), against_r_tree,
+                note=f"both built before, {THREADS} threads each; ratio = R-tree time / k-d tree time")
+    del kd, rt, tree
+
+    for kind in ("near", "off"):
+        times = []
+        for n in (100_000, 1_000_000, 10_000_000):
+            xs, ys = clustered_points(n, seed=23, clusters=40, sigma=8.0)
+            qx, qy = cluster_queries(xs, ys, kind, 1_000_000, seed=24)
+            e = Engine.from_points(xs, ys)
+            e.batch_knn_join(qx[:1], qy[:1], 8)
+            runs = []
+            for _ in range(3):
+                t = time.perf_counter()
+                e.batch_knn_join(qx, qy, 8)
+                runs.append(time.perf_counter() - t)
+            times.append(statistics.median(runs))
+            del e
+        print(f"{f'  scaling, 1M queries {kind} 40 clusters of 100k / 1M / 10M':<58} "
+              + " / ".join(f"{t * 1e3:.2f} ms" for t in times), flush=True)
+
+
 def _ball_pairs(found):
     """Per-query id lists (cKDTree.query_ball_point, BallTree.query_radius) as flat pairs."""
     import numpy as np
@@ -360,5 +419,6 @@ def containment_joins():
 if __name__ == "__main__":
     header()
     knn_and_box_joins()
+    knn_joins_on_clusters()
     distance_joins()
     containment_joins()

@@ -9,7 +9,8 @@ import numpy as np
 import shapely
 from scipy.spatial import cKDTree
 
-from common import clustered_points, compare, engine_from_geoms, header, polygons_with_holes, size_label, uniform_points
+from common import (cluster_queries, clustered_points, compare, engine_from_geoms, header, polygons_with_holes,
+                    size_label, uniform_points)
 from vardelin import Engine
 
 N = 1_000_000
@@ -158,6 +159,22 @@ def first_knn_case(n):
     compare(f"first knn k=10 uniform {size_label(n)} incl. build vs cKDTree build+query", ours, peer, check, setup=lambda: Engine.from_points(xs, ys), note="from_points untimed; ours 8 threads, peer 1")
 
 
+def clustered_knn_cases():
+    """knn on 40 Gaussian clusters (sigma 8, 25k points each), queries near the points or
+    uniform over the extent, most of them far from any cluster."""
+    xs, ys = clustered_points(N, seed=21, clusters=40, sigma=8.0)
+    e = Engine.from_points(xs, ys)
+    kd = cKDTree(np.column_stack((xs, ys)))
+    for kind, where in (("near", "near the points"), ("off", "off the clusters")):
+        qx, qy = cluster_queries(xs, ys, kind, Q, seed=25)
+        px, py = qx.tolist(), qy.tolist()
+        e.knn(px[0], py[0], 10)
+        compare(f"knn k=10 40 clusters 1M, {where}, vs cKDTree.query",
+                lambda: [e.knn(px[i], py[i], 10) for i in range(Q)],
+                lambda: [kd.query((px[i], py[i]), k=10) for i in range(Q)], knn_check(xs, ys, px, py), calls=Q,
+                note="per call; 1 thread each")
+
+
 def main():
     header()
     for name, (xs, ys) in [("uniform", uniform_points(N)), ("clustered", clustered_points(N))]:
@@ -165,6 +182,7 @@ def main():
         w.range_case(f"range_query {name} 1M ~{TARGET_HITS} hits vs STRtree")
         w.knn_case(f"knn k=10 {name} 1M vs cKDTree.query")
         w.radius_case(f"radius_query {name} 1M ~{TARGET_HITS} hits vs query_ball_point")
+    clustered_knn_cases()
     contains_case()
     for n in (10_000, 40_000, 160_000):
         whole_extent_case(n)

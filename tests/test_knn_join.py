@@ -63,18 +63,22 @@ class TestAgainstCKDTree:
         assert sorted(got[:3].tolist()) == [2000, 2001, 2002]
 
     @settings(max_examples=40, deadline=None)
-    @given(m=st.integers(1, 300), d=st.integers(0, 30), n=st.integers(0, 60), k=st.integers(0, 400),
-           mode=st.sampled_from(MODES), seed=st.integers(0, 2**32 - 1),
+    @given(m=st.integers(1, 3000), d=st.integers(0, 30), n=st.integers(0, 60) | st.integers(1024, 1100),
+           k=st.integers(0, 400), mode=st.sampled_from(MODES), sites=st.sampled_from([3, 30, 2**20]),
+           clusters=st.integers(0, 3), far=st.booleans(), seed=st.integers(0, 2**32 - 1),
            scale=st.sampled_from([1.0, 2.0**700, 2.0**-600]))
-    def test_random_sizes_before_and_after_merges(self, m, d, n, k, mode, seed, scale):
+    def test_random_sizes_before_and_after_merges(self, m, d, n, k, mode, sites, clusters, far, seed, scale):
+        # Sites over [0, 30] (3 a side: each point repeated many times) or tight clusters of
+        # repeated coordinates; queries among the points, or some far off.
         rng = np.random.default_rng(seed)
-        xs, ys = rng.integers(0, 30, m) * 1.0, rng.integers(0, 30, m) * 1.0
-        e = points_engine(xs * scale, ys * scale, mode)
         d = min(d, max(m // 10, 1))
-        dx, dy = rng.integers(0, 30, d) * 1.0, rng.integers(0, 30, d) * 1.0
-        e.append_delta(dx * scale, dy * scale)
-        all_x, all_y = np.concatenate([xs, dx]), np.concatenate([ys, dy])
-        qx, qy = rng.uniform(-5, 35, n), rng.uniform(-5, 35, n)
+        all_x, all_y = rng.integers(0, sites, (2, m + d)) * (30.0 / sites)
+        if clusters:
+            pick, spread = rng.integers(0, clusters, m + d), np.round(rng.normal(0, 0.5, (2, m + d)), 1)
+            all_x, all_y = rng.uniform(0, 30, (2, clusters))[:, pick] + spread
+        e = points_engine(all_x[:m] * scale, all_y[:m] * scale, mode)
+        e.append_delta(all_x[m:] * scale, all_y[m:] * scale)
+        qx, qy = rng.uniform(-5, 35, (2, n)) + far * rng.choice([0.0, -1e4, 1e5], (2, n))
         # Repeated calls pile up delta work until a merge; every answer names the same points.
         # A power of two changes no bit, so no ranking, where the squares overflow (2^700) or
         # underflow (2^-600) too.

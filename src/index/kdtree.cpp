@@ -150,6 +150,22 @@ PackedKdTree PackedKdTree::over_points(SharedArray<double> xs, SharedArray<doubl
     return t;
 }
 
+// Every clone rounds as the scalar code does (no contraction), so each finds the same distances.
+[[gnu::target_clones("avx2", "default")]]
+void PackedKdTree::leaf_scan(const double* __restrict c, std::size_t count, double x, double y, double bound2,
+                             double* __restrict d2, u64* hits) noexcept {
+    for (std::size_t i = 0; i < count; ++i) {
+        const double dx = c[2 * i] - x, dy = c[2 * i + 1] - y;
+        d2[i] = dx * dx + dy * dy;
+    }
+    u64 low = 0, high = 0;
+    const std::size_t split = std::min<std::size_t>(count, 64);
+    for (std::size_t i = 0; i < split; ++i) low |= u64{d2[i] <= bound2} << i;
+    for (std::size_t i = split; i < count; ++i) high |= u64{d2[i] <= bound2} << (i - 64);
+    hits[0] = low;
+    hits[1] = high;
+}
+
 template <class Hit, class Make, class Keep>
 void PackedKdTree::collect_in_box(const Box& q, std::vector<Hit>& out, const Make& make, const Keep& keep) const {
     if (has_nan(q)) return;  // no point can pass a comparison with NaN
@@ -190,75 +206,55 @@ void PackedKdTree::disc_range(const Box& q, const Disc& disc, std::vector<u64>& 
 }
 
 // The answer is the k' nearest points by `nearer` (distance, then id) among those within the
-// radius, which are the k' nearest of all when there are k' of them: so the pass keeps only the
-// k' best seen so far, visits the nearer side of each split first, and skips every span whose
-// region lies farther than the k'-th of them (or than the radius before it has k'). A span's
-// region is bounded by its ancestors' splits (the left side holds values <= a split, the right
-// side values >= it); its gap on each axis is the difference to the nearest such split, taken
-// as a point's difference is, and rounding is monotone, so no point inside computes a squared
-// distance below the gap's. A span is skipped only when that is strictly beyond the bound, so
-// no tie is lost; a NaN split bounds nothing (no comparison with it holds). Distances are the
-// squared form's keys, as in every index, overflowing and underflowing alike: the pass is
+// radius, which are the k' nearest of all when there are k' of them: so the pass keeps the k'
+// best seen so far in its pile, visits the nearer side of each split first, and skips every
+// span whose region lies farther than the k'-th of them (or than the radius before it has k').
+// A span's region is bounded by its ancestors' splits (the left side holds values <= a split,
+// the right side values >= it); its gap on each axis is the difference to the nearest such
+// split, taken as a point's difference is, and rounding is monotone, so no point inside
+// computes a squared distance below the gap's. A span is skipped only when that is strictly
+// beyond the bound, so no tie is lost; a NaN split bounds nothing (no comparison with it holds). Distances
+// are the squared form's keys, as in every index, overflowing and underflowing alike: the pass is
 // exact by those keys, and the callers rank again where the keys leave that form's range.
 template <class Id>
 void PackedKdTree::nearest_pass(const Id* ids, double x, double y, double r, std::size_t want,
                                 std::vector<Neighbor>& out, std::size_t base) const {
     const double* c = buf_.at<double>(coords_offset_);
-    double bound2 = r * r;
-    const auto heap = [&] { return out.begin() + static_cast<std::ptrdiff_t>(base); };
-    const auto offer = [&](u32 id, double d2) {
-        const Neighbor candidate{id, d2};
-        if (out.size() - base < want) {
-            out.push_back(candidate);
-            std::push_heap(heap(), out.end(), nearer);
-            if (out.size() - base < want) return;
-        } else {
-            if (!nearer(candidate, out[base])) return;
-            std::pop_heap(heap(), out.end(), nearer);
-            out.back() = candidate;
-            std::push_heap(heap(), out.end(), nearer);
-        }
-        bound2 = out[base].dist2;
-    };
+    NearestPile<Neighbor> pile(out, base, want, r * r);
+    const auto take = [&](std::size_t i, double d2) { pile.add(Neighbor{static_cast<u32>(ids[i]), d2}); };
 
     struct Span {
-        std::size_t left, right;
-        int axis;
-        double gap_x, gap_y;  // from the query to the span's region, on each axis
+        u32 left, right, axis;  // positions fit 32 bits: a tree holds at most 4294967295 points
+        double gap_x, gap_y;    // from the query to the span's region, on each axis
     };
     const auto gap2 = [](const Span& s) { return s.gap_x * s.gap_x + s.gap_y * s.gap_y; };
     Span stack[kMaxDepth * 2];
     std::size_t top = 0;
-    stack[top++] = {0, n_ - 1, 0, 0.0, 0.0};
+    stack[top++] = {0, static_cast<u32>(n_ - 1), 0, 0.0, 0.0};
     // The bound may narrow between a push and its pop, so a span is tested at both.
     const auto push = [&](const Span& span) {
-        if (gap2(span) > bound2) return;
+        if (gap2(span) > pile.bound2()) return;
         stack[top++] = span;
         request_span(ids, c, span.left, span.right);
     };
     while (top) {
         const Span s = stack[--top];
-        if (gap2(s) > bound2) continue;
+        if (gap2(s) > pile.bound2()) continue;
         if (s.right - s.left <= kNodeSize) {
-            // Without a branch per point, as in range: the leaf's few hits are scattered.
-            Neighbor kept[kNodeSize + 1];
-            std::size_t n = 0;
-            for (std::size_t i = s.left; i <= s.right; ++i) {
-                const double dx = c[2 * i] - x, dy = c[2 * i + 1] - y;
-                const double d2 = dx * dx + dy * dy;
-                kept[n] = Neighbor{static_cast<u32>(ids[i]), d2};
-                n += std::size_t{d2 <= bound2};
-            }
-            for (std::size_t i = 0; i < n; ++i) offer(kept[i].id, kept[i].dist2);
+            leaf_within(c, s.left, s.right, x, y, pile.bound2(), take);
+            pile.narrow();
             continue;
         }
-        const std::size_t m = (s.left + s.right) >> 1;
+        const u32 m = static_cast<u32>((std::size_t{s.left} + s.right) >> 1);
         {
-            const double dx = c[2 * m] - x, dy = c[2 * m + 1] - y;
+            const double dx = c[2 * std::size_t{m}] - x, dy = c[2 * std::size_t{m} + 1] - y;
             const double d2 = dx * dx + dy * dy;
-            if (d2 <= bound2) offer(static_cast<u32>(ids[m]), d2);
+            if (d2 <= pile.bound2()) {
+                take(m, d2);
+                pile.narrow();
+            }
         }
-        const double split = c[2 * m + s.axis];
+        const double split = c[2 * std::size_t{m} + s.axis];
         const double qc = s.axis == 0 ? x : y;
         Span left{s.left, m - 1, 1 - s.axis, s.gap_x, s.gap_y};
         Span right{m + 1, s.right, 1 - s.axis, s.gap_x, s.gap_y};
@@ -278,11 +274,7 @@ void PackedKdTree::nearest_pass(const Id* ids, double x, double y, double r, std
     }
 }
 
-void PackedKdTree::nearest(double x, double y, u64 k, std::vector<Neighbor>& out) const {
-    if (n_ == 0 || k == 0 || nan_query(x, y)) return;
-    const double want = static_cast<double>(std::min<u64>(k, n_));
-    const std::size_t want_n = static_cast<std::size_t>(std::min<u64>(k, n_));
-
+PackedKdTree::FirstRadius PackedKdTree::first_radius(double x, double y, std::size_t want_n) const noexcept {
     // Density around the query: the histogram cell's when it has points and an area, else the
     // whole extent's, else 1.
     double density = 0.0;
@@ -299,8 +291,16 @@ void PackedKdTree::nearest(double x, double y, u64 k, std::vector<Neighbor>& out
     }
     if (!local) density = area_ > 0.0 ? static_cast<double>(n_) / area_ : 1.0;
     // The first circle is expected to hold 2.25 k' points.
-    double r = 1.5 * std::sqrt(want / (density * std::numbers::pi));
+    double r = 1.5 * std::sqrt(static_cast<double>(want_n) / (density * std::numbers::pi));
     if (!(r > 0.0)) r = 1.0;
+    return {r, local};
+}
+
+void PackedKdTree::nearest(double x, double y, u64 k, std::vector<Neighbor>& out) const {
+    if (n_ == 0 || k == 0 || nan_query(x, y)) return;
+    const std::size_t want_n = static_cast<std::size_t>(std::min<u64>(k, n_));
+    const FirstRadius first = first_radius(x, y, want_n);
+    double r = first.r;
 
     // The distances come from the tree's copies of the coordinates, the same values as the
     // shared arrays hold, without a scattered load per hit.
@@ -309,6 +309,10 @@ void PackedKdTree::nearest(double x, double y, u64 k, std::vector<Neighbor>& out
         gather_nearest(x, y, r, want_n, out, base);
         return;
     }
+    // A query in a cell the histogram finds empty lies away from the points: a circle sized by
+    // the density of the whole extent would come up short, so the search starts with the last
+    // radius, whose bound the pile narrows from the first leaf on.
+    if (hist_ && !first.local) r = kLastRadius;
     for (;;) {
         out.resize(base);
         if (wide_ids_) nearest_pass(buf_.at<u32>(kHeader), x, y, r, want_n, out, base);
@@ -319,7 +323,12 @@ void PackedKdTree::nearest(double x, double y, u64 k, std::vector<Neighbor>& out
         // takes every reachable point, and the heap and the gaps keep it to the k' nearest.
         r = kLastRadius;
     }
-    std::sort_heap(out.begin() + static_cast<std::ptrdiff_t>(base), out.end(), nearer);
+    finish_nearest(x, y, want_n, out, base);
+}
+
+void PackedKdTree::finish_nearest(double x, double y, std::size_t want_n, std::vector<Neighbor>& out,
+                                  std::size_t base) const {
+    keep_nearest(out, base, want_n);
     complete_rest(x, y, want_n, out, base);
 }
 
@@ -343,15 +352,8 @@ void PackedKdTree::gather_nearest(double x, double y, double r, std::size_t want
             out.push_back(Neighbor{id, dx * dx + dy * dy});
         };
         walk_leaves(within, skip, take, [&](const auto* ids, const double* c, std::size_t left, std::size_t right) {
-            Neighbor kept[kNodeSize + 1];
-            std::size_t n = 0;
-            for (std::size_t i = left; i <= right; ++i) {
-                const double dx = c[2 * i] - x, dy = c[2 * i + 1] - y;
-                const double d2 = dx * dx + dy * dy;
-                kept[n] = Neighbor{static_cast<u32>(ids[i]), d2};
-                n += std::size_t{d2 <= r2};
-            }
-            out.insert(out.end(), kept, kept + n);
+            leaf_within(c, left, right, x, y, r2,
+                        [&](std::size_t i, double d2) { out.push_back(Neighbor{static_cast<u32>(ids[i]), d2}); });
         });
         if (r > 1e15 || out.size() - base >= want_n) break;
         r = r + r;

@@ -1,4 +1,6 @@
 #pragma once
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <optional>
 #include <vector>
@@ -9,6 +11,39 @@
 #include "index/spatial_index.hpp"
 
 namespace vardelin {
+
+// The candidates of a nearest search, after `base` in the caller's buffer: those within the
+// bound pile up, and once the pile is full the `want` nearest are kept and the bound narrows to
+// the farthest of them. A heap would narrow it at every candidate, at a logarithm's cost each,
+// where the pile costs a selection now and then. Entries (an `id` and a `dist2`) passed a
+// comparison with the bound, so none is NaN, and the plain comparisons below are the order of
+// `nearer`.
+template <class Entry>
+class NearestPile {
+public:
+    NearestPile(std::vector<Entry>& items, std::size_t base, std::size_t want, double bound2)
+        : items_(items), base_(base), want_(want), full_(base + want + std::max<std::size_t>(want / 2, 4)),
+          bound2_(bound2) {}
+
+    static bool closer(const Entry& a, const Entry& b) noexcept {
+        return a.dist2 < b.dist2 || (a.dist2 == b.dist2 && a.id < b.id);
+    }
+    double bound2() const noexcept { return bound2_; }
+    void add(const Entry& e) { items_.push_back(e); }
+    // After a leaf or a point has been added.
+    void narrow() {
+        if (items_.size() < full_) return;
+        const auto kth = items_.begin() + static_cast<std::ptrdiff_t>(base_ + want_ - 1);
+        std::nth_element(items_.begin() + static_cast<std::ptrdiff_t>(base_), kth, items_.end(), closer);
+        bound2_ = kth->dist2;
+        items_.resize(base_ + want_);
+    }
+
+private:
+    std::vector<Entry>& items_;
+    std::size_t base_, want_, full_;
+    double bound2_;
+};
 
 // Static k-d tree in one contiguous buffer: an 8-byte header, the point id of every position
 // (2 bytes below 65536 points, else 4), zero padding to 8 bytes, then x, y of every position.
@@ -60,14 +95,16 @@ public:
     void nearest(double x, double y, u64 k, std::vector<Neighbor>& out) const;
 
 private:
+    friend class KdTreeBatchNearest;
+
     // Which sides of a median can hold no match: the left holds values <= the split, the right
     // values >= it. A comparison with a NaN split is false, so both sides are searched.
     struct Skip {
         bool left, right;
     };
 
-    // One pass of nearest with radius r: out after `base` becomes a heap (farthest on top, by
-    // `nearer`) of the `want` nearest points within r, or all of them when fewer.
+    // One pass of nearest with radius r: out after `base` holds the `want` nearest points within
+    // r and maybe more, in no order, or all of them when fewer.
     template <class Id>
     void nearest_pass(const Id* ids, double x, double y, double r, std::size_t want, std::vector<Neighbor>& out,
                       std::size_t base) const;
@@ -76,8 +113,41 @@ private:
     // The same answer for many neighbours: all points within the radius, then a selection.
     void gather_nearest(double x, double y, double r, std::size_t want_n, std::vector<Neighbor>& out,
                         std::size_t base) const;
+    // The radius of a search's first circle, expected to hold 2.25 k' points at the density
+    // around the query: the histogram cell's (`local`) when it has points, else the extent's.
+    struct FirstRadius {
+        double r;
+        bool local;
+    };
+    FirstRadius first_radius(double x, double y, std::size_t want_n) const noexcept;
+    // The tail of every search that keeps its best candidates after `base` (at least the `want_n`
+    // nearest found, in any order): they become the min(k, size) nearest of all, nearest first.
+    void finish_nearest(double x, double y, std::size_t want_n, std::vector<Neighbor>& out, std::size_t base) const;
     // Ranks the points no pass reached (NaN, beyond the last radius) after the found ones.
     void complete_rest(double x, double y, std::size_t want_n, std::vector<Neighbor>& out, std::size_t base) const;
+    // take(position, squared distance) for every point of the leaf [left, right] within the
+    // squared bound, in leaf order. The distances and the marks of the hits are worked out for
+    // the whole leaf in loops the vector units take; only the hits, which lie scattered among
+    // the leaf's points, are visited after.
+    template <class Take>
+    static void leaf_within(const double* c, std::size_t left, std::size_t right, double x, double y, double bound2,
+                            Take&& take) {
+        double d2[kNodeSize + 1];
+        u64 hits[2];
+        leaf_scan(c + 2 * left, right - left + 1, x, y, bound2, d2, hits);
+        for (std::size_t word = 0; word < 2; ++word) {
+            for (u64 m = hits[word]; m != 0; m &= m - 1) {
+                const std::size_t i = 64 * word + static_cast<std::size_t>(std::countr_zero(m));
+                take(left + i, d2[i]);
+            }
+        }
+    }
+    // For the `count` <= kNodeSize + 1 points from c: d2[i] = (c[2i] - x)^2 + (c[2i + 1] - y)^2,
+    // the same rounding as every other distance, and bit i of hits (64 to a word) set when
+    // d2[i] <= bound2.
+    static void leaf_scan(const double* c, std::size_t count, double x, double y, double bound2, double* d2,
+                          u64* hits) noexcept;
+
     static constexpr std::size_t kHeapLimit = 1024;
     // The last radius a nearest search reaches: past 1e15 the remaining points are unreachable
     // (NaN) or practically at infinity, and are ranked after the found ones.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "index/kdtree.hpp"
+#include "index/kdtree_batch.hpp"
 #include "index_oracle.hpp"
 
 using namespace vardelin;
@@ -77,14 +78,22 @@ std::vector<u64> nearest_by_distance_then_id(const oracle::Points& p, double x, 
     return ids;
 }
 
+// A join's searches (span boxes, each query starting from the last one's answer) give the very
+// same lists, query after query: far ones, near ones, on the points themselves.
 TEST(PackedKdTree, NearestIsTheFirstKByDistanceThenIdWithTiesAndNaN) {
     for (const auto& pts : oracle::all_sets(3000, 31)) {
         const auto t = PackedKdTree::over_points(pts.xs, pts.ys);
-        for (const auto& [x, y] : oracle::query_points(pts, 8, 12)) {
-            // Both sides of the heap's limit, and every point.
-            for (std::size_t k : {std::size_t{1}, std::size_t{10}, std::size_t{100}, std::size_t{1024},
-                                  std::size_t{1025}, pts.size()}) {
-                EXPECT_EQ(t.nearest(x, y, k), nearest_by_distance_then_id(pts, x, y, k)) << pts.name << " k=" << k;
+        const KdTreeBatchNearest batch(t, pts.size());
+        // Both sides of the heap's limit, and every point.
+        for (std::size_t k : {std::size_t{1}, std::size_t{10}, std::size_t{100}, std::size_t{1024},
+                              std::size_t{1025}, pts.size()}) {
+            auto run = batch.run();
+            for (const auto& [x, y] : oracle::query_points(pts, 8, 12)) {
+                const auto expected = nearest_by_distance_then_id(pts, x, y, k);
+                EXPECT_EQ(t.nearest(x, y, k), expected) << pts.name << " k=" << k;
+                std::vector<Neighbor> found;
+                run.nearest(x, y, k, found);
+                EXPECT_EQ(ids_of(found), expected) << pts.name << " k=" << k << " in a batch";
             }
         }
     }

@@ -9,6 +9,7 @@
 #include "core/parallel.hpp"
 #include "core/point_spans.hpp"
 #include "index/exact_ranking.hpp"
+#include "index/kdtree_batch.hpp"
 #include "index/search.hpp"
 #include "index/spatial_index.hpp"
 
@@ -32,11 +33,34 @@ inline u64 knn_join_bytes(u64 queries, u64 block) { return checked_mul(checked_m
 void rank_with_waiting(const PointSpans& main, const PointSpans& waiting, double x, double y, u64 want,
                        std::vector<Neighbor>& found);
 
+// The searches of one join: the index's own nearest, one worker's run after another.
+template <class Index>
+class JoinSearches {
+public:
+    JoinSearches(const Index& index, std::size_t) noexcept : index_(index) {}
+    struct Run {
+        const Index& index;
+        void nearest(double x, double y, u64 k, std::vector<Neighbor>& out) const { nearest_into(index, x, y, k, out); }
+    };
+    Run run() const noexcept { return Run{index_}; }
+
+private:
+    const Index& index_;
+};
+
+// A k-d tree pays once per join of many queries for the boxes that prune its searches far from
+// the points.
+template <>
+class JoinSearches<PackedKdTree> : public KdTreeBatchNearest {
+public:
+    using KdTreeBatchNearest::KdTreeBatchNearest;
+};
+
 // Writes the c ids of one query point into `block`: those of the index's answer, ranked with
 // the waiting points, checked against the exponent range. Around a NaN query point every
 // distance is NaN, and a NaN-last ranking with ties by ascending id lists the ids 0 .. c - 1.
-template <class Index>
-void knn_block(const Index& index, const RankedItems& items, double x, double y, std::size_t c,
+template <class Search>
+void knn_block(Search& search, const RankedItems& items, double x, double y, std::size_t c,
                std::vector<Neighbor>& found, u32* block) {
     if (c == 0) return;
     if (nan_query(x, y)) {
@@ -44,7 +68,7 @@ void knn_block(const Index& index, const RankedItems& items, double x, double y,
         return;
     }
     found.clear();
-    nearest_into(index, x, y, c, found);
+    search.nearest(x, y, c, found);
     if (!items.waiting().empty()) rank_with_waiting(items.main(), items.waiting(), x, y, c, found);
     make_ranking_exact(items, x, y, c, found, 0);
     // Every index answers min(k, size) ids for a query that is not NaN.
@@ -71,13 +95,15 @@ Buffer<u32> par_knn_join(const Index& index, const RankedItems& items, const Poi
     ids.resize(queries.size() * c);
     if (ids.empty()) return ids;
     const std::vector<u32> order = knn_query_order(queries);
+    const JoinSearches<Index> searches(index, queries.size());
     // Small blocks of queries: one far-out or NaN-heavy stretch must not hold up a whole worker.
     parallel_blocks(order.size(), 256, [&](std::size_t first, std::size_t last) {
         std::vector<Neighbor> found;
         found.reserve(static_cast<std::size_t>(checked_add(c, waiting.size())));
+        auto search = searches.run();
         for (std::size_t i = first; i != last; ++i) {
             const u32 q = order[i];
-            knn_block(index, items, queries.x(q), queries.y(q), c, found, ids.data() + std::size_t{q} * c);
+            knn_block(search, items, queries.x(q), queries.y(q), c, found, ids.data() + std::size_t{q} * c);
         }
     });
     return ids;
