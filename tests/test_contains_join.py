@@ -134,6 +134,20 @@ def test_pairs_are_shapely_within_in_every_mode(world, mode, multi):
     assert len(expected) > 1000 and not np.isnan(xs[expected[:, 0]]).any()
 
 
+@pytest.mark.parametrize("mode", ["none", "explicit:r_tree"])
+def test_each_row_lists_what_its_own_query_finds(world, mode):
+    # The points are searched in groups along a curve; each row must still name the polygons the
+    # point's own contains_query names, each once, in the order the index meets their parts, here
+    # with the parts folded onto 97 polygons so that parts of one polygon overlap.
+    geoms, xs, ys, _ = world
+    rx, ry, ring, poly, _ = ring_arrays(geoms)
+    e = Engine.from_polygon_rings(rx, ry, ring, poly, np.arange(len(poly) - 1) % 97)
+    e.set_index_mode(mode)
+    got = e.batch_contains(xs, ys)
+    rows = np.split(got[1::2], np.searchsorted(got[0::2], np.arange(1, len(xs))))
+    assert [r.tolist() for r in rows[::3]] == [e.contains_query(x, y) for x, y in zip(xs[::3], ys[::3])]
+
+
 def test_brute_force_lists_polygons_by_first_containing_part():
     # Polygon 0 has parts 0 and 2, polygon 1 part 1; all three hold the point. The scan meets
     # part 0 first, so polygon 0 comes first and only once.
@@ -180,6 +194,11 @@ def test_modes_metrics_and_builds(world):
         np.testing.assert_array_equal(sorted_pairs(got), expected)
         e.batch_contains(xs[:10], ys[:10])
         assert builds(e.take_metrics()) == {}
+        if mode == "none":  # the scan over the part boxes holds one box per part
+            assert e.index_bytes() == 32 * len(ring_arrays(geoms)[3]) - 32
+            e.set_index_mode("eager")  # a later mode sets up what the earlier one left out
+            e.batch_contains(xs[:10], ys[:10])
+            assert builds(e.take_metrics()) == {"r_tree": 1, "prepared_polygons": 1}
 
 
 def test_total_q_count_only_steers_the_index_choice(world):

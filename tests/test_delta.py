@@ -24,6 +24,9 @@ class TestThreshold:
         assert (e.n(), e.delta_len()) == (main, threshold)
         e.append_delta(np.array([2.0]), np.array([2.0]))
         assert (e.n(), e.delta_len()) == (main + threshold + 1, 0)
+        # The merge copies in blocks, one of them across the end of the main arrays.
+        assert e.xs()[:main].tolist() == engine_of(main).xs().tolist()
+        assert e.ys()[main:].tolist() == list(range(threshold)) + [2.0]
 
     @settings(max_examples=40, deadline=None)
     @given(st.integers(0, 300), st.lists(st.integers(0, 120), max_size=40), st.randoms(use_true_random=False))
@@ -58,13 +61,14 @@ class TestMerge:
 
     def test_flush_of_an_empty_buffer_and_unmerged_points_change_nothing(self):
         e = engine_of(100)
-        before = (e.n(), e.extent(), repr(e), e.delta_len())
+        e.build_index()
+        before = (e.n(), e.extent(), repr(e), e.delta_len(), e.index_bytes())
         view = e.xs()
         e.flush()
         e.flush()
         assert np.shares_memory(view, e.xs())
         e.append_delta(ys=np.full(10, 2e6), xs=np.full(10, 1e6))
-        assert (e.n(), e.extent(), repr(e), e.delta_len() - 10) == before
+        assert (e.n(), e.extent(), repr(e), e.delta_len() - 10, e.index_bytes()) == before
         e.flush()
         assert e.n() == 110 and e.extent()[2:] == (1e6, 2e6)
 

@@ -74,8 +74,9 @@ class TestSelection:
         # Polygon 1 has no parts: selectable, and it adds no part.
         sub = Engine.from_polygon_rings(xs, ys, ring, poly, np.array([0, 2, 3])).subset(u32([1, 3, 1]))
         assert sub.n() == 1 and sub.xs().tolist() == [20, 21, 21, 20]
-        # A part without rings stays a part without rings; unreferenced vertices are not copied.
-        hollow = Engine.from_polygon_rings(np.append(xs, 99.0), np.append(ys, 99.0), ring, np.array([0, 1, 1, 3]))
+        # A part without rings stays a part without rings; unreferenced vertices, here before the
+        # first ring, are not copied.
+        hollow = Engine.from_polygon_rings(np.r_[99.0, xs], np.r_[99.0, ys], ring + 1, np.array([0, 1, 1, 3]))
         assert hollow.extent() == (0.0, 0.0, 99.0, 99.0)
         sub = hollow.subset(u32([1, 2]))
         assert sub.n() == 2 and sub.xs().tolist() == [10, 11, 11, 10, 20, 21, 21, 20]

@@ -1,3 +1,6 @@
+// The query tiles of the kNN joins to polygons: the answers, on any pool size and however the
+// tiles are cut, are checked from Python; here every position lands once in its own tile, even
+// on the extent's edge, and slices stay within their tile.
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -6,7 +9,6 @@
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <tbb/global_control.h>
 
 #include "core/error.hpp"
 #include "query/batch/query_tiles.hpp"
@@ -33,7 +35,7 @@ Points scattered(std::size_t n, unsigned seed) {
 }
 
 // Written from the definition, not from the code: truncation toward zero with saturation
-// (NaN and negatives to 0), then bit b of each 16-bit cell to bit 2b (x) or 2b + 1 (y).
+// (NaN and negatives to 0).
 u32 cell(double v, double lo, double hi, double cells) {
     const double scale = hi > lo ? cells / (hi - lo) : 0.0;
     const double t = (v - lo) * scale;
@@ -51,22 +53,6 @@ struct Extent {
         }
     }
 };
-
-std::vector<u32> expected_morton(const Points& p) {
-    const std::size_t n = p.xs.size();
-    std::vector<u32> order(n);
-    std::iota(order.begin(), order.end(), 0u);
-    if (n < 1024) return order;
-    const Extent e(p);
-    std::vector<u64> code(n, 0);
-    for (std::size_t i = 0; i < n; ++i) {
-        const u32 cx = cell(p.xs[i], e.lo_x, e.hi_x, 65535.0) & 0xFFFF;
-        const u32 cy = cell(p.ys[i], e.lo_y, e.hi_y, 65535.0) & 0xFFFF;
-        for (unsigned b = 0; b < 16; ++b) code[i] |= u64{(cx >> b) & 1} << (2 * b) | u64{(cy >> b) & 1} << (2 * b + 1);
-    }
-    std::stable_sort(order.begin(), order.end(), [&](u32 a, u32 b) { return code[a] < code[b]; });
-    return order;
-}
 
 std::size_t expected_tile(const Points& p, u32 id) {
     const Extent e(p);
@@ -94,56 +80,6 @@ void expect_tiles_partition(const Points& p, const std::vector<u32>& order, cons
 }
 
 }  // namespace
-
-TEST(MortonOrder, FollowsTheZCurveFrom1024PointsOn) {
-    EXPECT_TRUE(morton_order({}, {}).empty());
-    const Points few = scattered(1023, 1);
-    std::vector<u32> identity(1023);
-    std::iota(identity.begin(), identity.end(), 0u);
-    EXPECT_EQ(morton_order(few.xs, few.ys), identity);
-
-    Points p = scattered(1024, 2);
-    const std::vector<u32> order = morton_order(p.xs, p.ys);
-    std::vector<u32> input_order(1024);
-    std::iota(input_order.begin(), input_order.end(), 0u);
-    EXPECT_NE(order, input_order);
-    EXPECT_EQ(order, expected_morton(p));
-
-    // NaN takes cell 0 on its axis without moving the extent; a value far outside the rest
-    // squeezes them into low cells without overflowing.
-    p.xs[5] = kNaN;
-    p.ys[9] = kNaN;
-    p.xs[11] = kNaN;
-    p.ys[11] = kNaN;
-    p.xs[20] = 1e300;
-    EXPECT_EQ(morton_order(p.xs, p.ys), expected_morton(p));
-
-    // A flat axis, and an axis without a number, give scale 0: only the other axis orders.
-    Points flat = scattered(3000, 3);
-    std::fill(flat.xs.begin(), flat.xs.end(), 4.0);
-    EXPECT_EQ(morton_order(flat.xs, flat.ys), expected_morton(flat));
-    std::fill(flat.ys.begin(), flat.ys.end(), kNaN);
-    EXPECT_EQ(morton_order(flat.xs, flat.ys), expected_morton(flat));
-
-    EXPECT_THROW(morton_order(std::vector<double>(3), std::vector<double>(2)), InternalError);
-}
-
-TEST(MortonOrder, EqualCodesKeepPositionOrderOnAnyPoolSize) {
-    // Many repeated points: equal codes must not let the parallel sort pick an order.
-    Points p = scattered(50000, 4);
-    for (std::size_t i = 0; i < p.xs.size(); i += 3) p.xs[i] = p.ys[i] = 7.0;
-    std::vector<u32> one, eight;
-    {
-        tbb::global_control limit(tbb::global_control::max_allowed_parallelism, 1);
-        one = morton_order(p.xs, p.ys);
-    }
-    {
-        tbb::global_control limit(tbb::global_control::max_allowed_parallelism, 8);
-        eight = morton_order(p.xs, p.ys);
-    }
-    EXPECT_EQ(one, eight);
-    EXPECT_EQ(one, expected_morton(p));
-}
 
 TEST(QueryTiles, PartitionThePositionsAndKeepTheirOrder) {
     const QueryTiles none = build_query_tiles({}, {}, {});

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "core/float_format.hpp"
+#include "core/quote.hpp"
 
 using namespace vardelin;
 
@@ -20,4 +21,13 @@ TEST(FloatFormat, CarriesSwitchesAndSpecialValues) {
         {1e16, "1e16"},     {5e-324, "5e-324"}, {-1.2345678901234568e17, "-1.2345678901234568e17"},
         {nan, "NaN"}};
     for (const auto& [v, text] : shortest) EXPECT_EQ(format_shortest(v), text) << text;
+}
+
+// Python strings are always valid UTF-8; the byte-level cases are reachable only from here.
+TEST(DebugQuoted, EscapesWhatWouldNotShow) {
+    EXPECT_EQ(debug_quoted("\x01\x7f"), "\"\\u{1}\\u{7f}\"");
+    EXPECT_EQ(debug_quoted("\xc2\xa0"), "\"\\u{a0}\"");  // no-break space
+    EXPECT_EQ(debug_quoted("\xef\xbf\xbd\xff"), "\"\xef\xbf\xbd\\u{fffd}\"");
+    EXPECT_EQ(debug_quoted("\xe2\x82"), "\"\\u{fffd}\\u{fffd}\"");  // truncated sequence
+    EXPECT_EQ(debug_quoted("\xf0\x9f\x98\x80"), "\"\xf0\x9f\x98\x80\"");
 }

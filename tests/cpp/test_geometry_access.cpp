@@ -54,19 +54,6 @@ TEST(PointToPolygonDistance, DegenerateRingsAndEmptyParts) {
     EXPECT_EQ(point_to_polygon_distance(l, 99, 0, 0), kInf);
 }
 
-TEST(PointToPolygonDistance, NaNRules) {
-    Layout g;
-    const auto p = g.add({{{0, 0}, {10, 0}, {10, 10}, {kNaN, 5}, {0, 10}}});
-    const PolygonLayout l = g.part_layout();
-    EXPECT_EQ(point_to_polygon_distance(l, p, kNaN, 1), kInf);
-    EXPECT_EQ(point_to_polygon_distance(l, p, 1, kNaN), kInf);
-    // Edges touching the NaN vertex are ignored; the others still measure.
-    EXPECT_DOUBLE_EQ(point_to_polygon_distance(l, p, 5, -3), 3.0);
-    EXPECT_DOUBLE_EQ(point_to_polygon_distance(l, p, 12, 2), 2.0);
-    // Inside by the crossing rule (the NaN edges never flip): 0 despite the NaN edges.
-    EXPECT_EQ(point_to_polygon_distance(l, p, 5, 1), 0.0);
-}
-
 TEST(PointToPolygonDistance, BrokenOffsetsReadAsEmpty) {
     const std::vector<double> xs{0, 1, 1, 0};
     const std::vector<double> ys{0, 0, 1, 1};
