@@ -133,6 +133,14 @@ class TestPolygonRules:
         assert e.range_query(-1, -6, 4, 2) == [0, 1]
         assert e.range_query(50, 50, 60, 60) == []
         assert [o[1:3] for o in operations(e)] == [("brute_force", 2)]
+        # Parts scattered over polygons, a few or many under one box: each polygon once, where
+        # its first part is met.
+        xs, ys, ring, poly, _ = ring_arrays(np.array([square(i % 20, i // 20, 0.5) for i in range(400)]))
+        part_poly = np.arange(400) * 7919 % 131
+        e = Engine.from_polygon_rings(xs, ys, ring, poly, part_poly)
+        e.set_index_mode("none")
+        for box, parts in [((0, 0, 4.6, 0.6), np.arange(5)), ((-1, -1, 30, 30), np.arange(400))]:
+            assert e.range_query(*box) == list(dict.fromkeys(part_poly[parts].tolist()))
 
     @pytest.mark.parametrize("mode", MODES)
     def test_parts_without_exterior_coordinates_are_nowhere(self, rng, mode):
