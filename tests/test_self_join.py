@@ -150,7 +150,7 @@ class TestContact:
         assert e.polygon_intersects_self_join().tolist() == [0, 1]
 
 
-class TestEmptyParts:
+class TestDegenerateParts:
     SQUARE, HOLE = [(0.0, 0.0), (1.0, 0.0), (1.0, 1.0), (0.0, 1.0)], [(-1.0, 0.5), (2.0, 0.5), (2.0, 0.6)]
 
     @pytest.mark.parametrize("mode", MODES)
@@ -161,12 +161,16 @@ class TestEmptyParts:
         # Part 1 has no rings: it must not read part 2's exterior (which overlaps part 0) as its
         # own, and the last part, with no rings, must not read past the ring offsets.
         ([[(0, 0), (2, 0), (2, 2), (0, 2)], [(1, 1), (2, 1), (2, 2), (1, 2)]], [0, 1, 1, 2, 2], [0, 2]),
+        # Exteriors of one coordinate (inside the square, on its edge, outside) and of two, which
+        # cross the square and touch the three.
+        ([[(0, 0), (2, 0), (2, 2), (0, 2)], [(1, 1)], [(2, 1)], [(3, 1)], [(-1, 1), (3, 1)]], [0, 1, 2, 3, 4, 5],
+         [0, 1, 0, 2, 0, 4, 1, 4, 2, 4, 3, 4]),
     ])
-    def test_empty_exteriors_and_parts_without_rings(self, mode, rings, parts, pairs):
+    def test_empty_and_degenerate_parts(self, mode, rings, parts, pairs):
         xs, ys = (np.array([p[k] for r in rings for p in r], float) for k in (0, 1))
         e = Engine.from_polygon_rings(xs, ys, np.cumsum([0] + [len(r) for r in rings]), np.array(parts))
         e.set_index_mode(mode)
-        assert e.polygon_intersects_self_join().tolist() == pairs
+        assert sorted_rows(e.polygon_intersects_self_join()).ravel().tolist() == pairs
 
     @pytest.mark.parametrize("mode", ["none", "auto", "eager"])
     def test_no_parts_and_one_part(self, mode):
