@@ -119,15 +119,6 @@ class TestAgainstShapely:
             assert tri.batch_knn_to_polygons(qx, qy, 1)[1].tolist() == [0.0] * 3
             assert tri.batch_contains(qx, qy).tolist() == [0, 0, 1, 0, 2, 0]
 
-    def test_points_inside_polygons_are_at_zero(self):
-        geoms = dataset(2)
-        inside = shapely.get_coordinates(shapely.point_on_surface(geoms))
-        ids, dist = polygon_engine(geoms).batch_knn_to_polygons(inside[:, 0].copy(), inside[:, 1].copy(), 2)
-        ids, dist = ids.reshape(-1, 2), dist.reshape(-1, 2)
-        assert (dist[:, 0] == 0.0).all()
-        # The polygon itself is among those at 0 (it may overlap a neighbour).
-        assert all(i in ids[i][dist[i] == 0.0] for i in range(len(geoms)))
-
     def test_overlapping_polygons_both_at_zero_and_hole_distance(self):
         a = shapely.Polygon([(0, 0), (10, 0), (10, 10), (0, 10)], [[(4, 4), (6, 4), (6, 6), (4, 6)]])
         b = shapely.box(2, 2, 12, 12)
@@ -193,15 +184,6 @@ def test_runs_without_the_interpreter_lock():
 
 
 class TestSizesFromK:
-    def test_k_zero_gives_empty_arrays_and_counts_the_call(self):
-        e = polygon_engine(dataset(4))
-        xs = np.arange(5.0)
-        ids, dist = e.batch_knn_to_polygons(xs, xs, 0)
-        assert (ids.dtype, dist.dtype, len(ids), len(dist)) == (np.uint32, np.float64, 0, 0)
-        assert [len(a) for a in e.batch_knn_to_polygons_sorted(xs, xs, 0)] == [0, 0, 0]
-        assert operations(e) == [("batch_knn_to_polygons", "r_tree", 1, 0),
-                                 ("batch_knn_to_polygons_sorted", "r_tree", 1, 0)]
-
     def test_huge_k_searches_every_polygon_once(self):
         geoms = dataset(5, 30)
         xs, ys = queries(geoms, np.random.default_rng(5), 20)
@@ -270,11 +252,14 @@ class TestFrame:
         e.batch_knn_to_polygons(xs, xs, 3)
         e.batch_knn_to_polygons(xs, xs, 80)
         e.batch_knn_to_polygons(np.empty(0), np.empty(0), 5)
+        ids, dist = e.batch_knn_to_polygons(xs, xs, 0)  # k = 0: empty arrays, the call counted
+        assert (ids.dtype, dist.dtype, len(ids), len(dist)) == (np.uint32, np.float64, 0, 0)
+        assert [len(a) for a in e.batch_knn_to_polygons_sorted(xs, xs, 0)] == [0, 0, 0]
         q, _, _ = e.batch_knn_to_polygons_sorted(xs, xs, 80)
         metrics = e.take_metrics()
         assert builds(metrics) == built
         assert [(o["name"], o["index"], o["calls"], o["output_rows"]) for o in metrics["operations"]] == [
-            ("batch_knn_to_polygons", column, 3, 7 * 3 + 7 * 50), ("batch_knn_to_polygons_sorted", column, 1, 350)]
+            ("batch_knn_to_polygons", column, 4, 7 * 3 + 7 * 50), ("batch_knn_to_polygons_sorted", column, 2, 350)]
         assert len(q) == 350
 
     def test_total_q_count_changes_only_the_auto_choice(self):
