@@ -26,7 +26,7 @@ bool meets(const Layout& l, u64 part, double min_x, double min_y, double max_x, 
 
 }  // namespace
 
-// The boundary rule and invalid rings are checked in test_prepared.cpp beside the bands.
+// The boundary rule is checked from Python through both tests, invalid rings in test_prepared.cpp.
 // Broken offsets read as a part without rings (the layout's one rule), never past the arrays.
 TEST(PipRaw, BrokenOffsetsContainAndMeetNothing) {
     Layout l;
