@@ -7,7 +7,7 @@ import pytest
 from hypothesis import given, settings, strategies as st
 from sklearn.neighbors import BallTree
 
-from query_oracles import DIAMETER, HALF_CIRCUMFERENCE, MODES, layout, operations, points_engine, within_disc
+from query_oracles import DIAMETER, HALF_CIRCUMFERENCE, MODES, layout, operations, points_engine, within_disc, world
 from vardelin._core import Engine
 
 
@@ -26,10 +26,6 @@ def geographic_engine(lons, lats, mode="eager"):
 def within(lons, lats, cx, cy, d):
     """The system's one haversine: the same bits as the query's filter."""
     return np.flatnonzero(Engine.haversine_distance_to(lons, lats, cx, cy) <= d)
-
-
-def world(rng, n):
-    return rng.uniform(-180, 180, n), np.degrees(np.arcsin(rng.uniform(-1, 1, n)))
 
 
 def sorted_hits(e, *args):

@@ -1,10 +1,8 @@
 #include <algorithm>
-#include <cstdlib>
 
 #include <gtest/gtest.h>
 
 #include "core/error.hpp"
-#include "index/hilbert.hpp"
 #include "index/rtree.hpp"
 #include "index_oracle.hpp"
 
@@ -15,25 +13,6 @@ namespace {
 std::vector<u64> sorted(std::vector<u64> v) {
     std::sort(v.begin(), v.end());
     return v;
-}
-
-TEST(Hilbert, FirstQuadrantIsAContinuousCurve) {
-    // The first 65536 positions fill the 256 x 256 corner, each a step away from the previous.
-    std::vector<std::pair<u32, u32>> at(65536, {~0u, ~0u});
-    for (u32 x = 0; x < 256; ++x) {
-        for (u32 y = 0; y < 256; ++y) {
-            const u32 d = hilbert_index(x, y);
-            ASSERT_LT(d, 65536u);
-            ASSERT_EQ(at[d].first, ~0u) << "position used twice";
-            at[d] = {x, y};
-        }
-    }
-    for (u32 d = 1; d < 65536; ++d) {
-        const int dx = std::abs(static_cast<int>(at[d].first) - static_cast<int>(at[d - 1].first));
-        const int dy = std::abs(static_cast<int>(at[d].second) - static_cast<int>(at[d - 1].second));
-        ASSERT_EQ(dx + dy, 1) << "gap at " << d;
-    }
-    EXPECT_EQ(hilbert_index(65535, 0), 0xffffffffu);  // the curve ends in the other bottom corner
 }
 
 TEST(PackedRTree, NodeCountsSingleItemAndWideIds) {
