@@ -1,3 +1,7 @@
+// The prepared bands' own rules: built lazily, capped, safe on flat parts and long edges, built
+// once under concurrent first use, and what they make of invalid rings. Their answers on valid
+// polygons, the boundary included, are compared with the ring-by-ring test and with shapely
+// through the public joins.
 #include <atomic>
 #include <cmath>
 #include <limits>
@@ -5,9 +9,6 @@
 #include <thread>
 #include <vector>
 
-#include <boost/geometry.hpp>
-#include <boost/geometry/geometries/point_xy.hpp>
-#include <boost/geometry/geometries/polygon.hpp>
 #include <gtest/gtest.h>
 
 #include "core/error.hpp"
@@ -17,7 +18,6 @@
 
 using namespace vardelin;
 using namespace vardelin::testing;
-namespace bg = boost::geometry;
 
 namespace {
 
@@ -66,19 +66,6 @@ Rings random_polygon(std::mt19937_64& rng, double cx, double cy, double radius, 
         part.push_back(hole);
     }
     return part;
-}
-
-using BgPoint = bg::model::d2::point_xy<double>;
-using BgPolygon = bg::model::polygon<BgPoint>;
-
-BgPolygon to_boost(const Rings& part) {
-    BgPolygon poly;
-    for (std::size_t r = 0; r < part.size(); ++r) {
-        auto& ring = r == 0 ? poly.outer() : (poly.inners().emplace_back(), poly.inners().back());
-        for (auto [x, y] : part[r]) ring.push_back(BgPoint(x, y));
-    }
-    bg::correct(poly);
-    return poly;
 }
 
 }  // namespace
@@ -153,52 +140,6 @@ TEST(PreparedPolygons, LongEdgesFallBackToFewerBandsWithTheSameAnswers) {
         const double x = ux(rng), y = uy(rng);
         EXPECT_EQ(banded_contains(p, l, 0, x, y), raw(l, 0, x, y)) << x << "," << y;
     }
-}
-
-TEST(PreparedPolygons, RandomPolygonsWithHolesAgreeWithPipRawAndBoost) {
-    std::mt19937_64 rng(20261206);
-    std::uniform_real_distribution<double> unit(0.0, 1.0);
-    Layout l;
-    std::vector<Rings> parts;
-    for (int p = 0; p < 150; ++p) {
-        const int vertices = 8 + static_cast<int>(unit(rng) * (p % 3 == 0 ? 20 : 400));
-        parts.push_back(random_polygon(rng, unit(rng) * 1000, unit(rng) * 1000, 1 + unit(rng) * 50, vertices,
-                                       static_cast<int>(unit(rng) * 5)));
-        l.add(parts.back());
-    }
-    std::vector<std::uint8_t> flags(l.parts(), 1);
-    const PreparedPolygons prepared(flags);
-    std::size_t inside = 0, checked = 0;
-    for (u64 part = 0; part < l.parts(); ++part) {
-        const BgPolygon poly = to_boost(parts[part]);
-        const auto box = bg::return_envelope<bg::model::box<BgPoint>>(poly);
-        const double x0 = box.min_corner().x(), y0 = box.min_corner().y();
-        const double w = box.max_corner().x() - x0, h = box.max_corner().y() - y0;
-        for (int i = 0; i < 300; ++i) {
-            const double x = x0 - 0.1 * w + 1.2 * w * unit(rng), y = y0 - 0.1 * h + 1.2 * h * unit(rng);
-            const bool want = bg::within(BgPoint(x, y), poly);
-            ASSERT_EQ(raw(l, part, x, y), want) << part << " " << x << "," << y;
-            ASSERT_EQ(banded_contains(prepared, l, part, x, y), want) << part << " " << x << "," << y;
-            inside += want;
-            ++checked;
-        }
-        // Boundary probes, where only the crossing rule decides: vertices, edge midpoints and
-        // points on the horizontal lines through vertices.
-        for (const Ring& ring : parts[part]) {
-            for (std::size_t k = 0; k < ring.size(); ++k) {
-                const auto [xa, ya] = ring[k];
-                const auto [xb, yb] = ring[(k + 1) % ring.size()];
-                const double probes[3][2] = {{xa, ya}, {0.5 * (xa + xb), 0.5 * (ya + yb)}, {x0 + w * unit(rng), ya}};
-                for (const auto& q : probes) {
-                    ASSERT_EQ(banded_contains(prepared, l, part, q[0], q[1]), raw(l, part, q[0], q[1]))
-                        << part << " " << q[0] << "," << q[1];
-                }
-            }
-        }
-    }
-    // The random points are not all on one side.
-    EXPECT_GT(inside, checked / 5);
-    EXPECT_LT(inside, checked);
 }
 
 TEST(PreparedPolygons, ConcurrentFirstUseBuildsOnce) {
