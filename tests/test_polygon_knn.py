@@ -196,6 +196,15 @@ class TestSizesFromK:
         np.testing.assert_array_equal(wide.reshape(2, -1)[:, :30], ids.reshape(-1, 30)[:2])
         assert (wide.reshape(2, -1)[:, 30:] == U32_MAX).all() and np.isposinf(wide_dist.reshape(2, -1)[:, 30:]).all()
 
+    def test_targets_past_two_bytes_sort_on_every_digit(self):
+        # 70000 unit squares on a lattice: polygon ids past 2^16 and many equal distances.
+        n = 70_000
+        x0, y0 = (np.arange(n) % 300) * 2.0, (np.arange(n) // 300) * 2.0
+        xs, ys = np.c_[x0, x0 + 1, x0 + 1, x0].ravel(), np.c_[y0, y0, y0 + 1, y0 + 1].ravel()
+        e = Engine.from_polygon_rings(xs, ys, np.arange(0, 4 * n + 1, 4), np.arange(n + 1))
+        qx, qy = np.array([0.5, 599.5]), np.array([0.5, 466.0])
+        check_sorted(e.batch_knn_to_polygons_sorted(qx, qy, n), *e.batch_knn_to_polygons(qx, qy, n), n)
+
     @pytest.mark.parametrize("k", [2**64 - 1, 2**63, 2**40])
     def test_blocks_too_large_to_hold_are_a_memory_error_that_changes_nothing(self, k):
         e = polygon_engine(dataset(6))

@@ -285,6 +285,16 @@ class TestPolygonPairsIntersectionArea:
         np.testing.assert_allclose(ours, [0.0, 0.0, 0.0, 2.0, 2.0, 2.0, 2.0, 8.0], rtol=0, atol=2e-7)
         assert ours[3] == ours[4] and ours[5] == ours[6]
 
+    def test_even_odd_fill_over_all_rings_shapely_calls_invalid(self):
+        # A bow tie, each loop counted once; two overlapping holes, whose common part lies inside
+        # three rings and so inside; a hole enclosing the unit square by parity under an exterior
+        # of two coordinates; a part of one coordinate. Bounds as above, for boxes of side 6 or 9.
+        e = engine_of([[square(0, 0, 1)], [[(0, 0), (2, 2), (2, 0), (0, 2)]], [square(-1, -1, 6)],
+                       [square(0, 0, 4), square(1, 1, 2), square(2, 1, 2)], [[(0, 0), (9, 9)], square(0, 0, 1)],
+                       [[(0.5, 0.5)]]])
+        ours = e.polygon_pairs_intersection_area(u32([1, 3, 4, 5]), u32([2, 2, 0, 0]))
+        assert (np.abs(ours - [2.0, 12.0, 1.0, 0.0]) <= [1.6e-7, 2.3e-7, 1.8e-7, 0.0]).all(), ours
+
     def test_empty_polygons_and_parts(self):
         # Logical polygon 1 has no parts; part 2 has no rings and is followed by a square.
         e = engine_of([[square(0, 0, 2)], [square(1, 1, 2)], [], [square(0, 0, 2)]], part_poly=[0, 2, 3, 4])

@@ -115,10 +115,30 @@ class TestPolygonRules:
         # A box inside a hole or touching a vertex meets the polygon; an inverted box is searched
         # and tested as given, so one whose corners lie inside the ring meets it too.
         for box, want in [((4.5, 4.5, 5.5, 5.5), [0]), ((1, 1, 2, 2), [0]), ((10, 10, 12, 12), [0]),
-                          ((5, 5, 4, 4), [0]), ((30, 30, 25, 25), []),
+                          ((5, 5, 4, 4), [0]), ((30, 30, 25, 25), []), ((-5, -5, 15, 15), [0]), ((-1, 2, 1, 3), [0]),
+                          # A box touching the edge from outside meets it; a zero-width box lying on
+                          # the edge does not: its only crossing edges are parallel to the ring's.
+                          ((10, 3, 12, 4), [0]), ((10, 3, 10, 4), []), ((11, 11, 12, 12), []),
                           # A NaN bound matches nothing, whatever the index.
                           ((np.nan, 0, 5, 5), []), ((0, 0, 5, np.nan), []), ((np.nan,) * 4, [])]:
             assert e.range_query(*box) == want
+        # A diamond met at a box corner only, or crossed with no vertex or corner inside; exteriors
+        # of one and two coordinates; an empty exterior and a part without rings; the same crossing
+        # at a scale where the cross product calls the edges parallel, so the tiny one is missed;
+        # an infinite bound, which makes the box's zero components NaN, so that no edge crosses it.
+        diamond, segment, bar = [(0, -1), (1, 0), (0, 1), (-1, 0)], [(0, 0), (10, 10)], [(-2, 0), (2, 0)]
+        for rings, parts, box, want in [
+                ([diamond], [0, 1], (0.5, 0.5, 2, 2), [0]), ([diamond], [0, 1], (0.51, 0.51, 2, 2), []),
+                ([diamond], [0, 1], (0.4, -0.7, 0.6, 0.7), [0]), ([[(3, 3)]], [0, 1], (3, 3, 3, 3), [0]),
+                ([[(3, 3)]], [0, 1], (3.5, 3.5, 4, 4), []), ([segment], [0, 1], (4, 4.5, 4.6, 6), [0]),
+                ([segment], [0, 1], (4, 6, 6, 6.5), [0]), ([segment], [0, 1], (4, 5.5, 4.4, 6), []),
+                ([[]], [0, 1, 1], (-1, -1, 1, 1), []), ([bar], [0, 1], (-1, -1, 1, 1), [0]),
+                ([[(-2e-9, 0), (2e-9, 0)]], [0, 1], (-1e-9, -1e-9, 1e-9, 1e-9), []),
+                ([bar], [0, 1], (-1, -np.inf, 1, 5), []), ([bar], [0, 1], (-1, -5, 1, 5), [0])]:
+            xs, ys = (np.array([p[k] for r in rings for p in r], float) for k in (0, 1))
+            e = Engine.from_polygon_rings(xs, ys, np.cumsum([0] + [len(r) for r in rings]), np.array(parts))
+            e.set_index_mode(mode)
+            assert e.range_query(*box) == want, (rings, box)
 
     @pytest.mark.parametrize("mode", MODES)
     def test_parts_of_one_polygon_are_named_once(self, mode):

@@ -7,7 +7,8 @@ import pytest
 from hypothesis import given, settings, strategies as st
 from sklearn.neighbors import BallTree
 
-from query_oracles import DIAMETER, HALF_CIRCUMFERENCE, MODES, layout, operations, points_engine, within_disc, world
+from query_oracles import (DIAMETER, HALF_CIRCUMFERENCE, MODES, box_mask, layout, operations, points_engine,
+                           within_disc, world)
 from vardelin._core import Engine
 
 
@@ -229,6 +230,9 @@ def test_planar_ids_and_order_are_the_index_order_within_the_distance(seed, name
             cx, cy, d = float(cx), float(cy), float(d)
             keep = within_disc(xs, ys, cx, cy, d)
             assert e.radius_query(cx, cy, d).tolist() == [i for i in order if keep[i]], mode
+            # The box search keeps that order too, however few of the grid's cells it reads.
+            keep = box_mask(xs, ys, (cx - d, cy - d, cx + d, cy + d))
+            assert e.range_query(cx - d, cy - d, cx + d, cy + d) == [i for i in order if keep[i]], mode
 
 
 @settings(max_examples=40, deadline=None)

@@ -150,8 +150,12 @@ class TestContact:
         assert e.polygon_intersects_self_join().tolist() == [0, 1]
 
 
+def ring(x0, y0, side):
+    return [(x0, y0), (x0 + side, y0), (x0 + side, y0 + side), (x0, y0 + side)]
+
+
 class TestDegenerateParts:
-    SQUARE, HOLE = [(0.0, 0.0), (1.0, 0.0), (1.0, 1.0), (0.0, 1.0)], [(-1.0, 0.5), (2.0, 0.5), (2.0, 0.6)]
+    SQUARE, HOLE = ring(0.0, 0.0, 1.0), [(-1.0, 0.5), (2.0, 0.5), (2.0, 0.6)]
 
     @pytest.mark.parametrize("mode", MODES)
     @pytest.mark.parametrize("rings, parts, pairs", [
@@ -165,6 +169,12 @@ class TestDegenerateParts:
         # cross the square and touch the three.
         ([[(0, 0), (2, 0), (2, 2), (0, 2)], [(1, 1)], [(2, 1)], [(3, 1)], [(-1, 1), (3, 1)]], [0, 1, 2, 3, 4, 5],
          [0, 1, 0, 2, 0, 4, 1, 4, 2, 4, 3, 4]),
+        # Holes are never tested against holes: an island in a hole meets only a shell nested in the
+        # same hole; a part in the hole of one whose own hole holds the other; invalid holes, stored
+        # outside their exteriors, that cross each other while the exteriors lie apart.
+        ([ring(0, 0, 10), ring(2, 2, 6), ring(3, 3, 2), ring(4, 4, 2)], [0, 2, 3, 4], [1, 2]),
+        ([ring(0, 0, 10), ring(1, 1, 8), ring(2, 2, 6), ring(3, 3, 4)], [0, 2, 4], []),
+        ([[(0, 0), (1, 0), (0, 1)], ring(20, 20, 10), [(0.9, 0.9), (3, 0.9), (0.9, 3)], ring(25, 25, 10)], [0, 2, 4], []),
     ])
     def test_empty_and_degenerate_parts(self, mode, rings, parts, pairs):
         xs, ys = (np.array([p[k] for r in rings for p in r], float) for k in (0, 1))

@@ -38,39 +38,6 @@ TEST(UniformGrid, FlatExtents) {
     EXPECT_EQ(got, std::vector<double>(far.begin(), far.begin() + 5));
 }
 
-// range and point_range skip the columns and rows past the box's max cell; the ids and their order must be
-// those of the cells the ceiling reaches, filtered by the point test.
-TEST(UniformGrid, RangeEqualsFilteredCellScanInOrder) {
-    std::vector<oracle::Points> sets = oracle::all_sets(2000, 41);
-    // Points on cell borders and at infinity, where the cell rule's rounding matters.
-    Buffer<double> xs, ys;
-    for (int i = 0; i < 900; ++i) xs.push_back((i % 30) * 0.1), ys.push_back((i / 30) * 0.1);
-    xs.insert(xs.end(), {oracle::kInf, -oracle::kInf, 1e308, -1e308}), ys.insert(ys.end(), {1.0, 2.0, oracle::kInf, 0.5});
-    sets.push_back({"borders", make_shared_array(std::move(xs)), make_shared_array(std::move(ys))});
-    std::vector<Box> boxes = oracle::query_boxes(9, 200);
-    for (int i = 0; i < 30; ++i) boxes.push_back({i * 0.1, (29 - i) * 0.1, i * 0.1 + 0.3, (29 - i) * 0.1 + 0.2});
-    boxes.push_back({0.5, 0.5, oracle::kInf, oracle::kInf});
-    for (const auto& pts : sets) {
-        const auto g = UniformGrid::over_points(pts.xs, pts.ys);
-        for (const Box& q : boxes) {
-            std::vector<u64> expected;
-            g.bbox_cell_range(q, [&](u32 id) {
-                const double x = (*pts.xs)[id], y = (*pts.ys)[id];
-                if (x >= q.min_x && q.max_x >= x && y >= q.min_y && q.max_y >= y) expected.push_back(id);
-            });
-            EXPECT_EQ(g.range(q), expected) << pts.name;
-            std::vector<u64> visited;
-            g.for_each_in_range(q, [&](u32 id) { visited.push_back(id); });
-            EXPECT_EQ(visited, expected) << pts.name;
-            std::vector<PointHit> hits;
-            g.point_range(q, hits);
-            std::vector<u64> hit_ids;
-            for (const PointHit& h : hits) hit_ids.push_back(h.id);
-            EXPECT_EQ(hit_ids, expected) << pts.name;
-        }
-    }
-}
-
 // The grid builds in parallel and must come out exactly as the sequential description builds
 // it, whatever the number of worker threads (the k-d tree's build is compared on one thread
 // and on all from Python): several chunks of the counting sort, NaN coordinates and duplicates.
