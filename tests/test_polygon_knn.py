@@ -129,6 +129,15 @@ class TestAgainstShapely:
         # Inside the hole: the hole's edge; the multipolygon at its nearer part, once.
         assert dist.tolist() == [0.0, 0.0, np.hypot(27, 2), 0.0, 1.0, np.hypot(25, 4), 0.0, 1.5, 25.0]
 
+    def test_exteriors_of_two_and_one_coordinates(self):
+        # Two coordinates make a segment, measured as one but containing nothing, not even the
+        # points on it; one coordinate has no edge to measure, even from the point itself.
+        e = Engine.from_polygon_rings(np.array([0.0, 4.0, 1.0]), np.array([0.0, 0.0, 1.0]), np.array([0, 2, 3]),
+                                      np.array([0, 1, 2]))
+        ids, dist = e.batch_knn_to_polygons(np.array([2.0, 6.0, 2.0, 1.0]), np.array([3.0, 0.0, 0.0, 1.0]), 2)
+        assert ids.tolist() == [0, 1] * 4 and dist.tolist() == [3.0, np.inf, 2.0, np.inf, 0.0, np.inf, 1.0, np.inf]
+        assert e.batch_contains(np.array([2.0, 1.0]), np.array([0.0, 1.0])).tolist() == []
+
     def test_empty_parts_lie_at_infinity_and_polygons_without_parts_are_never_found(self):
         # The parts 0 and 2 are unit squares at x 0 and 5; part 1 has no rings; polygon 2 has no parts.
         xs, ys = np.array([0.0, 1, 1, 0, 5, 6, 6, 5]), np.array([0.0, 0, 1, 1, 0, 0, 1, 1])

@@ -13,7 +13,6 @@ using namespace vardelin::testing;
 
 namespace {
 constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 }  // namespace
 
 TEST(PointToPolygonDistance, OpenAndClosedRingsAgree) {
@@ -28,30 +27,6 @@ TEST(PointToPolygonDistance, OpenAndClosedRingsAgree) {
             EXPECT_EQ(pip_raw(l, open, x, y), pip_raw(l, shut, x, y));
         }
     }
-}
-
-TEST(PointToPolygonDistance, DegenerateRingsAndEmptyParts) {
-    Layout g;
-    const auto segment = g.add({{{0, 0}, {4, 0}}});
-    const auto point = g.add({{{1, 1}}});
-    const auto no_rings = g.add({});
-    const auto after = g.add({square(0, 0, 100)});
-    const auto empty_exterior = g.add({{}, square(0, 0, 1)});
-    const PolygonLayout l = g.part_layout();
-    // A 2-vertex exterior is a segment that contains nothing.
-    EXPECT_DOUBLE_EQ(point_to_polygon_distance(l, segment, 2, 3), 3.0);
-    EXPECT_DOUBLE_EQ(point_to_polygon_distance(l, segment, 6, 0), 2.0);
-    EXPECT_FALSE(pip_raw(l, segment, 2, 0));
-    EXPECT_EQ(point_to_polygon_distance(l, point, 1, 1), kInf);
-    // A part with no rings never borrows the next part's exterior, which holds the point.
-    EXPECT_TRUE(pip_raw(l, after, 5, 5));
-    EXPECT_FALSE(pip_raw(l, no_rings, 5, 5));
-    EXPECT_EQ(point_to_polygon_distance(l, no_rings, 5, 5), kInf);
-    // No exterior contains nothing, but the holes' edges still measure.
-    EXPECT_FALSE(pip_raw(l, empty_exterior, 0.5, 0.5));
-    EXPECT_DOUBLE_EQ(point_to_polygon_distance(l, empty_exterior, 0.5, 0.25), 0.25);
-    // A part beyond the layout reads as empty.
-    EXPECT_EQ(point_to_polygon_distance(l, 99, 0, 0), kInf);
 }
 
 TEST(PointToPolygonDistance, BrokenOffsetsReadAsEmpty) {

@@ -11,19 +11,9 @@ using namespace vardelin;
 
 namespace {
 
-UniformGrid grid_of(Buffer<double> xs, Buffer<double> ys) {
-    return UniformGrid::over_points(make_shared_array(std::move(xs)), make_shared_array(std::move(ys)));
-}
-
 std::vector<u64> sorted(std::vector<u64> v) {
     std::sort(v.begin(), v.end());
     return v;
-}
-
-TEST(UniformGrid, RangeComesOutCellByCellIdsAscending) {
-    // side 2, cells of 0.5: (1,1) is cell 3, (0,0) cell 0, (1,0) cell 1, (0,1) cell 2.
-    EXPECT_EQ(grid_of({1, 0, 1, 0}, {1, 0, 0, 1}).range({0, 0, 1, 1}), (std::vector<u64>{1, 2, 3, 0}));
-    EXPECT_EQ(grid_of({1, 0, 0, 1}, {1, 0, 0, 1}).range({0, 0, 1, 1}), (std::vector<u64>{1, 2, 0, 3}));
 }
 
 TEST(UniformGrid, FlatExtents) {
