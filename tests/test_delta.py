@@ -52,14 +52,7 @@ class TestThreshold:
 
 
 class TestMerge:
-    def test_appending_own_views_doubles_the_dataset(self, rng):
-        xs, ys = rng.uniform(size=300), rng.uniform(size=300)
-        e = Engine.from_points(xs, ys)
-        e.append_delta(e.xs(), e.ys())
-        assert e.delta_len() == 0
-        same_dataset(e, Engine.from_points(np.concatenate([xs, xs]), np.concatenate([ys, ys])))
-
-    def test_flush_of_an_empty_buffer_and_unmerged_points_change_nothing(self):
+    def test_empty_flush_and_waiting_points_change_nothing_and_own_views_double(self, rng):
         e = engine_of(100)
         e.build_index()
         before = (e.n(), e.extent(), repr(e), e.delta_len(), e.index_bytes())
@@ -71,6 +64,12 @@ class TestMerge:
         assert (e.n(), e.extent(), repr(e), e.delta_len() - 10, e.index_bytes()) == before
         e.flush()
         assert e.n() == 110 and e.extent()[2:] == (1e6, 2e6)
+        # Appending the dataset's own views doubles it.
+        xs, ys = rng.uniform(size=300), rng.uniform(size=300)
+        e = Engine.from_points(xs, ys)
+        e.append_delta(e.xs(), e.ys())
+        assert e.delta_len() == 0
+        same_dataset(e, Engine.from_points(np.concatenate([xs, xs]), np.concatenate([ys, ys])))
 
     def test_row_limit_counts_main_buffer_and_batch(self, huge_array):
         e = engine_of(100)

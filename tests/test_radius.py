@@ -70,7 +70,7 @@ class TestPlanar:
             assert got.dtype == np.uint64 and got.tolist() == []
         assert e.radius_query(10.0, 10.0, 0.5).tolist()[-1] == 603
 
-    def test_arguments_and_refusals(self):
+    def test_arguments_refusals_and_metrics(self):
         e = points_engine([0.0, 3.0], [0.0, 4.0])
         assert e.radius_query(cx=0, cy=0, distance=5).tolist() == [0, 1]
         with pytest.raises(TypeError, match="^argument 'distance': "):
@@ -83,8 +83,7 @@ class TestPlanar:
             e.radius_query(0.5, 0.5, 1.0)
         assert str(info.value) == "radius_query requires a point dataset"
         assert operations(e) == []
-
-    def test_metrics_row_and_shortcut(self):
+        # One metrics cell per call; a disc in an empty region of the histogram takes the shortcut.
         rng = np.random.default_rng(3)
         xs, ys = rng.uniform(0, 100, 5000), rng.uniform(0, 100, 5000)
         keep = (xs - 50) ** 2 + (ys - 50) ** 2 > 20 ** 2
