@@ -131,6 +131,17 @@ class TestGeographic:
         want = within(lons, lats, cx, lat, d)
         assert sorted_hits(geographic_engine(lons, lats, mode), cx, lat, d) == want.tolist()
         assert 60 < np.count_nonzero(want >= 2000) < 100  # about half of the line lies inside
+        # In every direction: points a hair inside circles of every size around centres up to the
+        # polar caps, each the destination of its great circle from the centre.
+        clon, clat, d = rng.uniform(-170, 170, 300), rng.uniform(-85, 85, 300), 10 ** rng.uniform(1, 6.5, 300)
+        bearing, angle, p1 = rng.uniform(0, 2 * np.pi, 300), d / (DIAMETER / 2) * (1 - 1e-9), np.radians(clat)
+        p2 = np.arcsin(np.sin(p1) * np.cos(angle) + np.cos(p1) * np.sin(angle) * np.cos(bearing))
+        l2 = np.arctan2(np.sin(bearing) * np.sin(angle) * np.cos(p1), np.cos(angle) - np.sin(p1) * np.sin(p2))
+        lons, lats = (clon + np.degrees(l2) + 180) % 360 - 180, np.degrees(p2)
+        e = geographic_engine(lons, lats, mode)
+        for i in range(300):
+            want = within(lons, lats, clon[i], clat[i], d[i])
+            assert i in want and sorted_hits(e, clon[i], clat[i], d[i]) == want.tolist()
 
     @pytest.mark.parametrize("mode", MODES)
     def test_poles_antimeridian_and_the_whole_sphere(self, mode):
