@@ -16,7 +16,7 @@ def engine_of(n):
 class TestThreshold:
     # The buffer merges once it holds more than a tenth of the main arrays (at least one point).
     @pytest.mark.parametrize("main,threshold", [(0, 1), (9, 1), (19, 1), (20, 2), (100, 10),
-                                                (12345, 1234), (99_999, 9999)])
+                                                (12345, 1234), (699_999, 69999)])
     def test_merge_exactly_past_threshold(self, main, threshold):
         e = engine_of(main)
         e.append_delta(np.arange(float(threshold)), np.arange(float(threshold)))
