@@ -106,8 +106,9 @@ class TestPolygonRules:
         e = polygon_engine(geoms, mode)
         # Left and bottom edges inside, right and top outside, also of holes, corners included;
         # the join decides the same through the bands of a densified copy.
-        probes = [((5, 5), []), ((1, 1), [0]), ((0, 5), [0]), ((10, 5), []), ((4, 5), []), ((6, 5), [0]), ((0, 0), [0]),
-                  ((5, 0), [0]), ((10, 0), []), ((0, 10), []), ((10, 10), []), ((5, 4), []), ((5, 6), [0]), ((-1, 5), [])]
+        probes = [((5, 5), []), ((1, 1), [0]), ((0, 5), [0]), ((10, 5), []), ((4, 5), []), ((6, 5), [0]),
+                  ((0, 0), [0]), ((5, 0), [0]), ((10, 0), []), ((0, 10), []), ((10, 10), []), ((5, 4), []),
+                  ((5, 6), [0]), ((-1, 5), [])]
         xs, ys = np.array([p[0] for p, _ in probes], float), np.array([p[1] for p, _ in probes], float)
         pairs = polygon_engine(shapely.segmentize(geoms, 1.0), mode).batch_contains(xs, ys).reshape(-1, 2)
         for i, ((x, y), want) in enumerate(probes):

@@ -174,7 +174,8 @@ class TestDegenerateParts:
         # outside their exteriors, that cross each other while the exteriors lie apart.
         ([ring(0, 0, 10), ring(2, 2, 6), ring(3, 3, 2), ring(4, 4, 2)], [0, 2, 3, 4], [1, 2]),
         ([ring(0, 0, 10), ring(1, 1, 8), ring(2, 2, 6), ring(3, 3, 4)], [0, 2, 4], []),
-        ([[(0, 0), (1, 0), (0, 1)], ring(20, 20, 10), [(0.9, 0.9), (3, 0.9), (0.9, 3)], ring(25, 25, 10)], [0, 2, 4], []),
+        ([[(0, 0), (1, 0), (0, 1)], ring(20, 20, 10), [(0.9, 0.9), (3, 0.9), (0.9, 3)], ring(25, 25, 10)], [0, 2, 4],
+         []),
     ])
     def test_empty_and_degenerate_parts(self, mode, rings, parts, pairs):
         xs, ys = (np.array([p[k] for r in rings for p in r], float) for k in (0, 1))
@@ -219,7 +220,8 @@ class TestFrame:
             ("polygon_intersects_self_join", column, 2, 4)
         assert [(b["index"], b["build_count"]) for b in m["index_builds"]] == [(k, 1) for k in built]
         points = Engine.from_points(np.zeros(3), np.zeros(3))
-        assert error_of(points.polygon_intersects_self_join) == "polygon_intersects_self_join requires a polygon dataset"
+        message = "polygon_intersects_self_join requires a polygon dataset"
+        assert error_of(points.polygon_intersects_self_join) == message
         assert points.take_metrics()["operations"] == []
 
     def test_runs_without_the_interpreter_lock(self):
