@@ -6,8 +6,9 @@ import pytest
 import shapely
 
 
-def random_geometries(rng, n, multi_share=0.3, empty_share=0.0):
-    """Polygons with holes, multipolygons of up to three such polygons, and empty ones."""
+def random_geometries(rng, n, multi_share=0.3, empty_share=0.0, box=(-500, -100, 500, 300)):
+    """Polygons with holes, multipolygons of up to three such polygons, and empty ones, centred in
+    the box (the smaller it is, the more of them overlap)."""
     def polygon(cx, cy):
         # Jittered even angles keep the centre, and so the hole, inside the shell: GEOS bounds
         # only the shell.
@@ -22,7 +23,7 @@ def random_geometries(rng, n, multi_share=0.3, empty_share=0.0):
 
     out = []
     for _ in range(n):
-        cx, cy = rng.uniform(-500, 500), rng.uniform(-100, 300)
+        cx, cy = rng.uniform(box[0], box[2]), rng.uniform(box[1], box[3])
         if rng.random() < empty_share:
             out.append(shapely.from_wkt("MULTIPOLYGON EMPTY" if rng.random() < 0.5 else "POLYGON EMPTY"))
         elif rng.random() < multi_share:

@@ -51,6 +51,11 @@ def layout(name, n, rng):
     return xs, ys
 
 
+def world(rng, n):
+    """Points spread evenly over the sphere, as (longitude, latitude) degrees."""
+    return rng.uniform(-180, 180, n), np.degrees(np.arcsin(rng.uniform(-1, 1, n)))
+
+
 def box_mask(xs, ys, box):
     x0, y0, x1, y1 = box
     with np.errstate(invalid="ignore"):

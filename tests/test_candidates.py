@@ -308,7 +308,7 @@ class TestRefusals:
         assert str(info.value) == message
         assert operations(e) == []
 
-    def test_wrong_types_and_out_of_range_k(self):
+    def test_wrong_types_out_of_range_k_and_borrows_held_while_converting(self):
         e = Engine.from_points(np.arange(3.0), np.zeros(3))
         for method in ["knn_from_candidates", "knn_mask_from_candidates", "range_mask", "contains_mask", "fused_mask"]:
             args = {"range_mask": (0, 0, 1, 1), "contains_mask": (0, 0), "fused_mask": ([], [])}.get(method, (0, 0, 1))
@@ -329,9 +329,6 @@ class TestRefusals:
             with pytest.raises(ValueError, match="^candidate 0 is out of bounds for 0 rows$"):
                 getattr(Engine.from_points(np.empty(0), np.empty(0)), method)(0.0, 0.0, 1, u32([0]))
         assert operations(e) == []
-
-    def test_borrows_held_while_converting(self):
-        e = Engine.from_points(np.arange(3.0), np.zeros(3))
         seen = []
         # k converts under the shared borrow: another shared call runs, an exclusive one is refused.
         k = CallsBack(lambda: (seen.append(e.knn_from_candidates(2.0, 0.0, 1, u32([0, 2]))),

@@ -120,18 +120,40 @@ def world():
 
 @pytest.mark.parametrize("multi", [True, False])
 @pytest.mark.parametrize("mode", MODES)
-def test_pairs_are_shapely_within_in_every_mode(world, mode, multi):
+def test_pairs_and_aggregate_are_shapely_within_in_every_mode(world, mode, multi):
     geoms, xs, ys, expected = world
     e = polygon_engine(geoms, mode, multi=multi)
     if not multi:
         # Each part is its own polygon: map shapely's logical pairs to parts.
-        parts, owner = shapely.get_parts(geoms, return_index=True)
-        expected = shapely_pairs(parts, xs, ys)
+        geoms = shapely.get_parts(geoms)
+        expected = shapely_pairs(geoms, xs, ys)
     got = e.batch_contains(xs, ys)
     assert got.dtype == np.uint32 and got.ndim == 1
     check_pair_order(got)
     np.testing.assert_array_equal(sorted_pairs(got), expected)
     assert len(expected) > 1000 and not np.isnan(xs[expected[:, 0]]).any()
+    # The aggregate is the pairs folded in row order; a NaN valid value makes its sum NaN.
+    values, validity = value_columns(np.random.default_rng(5), len(xs))
+    got = e.batch_contains_aggregate(xs, ys, values, validity)
+    assert_same_aggregate(got, folded(expected, len(geoms), values, validity))
+    assert np.isnan(got[2]).any()
+
+
+@pytest.mark.parametrize("mode", ["none", "explicit:r_tree"])
+def test_each_row_lists_what_its_own_query_finds(world, mode):
+    # The points are searched in groups along a curve; each row must still name the polygons the
+    # point's own contains_query names, each once, in the order the index meets their parts, here
+    # with the parts folded onto 97 polygons so that parts of one polygon overlap. The join tests
+    # parts of many edges through their bands (but for "none"), contains_query ring by ring: on
+    # the boundary, at vertices and edge midpoints, only the crossing rule decides, the same way.
+    geoms, xs, ys, _ = world
+    rx, ry, ring, poly, _ = ring_arrays(geoms)
+    e = Engine.from_polygon_rings(rx, ry, ring, poly, np.arange(len(poly) - 1) % 97)
+    e.set_index_mode(mode)
+    xs, ys = np.r_[xs[::3], rx[::2], (rx[:-1] + rx[1:])[::2] / 2], np.r_[ys[::3], ry[::2], (ry[:-1] + ry[1:])[::2] / 2]
+    got = e.batch_contains(xs, ys)
+    rows = np.split(got[1::2], np.searchsorted(got[0::2], np.arange(1, len(xs))))
+    assert [r.tolist() for r in rows] == [e.contains_query(x, y) for x, y in zip(xs, ys)]
 
 
 def test_brute_force_lists_polygons_by_first_containing_part():
@@ -170,16 +192,27 @@ def test_modes_metrics_and_builds(world):
                                 ("explicit:kd_tree", "kd_tree", "r_tree"), ("explicit:grid", "grid", "r_tree")]:
         e = polygon_engine(geoms, mode)
         e.take_metrics()
-        got = e.batch_contains(xs, ys)
+        # An empty query is counted, and builds what the join needs.
+        out = e.batch_contains(np.empty(0), np.empty(0))
+        assert out.dtype == np.uint32 and out.shape == (0,)
+        out = e.batch_contains_aggregate(np.empty(0), np.empty(0), [np.empty(0)], [np.empty(0, np.uint8)])
+        assert [a.size for a in out] == [0, 0, 0, 0]
         m = e.take_metrics()
         assert [(o["name"], o["index"], o["calls"], o["output_rows"]) for o in m["operations"]] == [
-            ("batch_contains", column, 1, len(expected))]
+            ("batch_contains", column, 1, 0), ("batch_contains_aggregate", column, 1, 0)]
         # An explicit k-d tree or grid is served by the R-tree over the parts: no vertex index.
-        prepared = {} if mode == "none" else {"prepared_polygons": 1}
-        assert builds(m) == {built: 1, **prepared}
+        assert builds(m) == {built: 1, **({} if mode == "none" else {"prepared_polygons": 1})}
+        got, ids = e.batch_contains(xs, ys), e.batch_contains_aggregate(xs, ys, [], [])[0]
         np.testing.assert_array_equal(sorted_pairs(got), expected)
-        e.batch_contains(xs[:10], ys[:10])
-        assert builds(e.take_metrics()) == {}
+        m = e.take_metrics()
+        assert [(o["name"], o["index"], o["calls"], o["output_rows"]) for o in m["operations"]] == [
+            ("batch_contains", column, 1, len(expected)), ("batch_contains_aggregate", column, 1, len(ids))]
+        assert builds(m) == {}
+        if mode == "none":  # the scan over the part boxes holds one box per part
+            assert e.index_bytes() == 32 * len(ring_arrays(geoms)[3]) - 32
+            e.set_index_mode("eager")  # a later mode sets up what the earlier one left out
+            e.batch_contains(xs[:10], ys[:10])
+            assert builds(e.take_metrics()) == {"r_tree": 1, "prepared_polygons": 1}
 
 
 def test_total_q_count_only_steers_the_index_choice(world):
@@ -194,17 +227,6 @@ def test_total_q_count_only_steers_the_index_choice(world):
     assert operations(e) == [("batch_contains", "r_tree", 1, len(expected))]
     np.testing.assert_array_equal(sorted_pairs(got), expected)
     np.testing.assert_array_equal(e.batch_contains(xs, ys, None), e.batch_contains(xs, ys))
-
-
-def test_empty_query_is_counted_and_builds(world):
-    e = polygon_engine(world[0], "eager")
-    e.take_metrics()
-    got = e.batch_contains(np.empty(0), np.empty(0))
-    assert got.dtype == np.uint32 and got.shape == (0,)
-    m = e.take_metrics()
-    assert [(o["name"], o["index"], o["calls"], o["output_rows"]) for o in m["operations"]] == [
-        ("batch_contains", "r_tree", 1, 0)]
-    assert builds(m) == {"r_tree": 1, "prepared_polygons": 1}
 
 
 def test_contains_checks_in_order(huge_array):
@@ -227,17 +249,6 @@ def test_contains_checks_in_order(huge_array):
 
 # ---------------------------------------------------------------------------------------------
 # batch_contains_aggregate
-
-
-@pytest.mark.parametrize("mode", MODES)
-def test_aggregate_is_the_pairs_folded_in_row_order(world, mode):
-    geoms, xs, ys, expected = world
-    values, validity = value_columns(np.random.default_rng(5), len(xs))
-    e = polygon_engine(geoms, mode)
-    got = e.batch_contains_aggregate(xs, ys, values, validity)
-    assert_same_aggregate(got, folded(expected, len(geoms), values, validity))
-    # A NaN valid value makes its sum NaN.
-    assert np.isnan(got[2]).any()
 
 
 def test_aggregate_without_columns_and_with_invalid_rows(world):
@@ -297,21 +308,6 @@ def test_aggregate_state_beyond_memory_is_memory_error():
     m = e.take_metrics()
     assert (m["operations"], builds(m), e.index_bytes()) == ([], {}, 0)
     assert e.batch_contains(half, half).tolist() == [0, U32_MAX - 1]
-
-
-def test_aggregate_empty_query_and_metrics(world):
-    geoms, xs, ys, expected = world
-    e = polygon_engine(geoms, "none")
-    e.take_metrics()
-    out = e.batch_contains_aggregate(np.empty(0), np.empty(0), [np.empty(0)], [np.empty(0, np.uint8)])
-    assert [a.size for a in out] == [0, 0, 0, 0]
-    assert operations(e) == [("batch_contains_aggregate", "brute_force", 1, 0)]
-    e.set_index_mode("explicit:grid")
-    ids = e.batch_contains_aggregate(xs, ys, [], [])[0]
-    m = e.take_metrics()
-    assert [(o["name"], o["index"], o["output_rows"]) for o in m["operations"]] == [
-        ("batch_contains_aggregate", "grid", len(ids))]
-    assert builds(m) == {"r_tree": 1, "prepared_polygons": 1}
 
 
 def test_aggregate_checks_in_order():

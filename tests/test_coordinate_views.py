@@ -28,15 +28,12 @@ class TestView:
             cls()
         with pytest.raises(TypeError):
             type("Sub", (cls,), {})
-
-    def test_views_share_memory_without_copying(self, engine):
+        # Each view has its own base over the same memory, nothing copied.
         a, b = engine.xs(), engine.xs()
         assert a is not b and a.base is not b.base
         assert a.ctypes.data == b.ctypes.data
         assert not np.shares_memory(engine.xs(), engine.ys())
-
-    def test_empty_dataset_views_feed_back(self):
-        e = Engine.from_points(np.empty(0), np.empty(0))
+        e = Engine.from_points(np.empty(0), np.empty(0))  # an empty dataset's views feed back
         assert len(e.xs()) == len(e.ys()) == Engine.from_points(e.xs(), e.ys()).n() == 0
 
 

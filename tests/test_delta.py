@@ -16,7 +16,7 @@ def engine_of(n):
 class TestThreshold:
     # The buffer merges once it holds more than a tenth of the main arrays (at least one point).
     @pytest.mark.parametrize("main,threshold", [(0, 1), (9, 1), (19, 1), (20, 2), (100, 10),
-                                                (12345, 1234), (99_999, 9999)])
+                                                (12345, 1234), (699_999, 69999)])
     def test_merge_exactly_past_threshold(self, main, threshold):
         e = engine_of(main)
         e.append_delta(np.arange(float(threshold)), np.arange(float(threshold)))
@@ -24,6 +24,9 @@ class TestThreshold:
         assert (e.n(), e.delta_len()) == (main, threshold)
         e.append_delta(np.array([2.0]), np.array([2.0]))
         assert (e.n(), e.delta_len()) == (main + threshold + 1, 0)
+        # The merge copies in blocks, one of them across the end of the main arrays.
+        assert e.xs()[:main].tolist() == engine_of(main).xs().tolist()
+        assert e.ys()[main:].tolist() == list(range(threshold)) + [2.0]
 
     @settings(max_examples=40, deadline=None)
     @given(st.integers(0, 300), st.lists(st.integers(0, 120), max_size=40), st.randoms(use_true_random=False))
@@ -49,24 +52,24 @@ class TestThreshold:
 
 
 class TestMerge:
-    def test_appending_own_views_doubles_the_dataset(self, rng):
-        xs, ys = rng.uniform(size=300), rng.uniform(size=300)
-        e = Engine.from_points(xs, ys)
-        e.append_delta(e.xs(), e.ys())
-        assert e.delta_len() == 0
-        same_dataset(e, Engine.from_points(np.concatenate([xs, xs]), np.concatenate([ys, ys])))
-
-    def test_flush_of_an_empty_buffer_and_unmerged_points_change_nothing(self):
+    def test_empty_flush_and_waiting_points_change_nothing_and_own_views_double(self, rng):
         e = engine_of(100)
-        before = (e.n(), e.extent(), repr(e), e.delta_len())
+        e.build_index()
+        before = (e.n(), e.extent(), repr(e), e.delta_len(), e.index_bytes())
         view = e.xs()
         e.flush()
         e.flush()
         assert np.shares_memory(view, e.xs())
         e.append_delta(ys=np.full(10, 2e6), xs=np.full(10, 1e6))
-        assert (e.n(), e.extent(), repr(e), e.delta_len() - 10) == before
+        assert (e.n(), e.extent(), repr(e), e.delta_len() - 10, e.index_bytes()) == before
         e.flush()
         assert e.n() == 110 and e.extent()[2:] == (1e6, 2e6)
+        # Appending the dataset's own views doubles it.
+        xs, ys = rng.uniform(size=300), rng.uniform(size=300)
+        e = Engine.from_points(xs, ys)
+        e.append_delta(e.xs(), e.ys())
+        assert e.delta_len() == 0
+        same_dataset(e, Engine.from_points(np.concatenate([xs, xs]), np.concatenate([ys, ys])))
 
     def test_row_limit_counts_main_buffer_and_batch(self, huge_array):
         e = engine_of(100)

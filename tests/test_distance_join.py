@@ -7,7 +7,7 @@ from scipy.spatial import cKDTree
 from sklearn.neighbors import BallTree
 
 from conftest import assert_runs_without_gil, on_one_thread
-from query_oracles import DIAMETER, HALF_CIRCUMFERENCE, MODES, layout, operations, points_engine, within_disc
+from query_oracles import DIAMETER, HALF_CIRCUMFERENCE, MODES, layout, operations, points_engine, within_disc, world
 from vardelin._core import Engine
 
 
@@ -16,10 +16,6 @@ def engine(xs, ys, mode="eager", geographic=False):
     if geographic:
         e.set_coordinate_system("geographic")
     return e
-
-
-def world(rng, n):
-    return rng.uniform(-180, 180, n), np.degrees(np.arcsin(rng.uniform(-1, 1, n)))
 
 
 def pair_set(pairs):
@@ -144,16 +140,6 @@ class TestNothingMatches:
         on_points = both_forms(e, xs[1:3].copy(), ys[1:3].copy(), -0.0)
         assert on_points[0] == on_points[1] >= {(0, 1), (1, 2)}
 
-    def test_flipped_without_query_points_builds_nothing(self):
-        e = engine(np.arange(1000.0), np.arange(1000.0))
-        empty = np.array([], dtype=np.float64)
-        got = e.batch_within_distance(empty, empty, 5.0, True, total_q_count=10**6)
-        assert got.dtype == np.uint32 and len(got) == 0
-        m = e.take_metrics()
-        assert [(o["name"], o["index"], o["calls"], o["output_rows"]) for o in m["operations"]] == [
-            ("batch_within_distance", "none", 1, 0)]
-        assert m["index_builds"] == []
-
 
 class TestFrame:
     def test_index_choice_and_metrics_columns(self, rng):
@@ -172,6 +158,14 @@ class TestFrame:
         e = engine(*uniform, "eager")
         e.batch_within_distance(np.array([]), np.array([]), 1.0, False)  # still builds its index
         assert operations(e) == [("batch_within_distance", "grid", 1, 0)]
+        # The flipped form without query points returns nothing and builds nothing.
+        e = engine(np.arange(1000.0), np.arange(1000.0))
+        got = e.batch_within_distance(np.array([]), np.array([]), 5.0, True, total_q_count=10**6)
+        assert got.dtype == np.uint32 and len(got) == 0
+        m = e.take_metrics()
+        assert [(o["name"], o["index"], o["calls"], o["output_rows"]) for o in m["operations"]] == [
+            ("batch_within_distance", "none", 1, 0)]
+        assert m["index_builds"] == []
         e = engine(*uniform, "auto")
         few = e.batch_within_distance(*q, 1.0, False)
         many = e.batch_within_distance(*q, 1.0, False, total_q_count=10**6)

@@ -72,6 +72,16 @@ class TestCalibrationBuild:
         assert builds(e.take_metrics()) == {"r_tree": 1, "kd_tree": 1, "grid": 1}
         e._build_index_for_calibration("grid")
         assert builds(e.take_metrics()) == {}
+        assert e.set_index_mode("eager") == "explicit:grid"  # the last build sets the mode
+
+    def test_polygon_datasets_take_only_the_r_tree(self):
+        e = Engine.from_polygon_rings(np.arange(3.0), np.arange(3.0), np.array([0, 3]), np.array([0, 1]))
+        for kind in ["grid", "kd_tree"]:
+            with pytest.raises(ValueError, match="^grid and kd_tree calibration indexes require point data$"):
+                e._build_index_for_calibration(kind)
+        assert e.index_bytes() == 0 and e.set_index_mode("eager") == "eager"
+        e._build_index_for_calibration("r_tree")
+        assert builds(e.take_metrics()) == {"r_tree": 1} and e.set_index_mode("eager") == "explicit:r_tree"
 
     @pytest.mark.parametrize("kind, shown", [
         ("brute_force", '"brute_force"'),
@@ -86,7 +96,7 @@ class TestCalibrationBuild:
         with pytest.raises(ValueError) as err:
             e._build_index_for_calibration(kind)
         assert str(err.value) == "calibration index must be 'grid', 'kd_tree', or 'r_tree', got " + shown
-        assert e.index_bytes() == 0 and builds(e.take_metrics()) == {}
+        assert e.index_bytes() == 0 and builds(e.take_metrics()) == {} and e.set_index_mode("auto") == "eager"
 
     @pytest.mark.parametrize("args, kwargs", [((1,), {}), ((None,), {}), ((b"r_tree",), {}), ((["r_tree"],), {}),
                                               ((), {}), (("grid", "r_tree"), {}), ((), {"index": "grid"})])

@@ -53,6 +53,8 @@ class TestBuildIndex:
             engine.set_index_mode(mode)
             assert engine.build_index() is None
             assert builds(engine.take_metrics()) == {kind: 1}
+            if kind == "brute_force":  # the scan reads the coordinates in place
+                assert engine.index_bytes() == 0
             # The mode is neither consulted nor changed.
             assert engine.set_index_mode("eager") == mode
 

@@ -45,37 +45,26 @@ def scene():
 
 @pytest.mark.parametrize("mode", MODES)
 @pytest.mark.parametrize("multi", [True, False])
-def test_pairs_match_shapely_in_every_mode(scene, mode, multi):
+def test_pairs_and_aggregate_match_shapely_in_every_mode(scene, mode, multi):
     geoms, xs, ys = scene
     owners = geoms if multi else shapely.get_parts(geoms)
+    values, validity = value_columns(np.random.default_rng(5), len(xs))
     e = polygon_engine(geoms, mode, multi)
     for d in (0.0, 0.4, 3.0):
         got = e.batch_within_distance_to_polygons(xs, ys, d)
         assert got.dtype == np.uint32
-        pairs = got.reshape(-1, 2)
         assert pair_set(got) == expected_pairs(owners, xs, ys, d)
-        assert len(pair_set(got)) == len(pairs)  # each polygon once per query point
+        assert len(pair_set(got)) == len(got) // 2  # each polygon once per query point
         # total_q_count changes at most the plan, never the pairs.
         assert pair_set(e.batch_within_distance_to_polygons(xs, ys, d, total_q_count=10**9)) == pair_set(got)
-
-
-def test_polygon_side_run_gives_the_query_side_pairs(scene):
-    geoms, _, _ = scene
-    rng = np.random.default_rng(3)
-    few = geoms[:6]
-    xs, ys = near_polygons(rng, few, 200_000)
-    flipped = polygon_engine(few, "auto")
-    direct = polygon_engine(few, "eager")
-    for d in (0.0, 0.5, 2.5):
-        got = flipped.batch_within_distance_to_polygons(xs, ys, d)
-        # Polygon-major, rows ascending within a polygon.
-        pairs = got.reshape(-1, 2).astype(np.int64)
-        assert np.all(np.diff(pairs[:, 1] * len(xs) + pairs[:, 0]) > 0)
-        assert pair_set(got) == pair_set(direct.batch_within_distance_to_polygons(xs, ys, d))
-        assert pair_set(got) == expected_pairs(few, xs, ys, d)
-    assert columns_of(operations(flipped)) == [("batch_within_distance_to_polygons", "grid")]
-    built = {b["index"]: b["build_count"] for b in flipped.take_metrics()["index_builds"]}
-    assert not any(built.values())
+        # The aggregate is the pairs counted and summed by np.bincount in row order.
+        agg = e.batch_within_distance_to_polygons_aggregate(xs, ys, d, values, validity)
+        assert [a.dtype for a in agg] == [np.uint32, np.uint64, np.float64, np.uint64]
+        for a, b in zip(agg, aggregate_oracle(got, values, validity, len(owners))):
+            np.testing.assert_array_equal(a, b)
+        none = e.batch_within_distance_to_polygons_aggregate(xs, ys, d, [], [])
+        np.testing.assert_array_equal(none[1], agg[1])
+        assert len(none[2]) == len(none[3]) == 0
 
 
 def aggregate_oracle(pairs, values, validity, groups):
@@ -99,33 +88,27 @@ def value_columns(rng, n):
     return [a, b], [(rng.random(n) < 0.8).astype(np.uint8), np.where(rng.random(n) < 0.5, 2, 0).astype(np.uint8)]
 
 
-@pytest.mark.parametrize("mode", MODES)
-def test_aggregate_equals_pairs_and_bincount(scene, mode):
-    geoms, xs, ys = scene
-    values, validity = value_columns(np.random.default_rng(5), len(xs))
-    e = polygon_engine(geoms, mode)
-    for d in (0.0, 1.5):
-        pairs = polygon_engine(geoms, "none").batch_within_distance_to_polygons(xs, ys, d)
-        got = e.batch_within_distance_to_polygons_aggregate(xs, ys, d, values, validity)
-        assert [a.dtype for a in got] == [np.uint32, np.uint64, np.float64, np.uint64]
-        for a, b in zip(got, aggregate_oracle(pairs, values, validity, len(geoms))):
-            np.testing.assert_array_equal(a, b)
-        none = e.batch_within_distance_to_polygons_aggregate(xs, ys, d, [], [])
-        np.testing.assert_array_equal(none[1], got[1])
-        assert len(none[2]) == len(none[3]) == 0
-
-
-def test_flipped_aggregate_is_bit_identical(scene):
+def test_polygon_side_run_gives_the_query_side_pairs_and_aggregate(scene):
     geoms, _, _ = scene
-    few = geoms[:5]
-    xs, ys = near_polygons(np.random.default_rng(8), few, 150_000)
+    few = geoms[:6]
+    xs, ys = near_polygons(np.random.default_rng(3), few, 200_000)
     values, validity = value_columns(np.random.default_rng(9), len(xs))
-    e = polygon_engine(few, "auto")
-    flipped = e.batch_within_distance_to_polygons_aggregate(xs, ys, 1.0, values, validity)
-    assert columns_of(operations(e)) == [("batch_within_distance_to_polygons_aggregate", "grid")]
-    direct = polygon_engine(few, "eager").batch_within_distance_to_polygons_aggregate(xs, ys, 1.0, values, validity)
-    for a, b in zip(flipped, direct):
+    flipped, direct = polygon_engine(few, "auto"), polygon_engine(few, "eager")
+    for d in (0.0, 0.5, 2.5):
+        got = flipped.batch_within_distance_to_polygons(xs, ys, d)
+        # Polygon-major, rows ascending within a polygon.
+        pairs = got.reshape(-1, 2).astype(np.int64)
+        assert np.all(np.diff(pairs[:, 1] * len(xs) + pairs[:, 0]) > 0)
+        assert pair_set(got) == pair_set(direct.batch_within_distance_to_polygons(xs, ys, d))
+        assert pair_set(got) == expected_pairs(few, xs, ys, d)
+    # The aggregate folds the same pairs bit for bit.
+    for a, b in zip(flipped.batch_within_distance_to_polygons_aggregate(xs, ys, 1.0, values, validity),
+                    direct.batch_within_distance_to_polygons_aggregate(xs, ys, 1.0, values, validity)):
         np.testing.assert_array_equal(a, b)
+    m = flipped.take_metrics()
+    assert columns_of([(o["name"], o["index"], 0, 0) for o in m["operations"]]) == [
+        ("batch_within_distance_to_polygons", "grid"), ("batch_within_distance_to_polygons_aggregate", "grid")]
+    assert m["index_builds"] == []
 
 
 def test_distances_that_match_nothing_or_everything(scene):

@@ -119,15 +119,6 @@ class TestAgainstShapely:
             assert tri.batch_knn_to_polygons(qx, qy, 1)[1].tolist() == [0.0] * 3
             assert tri.batch_contains(qx, qy).tolist() == [0, 0, 1, 0, 2, 0]
 
-    def test_points_inside_polygons_are_at_zero(self):
-        geoms = dataset(2)
-        inside = shapely.get_coordinates(shapely.point_on_surface(geoms))
-        ids, dist = polygon_engine(geoms).batch_knn_to_polygons(inside[:, 0].copy(), inside[:, 1].copy(), 2)
-        ids, dist = ids.reshape(-1, 2), dist.reshape(-1, 2)
-        assert (dist[:, 0] == 0.0).all()
-        # The polygon itself is among those at 0 (it may overlap a neighbour).
-        assert all(i in ids[i][dist[i] == 0.0] for i in range(len(geoms)))
-
     def test_overlapping_polygons_both_at_zero_and_hole_distance(self):
         a = shapely.Polygon([(0, 0), (10, 0), (10, 10), (0, 10)], [[(4, 4), (6, 4), (6, 6), (4, 6)]])
         b = shapely.box(2, 2, 12, 12)
@@ -137,6 +128,15 @@ class TestAgainstShapely:
         assert sorted(ids[:2]) == [0, 1] and ids[2:].tolist() == [2, 1, 0, 2, 0, 1, 2]
         # Inside the hole: the hole's edge; the multipolygon at its nearer part, once.
         assert dist.tolist() == [0.0, 0.0, np.hypot(27, 2), 0.0, 1.0, np.hypot(25, 4), 0.0, 1.5, 25.0]
+
+    def test_exteriors_of_two_and_one_coordinates(self):
+        # Two coordinates make a segment, measured as one but containing nothing, not even the
+        # points on it; one coordinate has no edge to measure, even from the point itself.
+        e = Engine.from_polygon_rings(np.array([0.0, 4.0, 1.0]), np.array([0.0, 0.0, 1.0]), np.array([0, 2, 3]),
+                                      np.array([0, 1, 2]))
+        ids, dist = e.batch_knn_to_polygons(np.array([2.0, 6.0, 2.0, 1.0]), np.array([3.0, 0.0, 0.0, 1.0]), 2)
+        assert ids.tolist() == [0, 1] * 4 and dist.tolist() == [3.0, np.inf, 2.0, np.inf, 0.0, np.inf, 1.0, np.inf]
+        assert e.batch_contains(np.array([2.0, 1.0]), np.array([0.0, 1.0])).tolist() == []
 
     def test_empty_parts_lie_at_infinity_and_polygons_without_parts_are_never_found(self):
         # The parts 0 and 2 are unit squares at x 0 and 5; part 1 has no rings; polygon 2 has no parts.
@@ -193,15 +193,6 @@ def test_runs_without_the_interpreter_lock():
 
 
 class TestSizesFromK:
-    def test_k_zero_gives_empty_arrays_and_counts_the_call(self):
-        e = polygon_engine(dataset(4))
-        xs = np.arange(5.0)
-        ids, dist = e.batch_knn_to_polygons(xs, xs, 0)
-        assert (ids.dtype, dist.dtype, len(ids), len(dist)) == (np.uint32, np.float64, 0, 0)
-        assert [len(a) for a in e.batch_knn_to_polygons_sorted(xs, xs, 0)] == [0, 0, 0]
-        assert operations(e) == [("batch_knn_to_polygons", "r_tree", 1, 0),
-                                 ("batch_knn_to_polygons_sorted", "r_tree", 1, 0)]
-
     def test_huge_k_searches_every_polygon_once(self):
         geoms = dataset(5, 30)
         xs, ys = queries(geoms, np.random.default_rng(5), 20)
@@ -213,6 +204,15 @@ class TestSizesFromK:
         wide, wide_dist = e.batch_knn_to_polygons(xs[:2], ys[:2], 100000)
         np.testing.assert_array_equal(wide.reshape(2, -1)[:, :30], ids.reshape(-1, 30)[:2])
         assert (wide.reshape(2, -1)[:, 30:] == U32_MAX).all() and np.isposinf(wide_dist.reshape(2, -1)[:, 30:]).all()
+
+    def test_targets_past_two_bytes_sort_on_every_digit(self):
+        # 70000 unit squares on a lattice: polygon ids past 2^16 and many equal distances.
+        n = 70_000
+        x0, y0 = (np.arange(n) % 300) * 2.0, (np.arange(n) // 300) * 2.0
+        xs, ys = np.c_[x0, x0 + 1, x0 + 1, x0].ravel(), np.c_[y0, y0, y0 + 1, y0 + 1].ravel()
+        e = Engine.from_polygon_rings(xs, ys, np.arange(0, 4 * n + 1, 4), np.arange(n + 1))
+        qx, qy = np.array([0.5, 599.5]), np.array([0.5, 466.0])
+        check_sorted(e.batch_knn_to_polygons_sorted(qx, qy, n), *e.batch_knn_to_polygons(qx, qy, n), n)
 
     @pytest.mark.parametrize("k", [2**64 - 1, 2**63, 2**40])
     def test_blocks_too_large_to_hold_are_a_memory_error_that_changes_nothing(self, k):
@@ -270,11 +270,14 @@ class TestFrame:
         e.batch_knn_to_polygons(xs, xs, 3)
         e.batch_knn_to_polygons(xs, xs, 80)
         e.batch_knn_to_polygons(np.empty(0), np.empty(0), 5)
+        ids, dist = e.batch_knn_to_polygons(xs, xs, 0)  # k = 0: empty arrays, the call counted
+        assert (ids.dtype, dist.dtype, len(ids), len(dist)) == (np.uint32, np.float64, 0, 0)
+        assert [len(a) for a in e.batch_knn_to_polygons_sorted(xs, xs, 0)] == [0, 0, 0]
         q, _, _ = e.batch_knn_to_polygons_sorted(xs, xs, 80)
         metrics = e.take_metrics()
         assert builds(metrics) == built
         assert [(o["name"], o["index"], o["calls"], o["output_rows"]) for o in metrics["operations"]] == [
-            ("batch_knn_to_polygons", column, 3, 7 * 3 + 7 * 50), ("batch_knn_to_polygons_sorted", column, 1, 350)]
+            ("batch_knn_to_polygons", column, 4, 7 * 3 + 7 * 50), ("batch_knn_to_polygons_sorted", column, 2, 350)]
         assert len(q) == 350
 
     def test_total_q_count_changes_only_the_auto_choice(self):

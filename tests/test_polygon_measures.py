@@ -74,70 +74,50 @@ def intersection_bound(a, b):
 
 
 class TestPolygonAreas:
-    def test_against_shapely(self, geoms):
+    def test_against_shapely_per_polygon_per_part_and_with_open_rings(self, geoms):
         ours = wkb_engine(geoms).polygon_areas()
         assert ours.dtype == np.float64 and len(ours) == len(geoms)
         np.testing.assert_allclose(ours, shapely.area(geoms), rtol=1e-12, atol=0)
-
-    def test_per_part_without_a_part_map(self, geoms):
         parts = shapely.get_parts(geoms[~shapely.is_empty(geoms)])
         xs, ys, ring, poly, _ = ring_arrays(parts)
-        ours = Engine.from_polygon_rings(xs, ys, ring, poly).polygon_areas()
-        np.testing.assert_allclose(ours, shapely.area(parts), rtol=1e-12, atol=0)
-
-    def test_open_rings_as_closed(self, geoms):
+        np.testing.assert_allclose(Engine.from_polygon_rings(xs, ys, ring, poly).polygon_areas(), shapely.area(parts),
+                                   rtol=1e-12, atol=0)
+        # Every ring's closing coordinate dropped: the same areas.
         xs, ys, ring, poly, part_poly = ring_arrays(geoms)
-        # Drop every ring's closing coordinate.
         keep = np.ones(len(xs), bool)
         keep[ring[1:] - 1] = False
-        open_ring = ring - np.arange(len(ring))
-        opened = Engine.from_polygon_rings(xs[keep], ys[keep], open_ring, poly, part_poly)
-        closed = Engine.from_polygon_rings(xs, ys, ring, poly, part_poly)
-        np.testing.assert_array_equal(opened.polygon_areas(), closed.polygon_areas())
+        opened = Engine.from_polygon_rings(xs[keep], ys[keep], ring - np.arange(len(ring)), poly, part_poly)
+        np.testing.assert_array_equal(opened.polygon_areas(), wkb_engine(geoms).polygon_areas())
 
-    def test_rings_holes_and_parts(self):
-        e = engine_of([
-            [square(0, 0, 2), square(0.5, 0.5, 1, clockwise=True)],
-            [square(0, 0, 2, clockwise=True), square(0.5, 0.5, 1, closed=False)],
-            [square(0, 0, 1), square(0, 0, math.sqrt(3))],   # hole larger than its exterior
-            [[(3, 3)], [(1, 1), (1, 1)]],                      # nothing enclosed
-            [[], square(0, 0, 2), square(5, 5, 1)],            # empty exterior: the holes' sum
-            [[(0, 0), (1, 1), (2, 2), (0, 0)]],                # collinear
-        ])
-        np.testing.assert_allclose(e.polygon_areas(), [3.0, 3.0, 2.0, 0.0, 5.0, 0.0], rtol=1e-15, atol=0)
-
-    def test_part_map_sums_parts_in_id_order(self):
-        parts = [[square(0, 0, 1)], [square(0, 0, 2, closed=False)], [square(0, 0, 4)]]
-        assert engine_of(parts, [0, 0, 1]).polygon_areas().tolist() == [5.0, 16.0]
-        assert engine_of(parts, [3, 0, 3]).polygon_areas().tolist() == [4.0, 0.0, 0.0, 17.0]
-
-    def test_part_with_no_rings_is_zero_and_borrows_nothing(self):
-        # Its first ring would be the next part's exterior: never counted twice.
-        e = engine_of([[square(0, 0, 1)], [], [square(0, 0, 3)], []])
-        assert e.polygon_areas().tolist() == [1.0, 0.0, 9.0, 0.0]
+    @pytest.mark.parametrize("parts, part_poly, areas, rel", [
+        ([[square(0, 0, 2), square(0.5, 0.5, 1, clockwise=True)],
+          [square(0, 0, 2, clockwise=True), square(0.5, 0.5, 1, closed=False)],
+          [square(0, 0, 1), square(0, 0, math.sqrt(3))],   # hole larger than its exterior
+          [[(3, 3)], [(1, 1), (1, 1)]],                      # nothing enclosed
+          [[], square(0, 0, 2), square(5, 5, 1)],            # empty exterior: the holes' sum
+          [[(0, 0), (1, 1), (2, 2), (0, 0)]]],               # collinear
+         None, [3.0, 3.0, 2.0, 0.0, 5.0, 0.0], 1e-15),
+        # A part map sums the parts in id order; a part with no rings is zero and never borrows the
+        # next part's exterior.
+        ([[square(0, 0, 1)], [square(0, 0, 2, closed=False)], [square(0, 0, 4)]], [0, 0, 1], [5.0, 16.0], 0),
+        ([[square(0, 0, 1)], [square(0, 0, 2, closed=False)], [square(0, 0, 4)]], [3, 0, 3], [4.0, 0.0, 0.0, 17.0], 0),
+        ([[square(0, 0, 1)], [], [square(0, 0, 3)], []], None, [1.0, 0.0, 9.0, 0.0], 0),
+        # Exact far from the origin (the shift by the first vertex keeps 1e15 from cancelling) and tiny.
+        ([[square(1e15, -1e15, 4), square(1e15 + 1, -1e15 + 1, 0.5)], [square(3e-150, 1e-150, 2e-150)]], None,
+         [15.75, 4e-300], 0),
+        ([[square(-1e150, -1e150, 2e150)]], None, [4e300], 1e-15),
+        # A non-finite coordinate anywhere, a hole of two vertices or of one included, corrupts its part.
+        ([[[(NAN, 0.0), (1.0, 0.0), (0.0, 1.0)]], [[(1.0, 0.0), (0.0, 1.0), (NAN, 0.0)]],
+          [square(0, 0, 1), [(NAN, 1.0), (2.0, 2.0)]], [square(0, 0, 1), [(NAN, NAN)]]], None, [NAN] * 4, 0),
+    ])
+    def test_known_answers(self, parts, part_poly, areas, rel):
+        assert engine_of(parts, part_poly).polygon_areas().tolist() == pytest.approx(areas, rel=rel, abs=0, nan_ok=True)
 
     def test_no_parts_and_point_datasets(self):
         empty = Engine.from_wkb_polygons(np.empty(0, np.uint8), np.array([0]))
         out = empty.polygon_areas()
         assert out.dtype == np.float64 and len(out) == 0
         assert error_of(POINTS.polygon_areas) == "polygon_areas requires a polygon dataset"
-
-    def test_far_from_the_origin_and_tiny(self):
-        # Exact answers: the shift by the first vertex keeps offsets of 1e15 from cancelling.
-        e = engine_of([[square(1e15, -1e15, 4), square(1e15 + 1, -1e15 + 1, 0.5)],
-                       [square(3e-150, 1e-150, 2e-150)], [square(-1e150, -1e150, 2e150)]])
-        areas = e.polygon_areas()
-        assert areas[:2].tolist() == [15.75, 4e-300] and areas[2] == pytest.approx(4e300, rel=1e-15)
-
-    def test_non_finite_coordinates(self):
-        tri = [(0.0, 0.0), (1.0, 0.0), (0.0, 1.0)]
-        e = engine_of([
-            [[(NAN, 0.0)] + tri[1:]],                          # NaN first vertex
-            [tri[1:] + [(NAN, 0.0)]],                          # the same ring started elsewhere
-            [square(0, 0, 1), [(NAN, 1.0), (2.0, 2.0)]],       # a hole of two vertices
-            [square(0, 0, 1), [(NAN, NAN)]],                   # encloses nothing, but corrupts its part
-        ])
-        assert np.isnan(e.polygon_areas()).all()
 
     def test_runs_without_the_interpreter_lock(self):
         geoms = random_geometries(np.random.default_rng(3), 20000)
@@ -179,13 +159,10 @@ class TestConvexHullAreaOf:
         ([1e15, 1e15 + 4, 1e15, 1e15 + 1], [1e15, 1e15, 1e15 + 2, 1e15 + 0.5], 4.0),
         ([0, 4e-150, 0, 1e-150], [0, 0, 2e-150, 0.5e-150], 4e-300),
         ([NAN, 1.0], [0.0, math.inf], 0.0),                      # too few to span an area
+        (3 * np.arange(5000.0) + 1e9, -7 * np.arange(5000.0), 0.0),  # many collinear far out
     ])
     def test_known_answers(self, xs, ys, area):
         assert Engine.convex_hull_area_of(np.array(xs, float), np.array(ys, float)) == area
-
-    def test_many_collinear_points_far_out(self):
-        k = np.arange(5000, dtype=float)
-        assert Engine.convex_hull_area_of(3 * k + 1e9, -7 * k) == 0.0
 
     @pytest.mark.parametrize("bad", [NAN, math.inf, -math.inf])
     def test_non_finite_gives_nan(self, bad):
@@ -308,12 +285,25 @@ class TestPolygonPairsIntersectionArea:
         np.testing.assert_allclose(ours, [0.0, 0.0, 0.0, 2.0, 2.0, 2.0, 2.0, 8.0], rtol=0, atol=2e-7)
         assert ours[3] == ours[4] and ours[5] == ours[6]
 
+    def test_even_odd_fill_over_all_rings_shapely_calls_invalid(self):
+        # A bow tie, each loop counted once; two overlapping holes, whose common part lies inside
+        # three rings and so inside; a hole enclosing the unit square by parity under an exterior
+        # of two coordinates; a part of one coordinate. Bounds as above, for boxes of side 6 or 9.
+        e = engine_of([[square(0, 0, 1)], [[(0, 0), (2, 2), (2, 0), (0, 2)]], [square(-1, -1, 6)],
+                       [square(0, 0, 4), square(1, 1, 2), square(2, 1, 2)], [[(0, 0), (9, 9)], square(0, 0, 1)],
+                       [[(0.5, 0.5)]]])
+        ours = e.polygon_pairs_intersection_area(u32([1, 3, 4, 5]), u32([2, 2, 0, 0]))
+        assert (np.abs(ours - [2.0, 12.0, 1.0, 0.0]) <= [1.6e-7, 2.3e-7, 1.8e-7, 0.0]).all(), ours
+
     def test_empty_polygons_and_parts(self):
         # Logical polygon 1 has no parts; part 2 has no rings and is followed by a square.
         e = engine_of([[square(0, 0, 2)], [square(1, 1, 2)], [], [square(0, 0, 2)]], part_poly=[0, 2, 3, 4])
         ours = e.polygon_pairs_intersection_area(u32([0, 1, 3, 0, 4]), u32([1, 0, 0, 3, 0]))
         assert ours[:4].tolist() == [0.0, 0.0, 0.0, 0.0]
         assert ours[4] == pytest.approx(4.0, rel=1e-8)
+        empty = Engine.from_wkb_polygons(np.empty(0, np.uint8), np.array([0]))
+        out = empty.polygon_pairs_intersection_area(u32([]), u32([]))
+        assert out.dtype == np.float64 and len(out) == 0
 
     def test_huge_and_tiny_coordinates(self):
         for scale, offset in [(1e-150, 0.0), (1e-12, 0.0), (1.0, 1e15), (1e150, 0.0)]:
@@ -331,11 +321,6 @@ class TestPolygonPairsIntersectionArea:
         expected = e.polygon_pairs_intersection_area(i, j)
         out = assert_runs_without_gil(e, lambda: e.polygon_pairs_intersection_area(i, j), probe=e.flush)
         np.testing.assert_array_equal(out, expected)
-
-    def test_no_pairs(self):
-        empty = Engine.from_wkb_polygons(np.empty(0, np.uint8), np.array([0]))
-        out = empty.polygon_pairs_intersection_area(u32([]), u32([]))
-        assert out.dtype == np.float64 and len(out) == 0
 
     def test_checks_in_order(self):
         e = engine_of([[square(0, 0, 1)], [square(0, 0, 1)], [square(0, 0, 1)]], part_poly=[0, 1, 1])

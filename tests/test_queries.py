@@ -89,7 +89,7 @@ class TestEdges:
         assert points_engine([0.0, 32.0, 1.0], [0.0, 32.0, 5.0]).contains_query(1.0 - 1e-14, 5.0) == [2]
 
     @pytest.mark.parametrize("mode", MODES)
-    def test_knn_lists_points_at_infinity_last_in_every_mode(self, rng, mode):
+    def test_knn_lists_points_at_infinity_last_and_none_around_nan_in_every_mode(self, rng, mode):
         xs, ys = rng.uniform(0, 100, 700), rng.uniform(0, 100, 700)
         xs[::7], ys[3::11], xs[5::13], ys[5::13] = np.nan, np.nan, np.nan, np.nan
         xs[4], ys[4] = 1e200, 1e200  # finite, though its squared distance overflows: before the points at infinity
@@ -101,6 +101,11 @@ class TestEdges:
                 xs, ys = np.r_[xs, ax], np.r_[ys, ay]
             if step == "merged":
                 e.flush()
+            # A NaN query point has no neighbours, counted like any empty answer: planned, no rows.
+            e.take_metrics()
+            assert [e.knn(np.nan, 20.0, 5), e.knn(20.0, np.nan, 600), e.knn(np.nan, np.nan, 1)] == [[], [], []]
+            ops = operations(e)
+            assert sum(o[2] for o in ops) == 3 and all(o[0] == "knn" and o[1] != "none" and o[3] == 0 for o in ops)
             for x, y in [(50.0, 50.0), (-1e3, 7.0)]:
                 d = box_distances(xs, ys, xs, ys, x, y)
                 for k in [1, 5, 550, 600, 640, 700, 703, 800]:
@@ -122,18 +127,6 @@ class TestEdges:
                 if mode == "explicit:kd_tree":  # its finite ties (of squared distances) by ascending id
                     d2 = squared_distances(xs, ys, x, y)
                     assert got == np.lexsort((np.arange(len(d2)), d2))[:k].tolist()
-
-    @pytest.mark.parametrize("mode", MODES)
-    def test_knn_around_a_nan_query_point_is_empty(self, rng, mode):
-        e = points_engine(rng.uniform(0, 100, 500), rng.uniform(0, 100, 500), mode)
-        for step in ["main", "waiting"]:
-            if step == "waiting":
-                e.append_delta(np.array([np.nan, 3.0, 20.0]), np.array([4.0, np.nan, 20.0]))
-            e.take_metrics()
-            assert [e.knn(np.nan, 20.0, 5), e.knn(20.0, np.nan, 600), e.knn(np.nan, np.nan, 1)] == [[], [], []]
-            # Counted like any call with an empty answer: under the planned kind, no rows.
-            ops = operations(e)
-            assert sum(o[2] for o in ops) == 3 and all(o[0] == "knn" and o[1] != "none" and o[3] == 0 for o in ops)
 
     def test_knn_counts_and_empty_dataset(self, rng):
         e = points_engine(*layout("uniform", 50, rng))
@@ -177,17 +170,13 @@ class TestArguments:
         (lambda e: e.knn(0, 0), TypeError, None),
         (lambda e: e.contains_query(0, 0, 0), TypeError, None),
         (lambda e: e.knn(0, 0, kk=1), TypeError, None),
+        # A conversion calling back finds the engine borrowed.
+        (lambda e: e.range_query(0, 0, CallsBack(e.n, 1.0), 1), RuntimeError, "Already mutably borrowed"),
     ])
     def test_refusals_record_nothing(self, call, error, match):
         e = points_engine([1.0], [1.0])
         with pytest.raises(error, match=match):
             call(e)
-        assert operations(e) == []
-
-    def test_conversion_calling_back_finds_the_engine_borrowed(self):
-        e = points_engine([1.0], [1.0])
-        with pytest.raises(RuntimeError, match="Already mutably borrowed"):
-            e.range_query(0, 0, CallsBack(e.n, 1.0), 1)
         assert operations(e) == []
 
 

@@ -102,18 +102,44 @@ def nowhere_answers(method, arrays, mode, xs, ys, blank):
 class TestPolygonRules:
     @pytest.mark.parametrize("mode", MODES)
     def test_holes_and_boundaries(self, mode):
-        e = polygon_engine([shapely.Polygon(square(0, 0, 10).exterior, [square(4, 4, 2).exterior]),
-                            square(20, 0, 1)], mode)
-        # Left and bottom edges inside, right and top outside, also of holes.
-        for (x, y), want in [((5, 5), []), ((1, 1), [0]), ((0, 5), [0]), ((10, 5), []), ((4, 5), []), ((6, 5), [0])]:
-            assert e.contains_query(x, y) == want
+        geoms = [shapely.Polygon(square(0, 0, 10).exterior, [square(4, 4, 2).exterior]), square(20, 0, 1)]
+        e = polygon_engine(geoms, mode)
+        # Left and bottom edges inside, right and top outside, also of holes, corners included;
+        # the join decides the same through the bands of a densified copy.
+        probes = [((5, 5), []), ((1, 1), [0]), ((0, 5), [0]), ((10, 5), []), ((4, 5), []), ((6, 5), [0]),
+                  ((0, 0), [0]), ((5, 0), [0]), ((10, 0), []), ((0, 10), []), ((10, 10), []), ((5, 4), []),
+                  ((5, 6), [0]), ((-1, 5), [])]
+        xs, ys = np.array([p[0] for p, _ in probes], float), np.array([p[1] for p, _ in probes], float)
+        pairs = polygon_engine(shapely.segmentize(geoms, 1.0), mode).batch_contains(xs, ys).reshape(-1, 2)
+        for i, ((x, y), want) in enumerate(probes):
+            assert e.contains_query(x, y) == want and pairs[pairs[:, 0] == i, 1].tolist() == want
         # A box inside a hole or touching a vertex meets the polygon; an inverted box is searched
         # and tested as given, so one whose corners lie inside the ring meets it too.
         for box, want in [((4.5, 4.5, 5.5, 5.5), [0]), ((1, 1, 2, 2), [0]), ((10, 10, 12, 12), [0]),
-                          ((5, 5, 4, 4), [0]), ((30, 30, 25, 25), []),
+                          ((5, 5, 4, 4), [0]), ((30, 30, 25, 25), []), ((-5, -5, 15, 15), [0]), ((-1, 2, 1, 3), [0]),
+                          # A box touching the edge from outside meets it; a zero-width box lying on
+                          # the edge does not: its only crossing edges are parallel to the ring's.
+                          ((10, 3, 12, 4), [0]), ((10, 3, 10, 4), []), ((11, 11, 12, 12), []),
                           # A NaN bound matches nothing, whatever the index.
                           ((np.nan, 0, 5, 5), []), ((0, 0, 5, np.nan), []), ((np.nan,) * 4, [])]:
             assert e.range_query(*box) == want
+        # A diamond met at a box corner only, or crossed with no vertex or corner inside; exteriors
+        # of one and two coordinates; an empty exterior and a part without rings; the same crossing
+        # at a scale where the cross product calls the edges parallel, so the tiny one is missed;
+        # an infinite bound, which makes the box's zero components NaN, so that no edge crosses it.
+        diamond, segment, bar = [(0, -1), (1, 0), (0, 1), (-1, 0)], [(0, 0), (10, 10)], [(-2, 0), (2, 0)]
+        for rings, parts, box, want in [
+                ([diamond], [0, 1], (0.5, 0.5, 2, 2), [0]), ([diamond], [0, 1], (0.51, 0.51, 2, 2), []),
+                ([diamond], [0, 1], (0.4, -0.7, 0.6, 0.7), [0]), ([[(3, 3)]], [0, 1], (3, 3, 3, 3), [0]),
+                ([[(3, 3)]], [0, 1], (3.5, 3.5, 4, 4), []), ([segment], [0, 1], (4, 4.5, 4.6, 6), [0]),
+                ([segment], [0, 1], (4, 6, 6, 6.5), [0]), ([segment], [0, 1], (4, 5.5, 4.4, 6), []),
+                ([[]], [0, 1, 1], (-1, -1, 1, 1), []), ([bar], [0, 1], (-1, -1, 1, 1), [0]),
+                ([[(-2e-9, 0), (2e-9, 0)]], [0, 1], (-1e-9, -1e-9, 1e-9, 1e-9), []),
+                ([bar], [0, 1], (-1, -np.inf, 1, 5), []), ([bar], [0, 1], (-1, -5, 1, 5), [0])]:
+            xs, ys = (np.array([p[k] for r in rings for p in r], float) for k in (0, 1))
+            e = Engine.from_polygon_rings(xs, ys, np.cumsum([0] + [len(r) for r in rings]), np.array(parts))
+            e.set_index_mode(mode)
+            assert e.range_query(*box) == want, (rings, box)
 
     @pytest.mark.parametrize("mode", MODES)
     def test_parts_of_one_polygon_are_named_once(self, mode):
@@ -133,6 +159,14 @@ class TestPolygonRules:
         assert e.range_query(-1, -6, 4, 2) == [0, 1]
         assert e.range_query(50, 50, 60, 60) == []
         assert [o[1:3] for o in operations(e)] == [("brute_force", 2)]
+        # Parts scattered over polygons, a few or many under one box: each polygon once, where
+        # its first part is met.
+        xs, ys, ring, poly, _ = ring_arrays(np.array([square(i % 20, i // 20, 0.5) for i in range(400)]))
+        part_poly = np.arange(400) * 7919 % 131
+        e = Engine.from_polygon_rings(xs, ys, ring, poly, part_poly)
+        e.set_index_mode("none")
+        for box, parts in [((0, 0, 4.6, 0.6), np.arange(5)), ((-1, -1, 30, 30), np.arange(400))]:
+            assert e.range_query(*box) == list(dict.fromkeys(part_poly[parts].tolist()))
 
     @pytest.mark.parametrize("mode", MODES)
     def test_parts_without_exterior_coordinates_are_nowhere(self, rng, mode):

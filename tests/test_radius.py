@@ -7,7 +7,8 @@ import pytest
 from hypothesis import given, settings, strategies as st
 from sklearn.neighbors import BallTree
 
-from query_oracles import DIAMETER, HALF_CIRCUMFERENCE, MODES, layout, operations, points_engine, within_disc
+from query_oracles import (DIAMETER, HALF_CIRCUMFERENCE, MODES, box_mask, layout, operations, points_engine,
+                           within_disc, world)
 from vardelin._core import Engine
 
 
@@ -26,10 +27,6 @@ def geographic_engine(lons, lats, mode="eager"):
 def within(lons, lats, cx, cy, d):
     """The system's one haversine: the same bits as the query's filter."""
     return np.flatnonzero(Engine.haversine_distance_to(lons, lats, cx, cy) <= d)
-
-
-def world(rng, n):
-    return rng.uniform(-180, 180, n), np.degrees(np.arcsin(rng.uniform(-1, 1, n)))
 
 
 def sorted_hits(e, *args):
@@ -73,7 +70,7 @@ class TestPlanar:
             assert got.dtype == np.uint64 and got.tolist() == []
         assert e.radius_query(10.0, 10.0, 0.5).tolist()[-1] == 603
 
-    def test_arguments_and_refusals(self):
+    def test_arguments_refusals_and_metrics(self):
         e = points_engine([0.0, 3.0], [0.0, 4.0])
         assert e.radius_query(cx=0, cy=0, distance=5).tolist() == [0, 1]
         with pytest.raises(TypeError, match="^argument 'distance': "):
@@ -86,8 +83,7 @@ class TestPlanar:
             e.radius_query(0.5, 0.5, 1.0)
         assert str(info.value) == "radius_query requires a point dataset"
         assert operations(e) == []
-
-    def test_metrics_row_and_shortcut(self):
+        # One metrics cell per call; a disc in an empty region of the histogram takes the shortcut.
         rng = np.random.default_rng(3)
         xs, ys = rng.uniform(0, 100, 5000), rng.uniform(0, 100, 5000)
         keep = (xs - 50) ** 2 + (ys - 50) ** 2 > 20 ** 2
@@ -135,6 +131,17 @@ class TestGeographic:
         want = within(lons, lats, cx, lat, d)
         assert sorted_hits(geographic_engine(lons, lats, mode), cx, lat, d) == want.tolist()
         assert 60 < np.count_nonzero(want >= 2000) < 100  # about half of the line lies inside
+        # In every direction: points a hair inside circles of every size around centres up to the
+        # polar caps, each the destination of its great circle from the centre.
+        clon, clat, d = rng.uniform(-170, 170, 300), rng.uniform(-85, 85, 300), 10 ** rng.uniform(1, 6.5, 300)
+        bearing, angle, p1 = rng.uniform(0, 2 * np.pi, 300), d / (DIAMETER / 2) * (1 - 1e-9), np.radians(clat)
+        p2 = np.arcsin(np.sin(p1) * np.cos(angle) + np.cos(p1) * np.sin(angle) * np.cos(bearing))
+        l2 = np.arctan2(np.sin(bearing) * np.sin(angle) * np.cos(p1), np.cos(angle) - np.sin(p1) * np.sin(p2))
+        lons, lats = (clon + np.degrees(l2) + 180) % 360 - 180, np.degrees(p2)
+        e = geographic_engine(lons, lats, mode)
+        for i in range(300):
+            want = within(lons, lats, clon[i], clat[i], d[i])
+            assert i in want and sorted_hits(e, clon[i], clat[i], d[i]) == want.tolist()
 
     @pytest.mark.parametrize("mode", MODES)
     def test_poles_antimeridian_and_the_whole_sphere(self, mode):
@@ -233,6 +240,9 @@ def test_planar_ids_and_order_are_the_index_order_within_the_distance(seed, name
             cx, cy, d = float(cx), float(cy), float(d)
             keep = within_disc(xs, ys, cx, cy, d)
             assert e.radius_query(cx, cy, d).tolist() == [i for i in order if keep[i]], mode
+            # The box search keeps that order too, however few of the grid's cells it reads.
+            keep = box_mask(xs, ys, (cx - d, cy - d, cx + d, cy + d))
+            assert e.range_query(cx - d, cy - d, cx + d, cy + d) == [i for i in order if keep[i]], mode
 
 
 @settings(max_examples=40, deadline=None)

@@ -4,34 +4,16 @@ import pytest
 import shapely
 
 from conftest import assert_runs_without_gil, on_one_thread
-from polygon_data import error_of, ring_arrays
+from polygon_data import error_of, random_geometries, ring_arrays
 from vardelin._core import Engine
 
 MODES = ["eager", "auto", "none", "explicit:r_tree", "explicit:kd_tree", "explicit:grid"]
 
 
-def polygon(rng, cx, cy, hole):
-    r = rng.uniform(1.0, 3.0)
-    k = int(rng.integers(5, 20))
-    angles = np.linspace(0, 2 * np.pi, k, endpoint=False) + rng.uniform(0, 0.3, k)
-    shell = np.column_stack([cx + r * np.cos(angles), cy + r * np.sin(angles)])
-    holes = [shapely.Point(cx, cy).buffer(r * 0.4, quad_segs=2).exterior.coords] if hole else []
-    return shapely.Polygon(shell, holes)
-
-
 def crowded_geometries(seed, n, side):
-    """Valid polygons with holes and multipolygons (parts 10 apart, so they never meet) packed
-    into a square of this side: the smaller the side, the more pairs intersect."""
-    rng = np.random.default_rng(seed)
-    out = []
-    for _ in range(n):
-        cx, cy = rng.uniform(0, side, 2)
-        if rng.random() < 0.2:
-            out.append(shapely.MultiPolygon([polygon(rng, cx + 10 * j, cy, rng.random() < 0.5)
-                                             for j in range(int(rng.integers(2, 4)))]))
-        else:
-            out.append(polygon(rng, cx, cy, rng.random() < 0.5))
-    return np.array(out, dtype=object)
+    """Valid polygons with holes and multipolygons (parts 10 apart, so they never meet) centred in
+    a square of this side: the smaller the side, the more pairs intersect."""
+    return random_geometries(np.random.default_rng(seed), n, multi_share=0.2, box=(0, 0, side, side))
 
 
 def shapely_pairs(geoms):
@@ -62,26 +44,17 @@ def ops(e):
 
 class TestAgainstShapely:
     @pytest.mark.parametrize("mode", MODES)
-    @pytest.mark.parametrize("side", [40.0, 120.0])
-    def test_logical_pairs_every_mode(self, mode, side):
+    @pytest.mark.parametrize("side, part_map", [(40.0, True), (120.0, True), (50.0, False)])
+    def test_pairs_every_mode(self, mode, side, part_map):
         geoms = crowded_geometries(7, 600, side)
-        got = engine_of(geoms, mode).polygon_intersects_self_join()
+        got = engine_of(geoms, mode, part_map).polygon_intersects_self_join()
         assert got.dtype == np.uint32
-        # Logical pairs come sorted by (first, second), each once, whatever the index.
-        np.testing.assert_array_equal(got.reshape(-1, 2), shapely_pairs(geoms))
-
-    @pytest.mark.parametrize("mode", MODES)
-    def test_part_pairs_without_part_map(self, mode):
-        geoms = crowded_geometries(8, 500, 50.0)
-        parts = shapely.get_parts(geoms)
-        got = engine_of(geoms, mode, part_map=False).polygon_intersects_self_join().reshape(-1, 2)
-        expected = shapely_pairs(parts)
+        got, expected = got.reshape(-1, 2), shapely_pairs(geoms if part_map else shapely.get_parts(geoms))
         assert len(expected) > 100
-        # Sorted by first id; by second too on the scan, in the tree's order otherwise.
+        # Logical pairs come sorted by (first, second), each once, whatever the index; part pairs
+        # by first id, and by second too on the scan, in the tree's order otherwise.
         assert np.all(np.diff(got[:, 0].astype(np.int64)) >= 0)
-        if mode == "none":
-            np.testing.assert_array_equal(got, expected)
-        np.testing.assert_array_equal(sorted_rows(got), expected)
+        np.testing.assert_array_equal(got if part_map or mode == "none" else sorted_rows(got), expected)
 
     @pytest.mark.parametrize("seed", range(4))
     def test_on_a_coarse_grid(self, seed):
@@ -103,9 +76,10 @@ class TestAgainstShapely:
                 geoms.append(shapely.box(x, y, x + w, y + h))
         geoms = np.array(geoms, dtype=object)
         assert shapely.is_valid(geoms).all()
-        for mode in ("none", "eager"):
-            got = engine_of(geoms, mode, part_map=False).polygon_intersects_self_join().reshape(-1, 2)
-            np.testing.assert_array_equal(sorted_rows(got), shapely_pairs(geoms))
+        # Densified, the parts have edges enough for the sweep instead of the direct test.
+        for mode, g in [("none", geoms), ("eager", geoms), ("eager", shapely.segmentize(geoms, 0.25))]:
+            got = engine_of(g, mode, part_map=False).polygon_intersects_self_join().reshape(-1, 2)
+            np.testing.assert_array_equal(sorted_rows(got), shapely_pairs(g))
 
     def test_same_pairs_on_one_thread(self):
         here = self_join_of(9, 3000, 80.0)
@@ -176,32 +150,38 @@ class TestContact:
         assert e.polygon_intersects_self_join().tolist() == [0, 1]
 
 
-class TestEmptyParts:
-    # Polygon 0 (a square at the origin) and a part with no exterior coordinates whose hole
-    # ring crosses it: the hole alone gives no region, so nothing pairs, whatever the order.
-    HOLE = [(-1.0, 0.5), (2.0, 0.5), (2.0, 0.6)]
+def ring(x0, y0, side):
+    return [(x0, y0), (x0 + side, y0), (x0 + side, y0 + side), (x0, y0 + side)]
+
+
+class TestDegenerateParts:
+    SQUARE, HOLE = ring(0.0, 0.0, 1.0), [(-1.0, 0.5), (2.0, 0.5), (2.0, 0.6)]
 
     @pytest.mark.parametrize("mode", MODES)
-    @pytest.mark.parametrize("empty_first", [False, True])
-    def test_empty_exterior_with_hole(self, mode, empty_first):
-        sq = [(0.0, 0.0), (1.0, 0.0), (1.0, 1.0), (0.0, 1.0)]
-        rings = [sq, [], self.HOLE] if not empty_first else [[], self.HOLE, sq]
-        poly = [0, 1, 3] if not empty_first else [0, 2, 3]
-        xs = np.array([x for r in rings for x, _ in r])
-        ys = np.array([y for r in rings for _, y in r])
-        ring = np.cumsum([0] + [len(r) for r in rings])
-        e = Engine.from_polygon_rings(xs, ys, ring, np.array(poly))
-        e.set_index_mode(mode)
-        assert e.polygon_intersects_self_join().tolist() == []
-
-    @pytest.mark.parametrize("mode", MODES)
-    def test_part_with_no_rings(self, mode):
+    @pytest.mark.parametrize("rings, parts, pairs", [
+        # A part with no exterior coordinates whose hole ring crosses the square: the hole alone
+        # gives no region, so nothing pairs, whatever the order.
+        ([SQUARE, [], HOLE], [0, 1, 3], []), ([[], HOLE, SQUARE], [0, 2, 3], []),
         # Part 1 has no rings: it must not read part 2's exterior (which overlaps part 0) as its
         # own, and the last part, with no rings, must not read past the ring offsets.
-        xs, ys, ring, _, _ = ring_arrays(np.array([square(0, 0, 2), square(1, 1)]))
-        e = Engine.from_polygon_rings(xs, ys, ring, np.array([0, 1, 1, 2, 2]))
+        ([[(0, 0), (2, 0), (2, 2), (0, 2)], [(1, 1), (2, 1), (2, 2), (1, 2)]], [0, 1, 1, 2, 2], [0, 2]),
+        # Exteriors of one coordinate (inside the square, on its edge, outside) and of two, which
+        # cross the square and touch the three.
+        ([[(0, 0), (2, 0), (2, 2), (0, 2)], [(1, 1)], [(2, 1)], [(3, 1)], [(-1, 1), (3, 1)]], [0, 1, 2, 3, 4, 5],
+         [0, 1, 0, 2, 0, 4, 1, 4, 2, 4, 3, 4]),
+        # Holes are never tested against holes: an island in a hole meets only a shell nested in the
+        # same hole; a part in the hole of one whose own hole holds the other; invalid holes, stored
+        # outside their exteriors, that cross each other while the exteriors lie apart.
+        ([ring(0, 0, 10), ring(2, 2, 6), ring(3, 3, 2), ring(4, 4, 2)], [0, 2, 3, 4], [1, 2]),
+        ([ring(0, 0, 10), ring(1, 1, 8), ring(2, 2, 6), ring(3, 3, 4)], [0, 2, 4], []),
+        ([[(0, 0), (1, 0), (0, 1)], ring(20, 20, 10), [(0.9, 0.9), (3, 0.9), (0.9, 3)], ring(25, 25, 10)], [0, 2, 4],
+         []),
+    ])
+    def test_empty_and_degenerate_parts(self, mode, rings, parts, pairs):
+        xs, ys = (np.array([p[k] for r in rings for p in r], float) for k in (0, 1))
+        e = Engine.from_polygon_rings(xs, ys, np.cumsum([0] + [len(r) for r in rings]), np.array(parts))
         e.set_index_mode(mode)
-        assert e.polygon_intersects_self_join().tolist() == [0, 2]
+        assert sorted_rows(e.polygon_intersects_self_join()).ravel().tolist() == pairs
 
     @pytest.mark.parametrize("mode", ["none", "auto", "eager"])
     def test_no_parts_and_one_part(self, mode):
@@ -216,11 +196,6 @@ class TestEmptyParts:
 
 
 class TestFrame:
-    def test_point_dataset(self):
-        e = Engine.from_points(np.zeros(3), np.zeros(3))
-        assert error_of(e.polygon_intersects_self_join) == "polygon_intersects_self_join requires a polygon dataset"
-        assert e.take_metrics()["operations"] == []
-
     @pytest.mark.parametrize("n, kind", [(25, "brute_force"), (26, "r_tree")])
     def test_auto_tipping_point(self, n, kind):
         e = engine_of(np.array([square(2 * i, 0) for i in range(n)]), "auto")
@@ -244,6 +219,10 @@ class TestFrame:
         assert (op["name"], op["index"], op["calls"], op["output_rows"]) == \
             ("polygon_intersects_self_join", column, 2, 4)
         assert [(b["index"], b["build_count"]) for b in m["index_builds"]] == [(k, 1) for k in built]
+        points = Engine.from_points(np.zeros(3), np.zeros(3))
+        message = "polygon_intersects_self_join requires a polygon dataset"
+        assert error_of(points.polygon_intersects_self_join) == message
+        assert points.take_metrics()["operations"] == []
 
     def test_runs_without_the_interpreter_lock(self):
         geoms = crowded_geometries(10, 20000, 300.0)

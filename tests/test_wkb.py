@@ -122,6 +122,9 @@ class TestMalformed:
             blobs = [SQUARE] * 5000
             blobs[at] = LINE
             assert error_of(from_column, blobs) == "unsupported WKB geometry type 2"
+        # Of two, the first in column order is reported, whichever part of the column decodes first.
+        blobs[10], blobs[4000] = SQUARE[:20], LINE
+        assert error_of(from_column, blobs) == error_of(from_views, blobs) == "truncated WKB"
 
     @pytest.mark.parametrize("offsets, message", [
         ([5, 5], "truncated WKB"),

@@ -54,25 +54,4 @@ inline Ring closed(Ring r) {
     return r;
 }
 
-inline Ring reversed(Ring r) { return Ring(r.rbegin(), r.rend()); }
-
-// Closed squares of side 2 at (4i, 4j) for i = part % 10, j = part / 10; in each ten, part 4 has
-// no rings, part 7 an empty exterior ring and part 2 a hole.
-inline Layout square_parts(int count) {
-    Layout l;
-    for (int i = 0; i < count; ++i) {
-        const double x = 4.0 * (i % 10), y = 4.0 * (i / 10);
-        if (i % 10 == 4) {
-            l.add({});
-        } else if (i % 10 == 7) {
-            l.add({{}});
-        } else {
-            Rings p{{{x, y}, {x + 2, y}, {x + 2, y + 2}, {x, y + 2}, {x, y}}};
-            if (i % 10 == 2) p.push_back({{x + 0.5, y + 0.5}, {x + 1.5, y + 0.5}, {x + 1.5, y + 1.5}, {x + 0.5, y + 0.5}});
-            l.add(p);
-        }
-    }
-    return l;
-}
-
 }  // namespace vardelin::testing

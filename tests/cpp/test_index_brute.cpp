@@ -42,34 +42,4 @@ TEST(PartBox, HolesEmptyPartsNonFiniteVerticesAndBrokenOffsets) {
     EXPECT_EQ((PolygonLayout{xs, xs, rings, std::vector<i64>{0}}.part_count()), 0u);
 }
 
-TEST(BruteForce, PointsShareTheCoordinates) {
-    const auto pts = oracle::make_points("uniform", 50, 1);
-    const auto b = BruteForce::over_points(pts.xs, pts.ys);
-    EXPECT_EQ(b.bytes(), 0u);
-    EXPECT_EQ(pts.xs.use_count(), 3);  // min_x and max_x both refer to xs: nothing copied
-    EXPECT_TRUE(b.range({60, 0, 40, 100}).empty());
-}
-
-TEST(BruteForce, PolygonPartBoxes) {
-    const auto b = BruteForce::over_parts(vardelin::testing::square_parts(10).part_layout());
-    EXPECT_EQ(b.size(), 10u);
-    EXPECT_EQ(b.bytes(), 320u);
-    // The rings-less part 4 and the empty-ring part 7 sit at the origin with part 0.
-    EXPECT_EQ(b.range({-1, -1, 0.5, 0.5}), (std::vector<u64>{0, 4, 7}));
-    // On boxes, an inverted query range still meets a box spanning both values.
-    EXPECT_EQ(b.range({1.5, 0, 0.5, 1}), (std::vector<u64>{0}));
-    // A box inside the hole of part 2 reports it: the box is the exterior ring's.
-    EXPECT_EQ(b.range({9, 1, 9, 1}), (std::vector<u64>{2}));
-    // Inside a part's box the distance is 0; the empty parts, boxed at the origin, lie at +inf.
-    std::vector<Neighbor> found;
-    b.nearest(1, 1, 3, found);
-    ASSERT_EQ(found.size(), 3u);
-    EXPECT_EQ(found[0].id, 0u);
-    EXPECT_EQ(found[0].dist2, 0.0);
-    EXPECT_EQ(found[1].dist2, 9.0);
-    EXPECT_EQ(found[2].dist2, 49.0);
-    EXPECT_EQ(b.nearest(0, 0, 10), (std::vector<u64>{0, 1, 2, 3, 5, 6, 8, 9, 4, 7}));
-    EXPECT_EQ(BruteForce::over_parts(Layout{}.part_layout()).size(), 0u);
-}
-
 }  // namespace

@@ -1,4 +1,6 @@
 #include <algorithm>
+#include <cmath>
+#include <numeric>
 
 #include <gtest/gtest.h>
 
@@ -9,19 +11,9 @@ using namespace vardelin;
 
 namespace {
 
-UniformGrid grid_of(Buffer<double> xs, Buffer<double> ys) {
-    return UniformGrid::over_points(make_shared_array(std::move(xs)), make_shared_array(std::move(ys)));
-}
-
 std::vector<u64> sorted(std::vector<u64> v) {
     std::sort(v.begin(), v.end());
     return v;
-}
-
-TEST(UniformGrid, RangeComesOutCellByCellIdsAscending) {
-    // side 2, cells of 0.5: (1,1) is cell 3, (0,0) cell 0, (1,0) cell 1, (0,1) cell 2.
-    EXPECT_EQ(grid_of({1, 0, 1, 0}, {1, 0, 0, 1}).range({0, 0, 1, 1}), (std::vector<u64>{1, 2, 3, 0}));
-    EXPECT_EQ(grid_of({1, 0, 0, 1}, {1, 0, 0, 1}).range({0, 0, 1, 1}), (std::vector<u64>{1, 2, 0, 3}));
 }
 
 TEST(UniformGrid, FlatExtents) {
@@ -36,39 +28,49 @@ TEST(UniformGrid, FlatExtents) {
     EXPECT_EQ(got, std::vector<double>(far.begin(), far.begin() + 5));
 }
 
-}  // namespace
+// The grid builds in parallel and must come out exactly as the sequential description builds
+// it, whatever the number of worker threads (the k-d tree's build is compared on one thread
+// and on all from Python): several chunks of the counting sort, NaN coordinates and duplicates.
+oracle::Points big_points(const std::string& kind) {
+    const auto base = oracle::make_points(kind, 300'000, 21);
+    Buffer<double> xs(base.xs->begin(), base.xs->end()), ys(base.ys->begin(), base.ys->end());
+    for (std::size_t i = 0; i < xs.size(); i += 9973) xs[i] = oracle::kNaN;
+    for (std::size_t i = 5; i < ys.size(); i += 7919) ys[i] = oracle::kNaN;
+    for (std::size_t i = 1000; i < 2000; ++i) xs[i] = xs[999], ys[i] = ys[999];
+    return {kind, make_shared_array(std::move(xs)), make_shared_array(std::move(ys))};
+}
 
-namespace {
+const Box kEverything{-oracle::kInf, -oracle::kInf, oracle::kInf, oracle::kInf};
 
-// range and point_range skip the columns and rows past the box's max cell; the ids and their order must be
-// those of the cells the ceiling reaches, filtered by the point test.
-TEST(UniformGrid, RangeEqualsFilteredCellScanInOrder) {
-    std::vector<oracle::Points> sets = oracle::all_sets(2000, 41);
-    // Points on cell borders and at infinity, where the cell rule's rounding matters.
-    Buffer<double> xs, ys;
-    for (int i = 0; i < 900; ++i) xs.push_back((i % 30) * 0.1), ys.push_back((i / 30) * 0.1);
-    xs.insert(xs.end(), {oracle::kInf, -oracle::kInf, 1e308, -1e308}), ys.insert(ys.end(), {1.0, 2.0, oracle::kInf, 0.5});
-    sets.push_back({"borders", make_shared_array(std::move(xs)), make_shared_array(std::move(ys))});
-    std::vector<Box> boxes = oracle::query_boxes(9, 200);
-    for (int i = 0; i < 30; ++i) boxes.push_back({i * 0.1, (29 - i) * 0.1, i * 0.1 + 0.3, (29 - i) * 0.1 + 0.2});
-    boxes.push_back({0.5, 0.5, oracle::kInf, oracle::kInf});
-    for (const auto& pts : sets) {
+TEST(ParallelBuilds, GridStoresIdsAsOneSequentialCountingSortByCell) {
+    for (const char* kind : {"uniform", "clustered"}) {
+        const auto pts = big_points(kind);
         const auto g = UniformGrid::over_points(pts.xs, pts.ys);
-        for (const Box& q : boxes) {
-            std::vector<u64> expected;
-            g.bbox_cell_range(q, [&](u32 id) {
-                const double x = (*pts.xs)[id], y = (*pts.ys)[id];
-                if (x >= q.min_x && q.max_x >= x && y >= q.min_y && q.max_y >= y) expected.push_back(id);
-            });
-            EXPECT_EQ(g.range(q), expected) << pts.name;
-            std::vector<u64> visited;
-            g.for_each_in_range(q, [&](u32 id) { visited.push_back(id); });
-            EXPECT_EQ(visited, expected) << pts.name;
-            std::vector<PointHit> hits;
-            g.point_range(q, hits);
-            std::vector<u64> hit_ids;
-            for (const PointHit& h : hits) hit_ids.push_back(h.id);
-            EXPECT_EQ(hit_ids, expected) << pts.name;
+        const std::size_t n = pts.size(), side = g.side();
+        double min_x = oracle::kInf, min_y = oracle::kInf, max_x = -oracle::kInf, max_y = -oracle::kInf;
+        for (std::size_t i = 0; i < n; ++i) {
+            min_x = std::fmin(min_x, (*pts.xs)[i]), max_x = std::fmax(max_x, (*pts.xs)[i]);
+            min_y = std::fmin(min_y, (*pts.ys)[i]), max_y = std::fmax(max_y, (*pts.ys)[i]);
+        }
+        const double w = (max_x - min_x) / static_cast<double>(side), h = (max_y - min_y) / static_cast<double>(side);
+        const auto cell = [&](double v, double lo, double size) {
+            const double c = std::floor((v - lo) / size);
+            return !(c > 0.0) ? std::size_t{0} : std::min(static_cast<std::size_t>(c), side - 1);
+        };
+        std::vector<u64> expected(n);
+        std::iota(expected.begin(), expected.end(), u64{0});
+        std::stable_sort(expected.begin(), expected.end(), [&](u64 a, u64 b) {
+            return cell((*pts.ys)[a], min_y, h) * side + cell((*pts.xs)[a], min_x, w) <
+                   cell((*pts.ys)[b], min_y, h) * side + cell((*pts.xs)[b], min_x, w);
+        });
+        std::vector<u64> stored;
+        g.bbox_cell_range(kEverything, [&](u32 id) { stored.push_back(id); });
+        EXPECT_EQ(stored, expected) << kind;
+        // Wrong cell bounds would lose points of the cells under a box.
+        for (const Box& q : oracle::query_boxes(4, 50)) {
+            std::vector<u64> got = g.range(q);
+            std::sort(got.begin(), got.end());
+            EXPECT_EQ(got, oracle::range(pts, q)) << kind;
         }
     }
 }

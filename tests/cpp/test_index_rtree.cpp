@@ -1,41 +1,18 @@
 #include <algorithm>
-#include <cstdlib>
 
 #include <gtest/gtest.h>
 
 #include "core/error.hpp"
-#include "index/hilbert.hpp"
 #include "index/rtree.hpp"
 #include "index_oracle.hpp"
-#include "polygon_fixture.hpp"
 
 using namespace vardelin;
-using vardelin::testing::Layout;
 
 namespace {
 
 std::vector<u64> sorted(std::vector<u64> v) {
     std::sort(v.begin(), v.end());
     return v;
-}
-
-TEST(Hilbert, FirstQuadrantIsAContinuousCurve) {
-    // The first 65536 positions fill the 256 x 256 corner, each a step away from the previous.
-    std::vector<std::pair<u32, u32>> at(65536, {~0u, ~0u});
-    for (u32 x = 0; x < 256; ++x) {
-        for (u32 y = 0; y < 256; ++y) {
-            const u32 d = hilbert_index(x, y);
-            ASSERT_LT(d, 65536u);
-            ASSERT_EQ(at[d].first, ~0u) << "position used twice";
-            at[d] = {x, y};
-        }
-    }
-    for (u32 d = 1; d < 65536; ++d) {
-        const int dx = std::abs(static_cast<int>(at[d].first) - static_cast<int>(at[d - 1].first));
-        const int dy = std::abs(static_cast<int>(at[d].second) - static_cast<int>(at[d - 1].second));
-        ASSERT_EQ(dx + dy, 1) << "gap at " << d;
-    }
-    EXPECT_EQ(hilbert_index(65535, 0), 0xffffffffu);  // the curve ends in the other bottom corner
 }
 
 TEST(PackedRTree, NodeCountsSingleItemAndWideIds) {
@@ -58,55 +35,6 @@ TEST(PackedRTree, NodeCountsSingleItemAndWideIds) {
     const auto ids = t.nearest(50, 50, 50);
     const auto expected = oracle::sorted_dist2(pts, 50, 50);
     for (std::size_t i = 0; i < ids.size(); ++i) EXPECT_EQ(oracle::dist2(pts, ids[i], 50, 50), expected[i]);
-}
-
-// Against the brute force on part boxes the index fuzzer compares every search; these are the
-// part boxes' own rules.
-TEST(PackedRTree, PolygonPartBoxes) {
-    const auto t = PackedRTree::over_parts(vardelin::testing::square_parts(250).part_layout());
-    ASSERT_EQ(t.size(), 250u);
-    // The empty parts (4, 7, 14, ...) sit at the origin; the hole of part 2 does not hide it.
-    EXPECT_EQ(t.range({0, 0, 0, 0}).size(), 1u + 2 * 25);
-    EXPECT_EQ(t.range({9, 1, 9, 1}), (std::vector<u64>{2}));
-    // ...but for nearest they lie at +inf: last, ascending, and never before a real part.
-    std::vector<u64> empty;
-    for (u64 p = 0; p < 250; ++p) {
-        if (p % 10 == 4 || p % 10 == 7) empty.push_back(p);
-    }
-    const auto all = t.nearest(0, 0, 300);
-    ASSERT_EQ(all.size(), 250u);
-    EXPECT_EQ(std::vector<u64>(all.end() - 50, all.end()), empty);
-    EXPECT_EQ(t.nearest(1, -1, 2), (std::vector<u64>{0, 1}));
-    EXPECT_EQ(PackedRTree::over_parts(Layout{}.part_layout()).nodes(), 0u);
-    // A NaN query bound meets no part box and no point.
-    const double n = oracle::kNaN;
-    EXPECT_TRUE(t.range({n, n, n, n}).empty());
-    EXPECT_TRUE(t.range({n, -1e9, 1e9, 1e9}).empty());
-    const auto pts = oracle::make_points("uniform", 30, 2);
-    EXPECT_TRUE(PackedRTree::over_points({view(pts.xs), view(pts.ys)}).range({n, n, n, n}).empty());
-}
-
-TEST(PackedRTree, AllNaNRingIsTheLastNeighbour) {
-    Layout l;
-    l.add({{{oracle::kNaN, oracle::kNaN}, {oracle::kNaN, oracle::kNaN}}});
-    l.add({{{5, 5}, {6, 5}, {6, 6}}});
-    const auto tree = PackedRTree::over_parts(l.part_layout());
-    EXPECT_EQ(tree.nearest(0, 0, 5), (std::vector<u64>{1, 0}));
-    EXPECT_EQ(tree.nearest(0, 0, 1), (std::vector<u64>{1}));
-    EXPECT_EQ(tree.range({-1e300, -1e300, 1e300, 1e300}), (std::vector<u64>{1}));
-}
-
-TEST(PackedRTree, BestFirstWalkStreamsInDistanceOrderAndStops) {
-    const auto pts = oracle::make_points("duplicates", 500, 5);
-    const auto t = PackedRTree::over_points({view(pts.xs), view(pts.ys)});
-    std::vector<NeighborNode> heap;
-    std::vector<double> seen;
-    t.for_each_nearest(2.5, 2.5, heap, [&](u32, double d2) {
-        seen.push_back(d2);
-        return seen.size() < 120;
-    });
-    const auto expected = oracle::sorted_dist2(pts, 2.5, 2.5);
-    EXPECT_EQ(seen, std::vector<double>(expected.begin(), expected.begin() + 120));
 }
 
 TEST(RTreeScratch, OneSearchPerThreadAtATime) {

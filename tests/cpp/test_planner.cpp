@@ -1,4 +1,3 @@
-#include <cmath>
 #include <limits>
 #include <tuple>
 #include <vector>
@@ -9,7 +8,6 @@
 #include "planner/cost.hpp"
 #include "planner/selector.hpp"
 #include "polygon_fixture.hpp"
-#include "query/prepared.hpp"
 
 using namespace vardelin;
 using namespace vardelin::testing;
@@ -251,45 +249,4 @@ TEST(Orientation, WorkedNumbersOfTheDefaultFactors) {
     EXPECT_TRUE(point_polygon_orientation(e, unit, 10, IndexKind::BruteForce, 1.0));
     // A grid over 1024 parts is cheap to build: about 8.8 us against 24 us flipped.
     EXPECT_FALSE(point_polygon_orientation(e, unit, 10, IndexKind::Grid, 1.0));
-}
-
-TEST(PreparedSetup, FlagsCountsAndModes) {
-    Ring r31;
-    for (int i = 0; i < 31; ++i) r31.push_back({std::cos(i * 0.2), std::sin(i * 0.2)});
-    Ring r32 = r31;
-    r32.push_back({0.0, 0.0});
-    Layout l;
-    l.add({r31});
-    l.add({r32});
-    l.add({r31, {{5, 5}}});          // a ring of 1 coordinate adds nothing
-    l.add({r31, {{5, 5}, {6, 6}}});  // a ring of 2 coordinates adds 2
-    l.add({});
-    Engine e = polygon_engine(l);
-    const u64 ns = build_prepared_if_needed(e);
-    ASSERT_TRUE(e.prepared_polygons);
-    EXPECT_EQ(e.metrics.prepared_polygons.elapsed_compute_ns, ns);
-    ASSERT_EQ(e.prepared_polygons->part_count(), 5u);
-    const bool banded[] = {false, true, false, true, false, false};  // the last part is past the end
-    for (u64 part = 0; part < 6; ++part) EXPECT_EQ(e.prepared_polygons->banded(part), banded[part]) << part;
-    EXPECT_EQ(build_prepared_if_needed(e), 0u);
-    EXPECT_EQ(e.metrics.prepared_polygons.build_count, 1u);
-
-    Engine none = polygon_engine(l);
-    none.index_mode = kNone;
-    EXPECT_EQ(build_prepared_if_needed(none), 0u);
-    EXPECT_FALSE(none.prepared_polygons);
-    EXPECT_EQ(none.metrics.prepared_polygons.build_count, 0u);
-    none.index_mode = kAuto;  // a later mode lets the next need set it up
-    build_prepared_if_needed(none);
-    EXPECT_TRUE(none.prepared_polygons);
-
-    Engine points = lattice(10, 5);
-    EXPECT_EQ(build_prepared_if_needed(points), 0u);
-    EXPECT_FALSE(points.prepared_polygons);
-
-    Engine empty = polygon_engine(Layout{});
-    build_prepared_if_needed(empty);
-    ASSERT_TRUE(empty.prepared_polygons);
-    EXPECT_EQ(empty.prepared_polygons->part_count(), 0u);
-    EXPECT_EQ(empty.metrics.prepared_polygons.build_count, 1u);
 }

@@ -1,13 +1,14 @@
 // Builds every index kind over arbitrary points (NaN, infinities, duplicates) and arbitrary
-// polygon offsets, and checks that all kinds return the same range sets and nearest distances
-// as the brute force, and that the disc searches agree with the point searches. Any difference
-// or out-of-bounds read aborts.
+// polygon offsets, and checks that all kinds return the same range sets, nearest distances and
+// within-distance pairs as the brute force, and that the disc searches agree with the point
+// searches. Any difference or out-of-bounds read aborts.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include "index/brute.hpp"
@@ -15,6 +16,8 @@
 #include "index/grid.hpp"
 #include "index/kdtree.hpp"
 #include "index/rtree.hpp"
+#include "query/batch/flipped_within_distance.hpp"
+#include "query/batch/within_distance.hpp"
 
 using namespace vardelin;
 
@@ -43,9 +46,17 @@ void check(bool ok) {
     if (!ok) std::abort();
 }
 
-std::vector<u64> sorted(std::vector<u64> v) {
+template <class T>
+std::vector<T> sorted(std::vector<T> v) {
     std::sort(v.begin(), v.end());
     return v;
+}
+
+template <class Flat>
+std::vector<std::pair<u32, u32>> pair_set(const Flat& flat) {
+    std::vector<std::pair<u32, u32>> pairs;
+    for (std::size_t i = 0; i + 1 < flat.size(); i += 2) pairs.emplace_back(flat[i], flat[i + 1]);
+    return sorted(std::move(pairs));
 }
 
 // What every kind must agree on: the distances in order and the ids at +inf, which come last
@@ -117,6 +128,14 @@ void fuzz_points(Reader& in) {
         check(b.size() == (nan_query(x, y) ? 0 : std::min<u64>(k, brute.size())));
         const auto want = ranking(b);
         check(ranking(g) == want && ranking(t) == want && ranking(r) == want);
+        // The within-distance join over every kind, and from the query side, pairs as the brute force.
+        const std::vector<double> qx{x, cx}, qy{y, cy};
+        const PointSpans queries(qx, qy);
+        const auto pairs = pair_set(within_distance_planar(brute, queries, d));
+        check(pair_set(within_distance_planar(grid, queries, d)) == pairs &&
+              pair_set(within_distance_planar(kd, queries, d)) == pairs &&
+              pair_set(within_distance_planar(rtree, queries, d)) == pairs &&
+              pair_set(par_within_distance_flipped(queries, PointSpans(view(X), view(Y)), d, false)) == pairs);
         // Made exact, every kind ranks as a ranking of every point does, however far the squares
         // overflow (1e300) or underflow (1e-300).
         if (nan_query(x, y)) continue;

@@ -5,7 +5,9 @@
 // repeated vertices common. The parts are large enough to take the sweep as well as the
 // direct test; offsets are sometimes broken, which both sides must read as empty. The same pairs go
 // through the intersection area, whose integer overlay must take any degenerate input: never
-// negative, and NaN exactly when a coordinate of the pair is not finite.
+// negative, and NaN exactly when a coordinate of the pair is not finite. The point and box tests
+// and the prepared bands take the same layouts at every vertex: nothing may read out of bounds,
+// and a part past the layout may only raise InternalError.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -16,9 +18,12 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include "core/error.hpp"
 #include "core/polygon_layout.hpp"
 #include "query/geometry/intersection_area.hpp"
 #include "query/geometry/intersects.hpp"
+#include "query/prepared.hpp"
+#include "query/range.hpp"
 
 using namespace vardelin;
 
@@ -201,6 +206,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (std::isnan(area) != (has_non_finite(layout, i) || has_non_finite(layout, j)) || area < 0) {
                 std::fprintf(stderr, "parts %zu, %zu: intersection area %g\n", i, j, area);
                 std::abort();
+            }
+        }
+    }
+    const PreparedPolygons prepared(std::vector<std::uint8_t>(layout.part_count(), 1));
+    for (std::size_t p = 0; p <= layout.part_count(); ++p) {
+        for (std::size_t k = 0; k < xs.size(); ++k) {
+            try {
+                (void)pip_raw(layout, p, xs[k], ys[k]);
+                (void)polygon_intersects_bbox_raw(layout, p, Box{xs[k], ys[k], xs[k] + 1.0, ys[k] + 1.0});
+                (void)prepared.contains(p, layout, xs[k], ys[k]);
+            } catch (const InternalError&) {
             }
         }
     }

@@ -1,0 +1,70 @@
+// Core helpers where Python reaches only part of the range: number formats at their borders,
+// quoting of bytes no Python string holds, the id sort at every width, and a core caller's
+// unequal arrays.
+#include <algorithm>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core/error.hpp"
+#include "core/float_format.hpp"
+#include "core/quote.hpp"
+#include "core/radix_sort.hpp"
+#include "query/distances.hpp"
+
+using namespace vardelin;
+
+// The Python tests compare whole summaries with Python's own formatting over random floats;
+// these are the borders that random floats rarely hit: a rounding carry into the exponent, the
+// switches between plain and exponent notation, signed zero and subnormals, NaN.
+TEST(FloatFormat, CarriesSwitchesAndSpecialValues) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const std::pair<double, std::string> sci3[] = {
+        {9.99951, "1.000e1"}, {0, "0.000e0"}, {-4.5e-310, "-4.500e-310"}, {nan, "NaN"}};
+    for (const auto& [v, text] : sci3) EXPECT_EQ(format_sci3(v), text) << text;
+    const std::pair<double, std::string> shortest[] = {
+        {-0.0, "-0.0"},     {1e-4, "0.0001"}, {9.9e-5, "9.9e-5"}, {9999999999999998.0, "9999999999999998.0"},
+        {1e16, "1e16"},     {5e-324, "5e-324"}, {-1.2345678901234568e17, "-1.2345678901234568e17"},
+        {nan, "NaN"}};
+    for (const auto& [v, text] : shortest) EXPECT_EQ(format_shortest(v), text) << text;
+}
+
+// Python strings are always valid UTF-8; the byte-level cases are reachable only from here.
+TEST(DebugQuoted, EscapesWhatWouldNotShow) {
+    EXPECT_EQ(debug_quoted("\x01\x7f"), "\"\\u{1}\\u{7f}\"");
+    EXPECT_EQ(debug_quoted("\xc2\xa0"), "\"\\u{a0}\"");  // no-break space
+    EXPECT_EQ(debug_quoted("\xef\xbf\xbd\xff"), "\"\xef\xbf\xbd\\u{fffd}\"");
+    EXPECT_EQ(debug_quoted("\xe2\x82"), "\"\\u{fffd}\\u{fffd}\"");  // truncated sequence
+    EXPECT_EQ(debug_quoted("\xf0\x9f\x98\x80"), "\"\xf0\x9f\x98\x80\"");
+}
+
+TEST(SortIds, MatchesComparisonSortAtEveryWidth) {
+    std::mt19937_64 gen(42);
+    // Widths that end mid-digit, on a digit boundary and at the full 64 bits; sizes on both
+    // sides of the short-list cut-over.
+    for (const unsigned bits : {1u, 11u, 22u, 23u, 33u, 63u, 64u}) {
+        for (const std::size_t n : {0u, 5u, 1023u, 1024u, 70000u}) {
+            std::vector<u64> ids(n);
+            for (u64& v : ids) v = bits == 64 ? gen() : gen() & ((u64{1} << bits) - 1);
+            std::vector<u64> expected = ids;
+            std::sort(expected.begin(), expected.end());
+            sort_ids(ids);
+            EXPECT_EQ(ids, expected) << bits << " bits, " << n << " ids";
+        }
+    }
+}
+
+// The binding layer checks lengths with its own messages; a core caller that forgets must
+// get an error, never a read past the shorter array.
+TEST(Distances, UnequalSpansAreRefusedNotRead) {
+    const std::vector<double> three{1, 2, 3};
+    const std::vector<double> two{1, 2};
+    EXPECT_THROW(euclidean_distance(three, three, three, two), InternalError);
+    EXPECT_THROW(haversine_distance(three, two, three, three), InternalError);
+    EXPECT_THROW(euclidean_distance_to(two, three, 0.0, 0.0), InternalError);
+    EXPECT_THROW(haversine_distance_to(three, two, 0.0, 0.0), InternalError);
+    EXPECT_EQ(haversine_distance_to(three, three, 0.0, 0.0).size(), 3u);
+}

@@ -1,0 +1,102 @@
+// The polygon kernels' own rules, below what Python reaches: their answers are checked against
+// shapely, Qhull and NumPy through the public methods in every index mode. Here open rings
+// against closed ones, and the inputs no constructor accepts: broken offsets read as a part
+// without rings (the layout's one rule), never past the arrays; broken part maps are refused.
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core/error.hpp"
+#include "polygon_fixture.hpp"
+#include "query/geometry/convex_hull.hpp"
+#include "query/geometry/polygon_access.hpp"
+#include "query/geometry/polygon_area.hpp"
+#include "query/range.hpp"
+
+using namespace vardelin;
+using namespace vardelin::query::geometry;
+using namespace vardelin::testing;
+
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+bool pip(const Layout& l, u64 part, double x, double y) { return pip_raw(l.part_layout(), part, x, y); }
+
+bool meets(const Layout& l, u64 part, double min_x, double min_y, double max_x, double max_y) {
+    return polygon_intersects_bbox_raw(l.part_layout(), part, Box{min_x, min_y, max_x, max_y});
+}
+
+}  // namespace
+
+TEST(PointToPolygonDistance, OpenAndClosedRingsAgree) {
+    Layout g;
+    const Ring tri{{0, 0}, {4, 1}, {1, 3}};
+    const auto open = g.add({tri, {{1.5, 1.2}, {2, 1.2}, {1.8, 1.6}}});
+    const auto shut = g.add({closed(tri), closed({{1.5, 1.2}, {2, 1.2}, {1.8, 1.6}})});
+    const PolygonLayout l = g.part_layout();
+    for (double x = -1; x <= 5; x += 0.37) {
+        for (double y = -1; y <= 4; y += 0.29) {
+            EXPECT_EQ(point_to_polygon_distance(l, open, x, y), point_to_polygon_distance(l, shut, x, y));
+            EXPECT_EQ(pip_raw(l, open, x, y), pip_raw(l, shut, x, y));
+        }
+    }
+}
+
+TEST(PointToPolygonDistance, BrokenOffsetsReadAsEmpty) {
+    const std::vector<double> xs{0, 1, 1, 0};
+    const std::vector<double> ys{0, 0, 1, 1};
+    const std::vector<i64> rings{0, 4, 2, -1, 99};
+    const std::vector<i64> parts{0, 1, 3, 2, 5};
+    const PolygonLayout l(xs, ys, rings, parts);
+    EXPECT_DOUBLE_EQ(point_to_polygon_distance(l, 0, 2, 0), 1.0);
+    for (std::size_t p = 1; p < 5; ++p) {
+        EXPECT_EQ(point_to_polygon_distance(l, p, 0.5, 0.5), kInf) << p;
+        EXPECT_FALSE(pip_raw(l, p, 0.5, 0.5));
+    }
+}
+
+TEST(PipRaw, BrokenOffsetsContainAndMeetNothing) {
+    Layout l;
+    l.add({square(0, 0, 1)});
+    EXPECT_TRUE(pip(l, 0, 0.5, 0.5));
+    EXPECT_FALSE(pip(l, 1, 0.5, 0.5));
+    EXPECT_FALSE(pip(l, ~u64{0}, 0.5, 0.5));
+    Layout past_coords = l;
+    past_coords.ring_offsets.back() = 99;
+    Layout past_rings = l;
+    past_rings.poly_offsets.back() = 5;
+    Layout negative = l;
+    negative.ring_offsets.front() = -1;
+    Layout decreasing = l;
+    decreasing.poly_offsets = {1, 0};
+    for (const Layout* broken : {&past_coords, &past_rings, &negative, &decreasing}) {
+        EXPECT_FALSE(pip(*broken, 0, 0.5, 0.5));
+        EXPECT_FALSE(meets(*broken, 0, 0, 0, 1, 1));
+    }
+}
+
+TEST(PolygonAreas, BrokenPartMapsAndPartsBeyondTheLayoutAreRefusedOrEmpty) {
+    Layout g;
+    g.add({square(0, 0, 1)});
+    g.add({rect(0, 0, 2, 1)});
+    g.add({square(0, 0, 2)});
+    const PolygonLayout l = g.part_layout();
+    EXPECT_EQ(part_area(l, 42), 0.0);
+    const std::vector<u32> beyond{0, 1, 2};
+    EXPECT_THROW(polygon_areas(l, std::span<const u32>(beyond), 2), InternalError);
+    const std::vector<u32> short_map{0, 1};
+    EXPECT_THROW(polygon_areas(l, std::span<const u32>(short_map), 2), InternalError);
+}
+
+TEST(GroupConvexHullAreas, BrokenOffsetsAreAnInternalError) {
+    const std::vector<double> xs{0, 1, 0, 5, 5, 6, 9, 0, 2, 2, 0};
+    const std::vector<double> ys{0, 0, 1, 5, 6, 5, 9, 0, 0, 2, 2};
+    EXPECT_TRUE(group_convex_hull_areas({}, {}, std::vector<i64>{}).empty());
+    for (const std::vector<i64>& bad :
+         {std::vector<i64>{0, 12}, std::vector<i64>{0, 5, 3, 11}, std::vector<i64>{-1, 11}}) {
+        EXPECT_THROW(group_convex_hull_areas(xs, ys, bad), InternalError);
+    }
+}
