@@ -6,6 +6,10 @@ IndexUse MeteredCall::plan_and_build(const QueryShape& shape, u64 q) {
     return build(plan_index(*engine_, shape, q));
 }
 
+IndexUse MeteredCall::plan_and_build(const QueryShape& shape, u64 q, IndexKind candidate) {
+    return build(plan_index_with(*engine_, shape, q, candidate));
+}
+
 IndexUse MeteredCall::build(IndexKind planned) {
     const IndexUse use = use_index(*engine_, planned);
     column_ = column_of(use.planned);

@@ -33,7 +33,10 @@ public:
     // the planned kind becomes the column, the build time is left out of the call's time.
     IndexUse plan_and_build(const QueryShape& shape, u64 q);
 
-    // The same for a kind the method chose by a rule of its own.
+    // The same with a candidate kind of the method's own (plan_index_with).
+    IndexUse plan_and_build(const QueryShape& shape, u64 q, IndexKind candidate);
+
+    // The same for a kind planned already.
     IndexUse build(IndexKind planned);
 
     // A further lazy structure the call set up (the prepared polygons): its time stays out too.

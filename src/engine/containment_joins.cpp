@@ -5,7 +5,6 @@
 #include "core/error.hpp"
 #include "core/memory.hpp"
 #include "engine/indexes.hpp"
-#include "planner/selector.hpp"
 #include "query/batch/contains.hpp"
 #include "query/batch/contains_aggregate.hpp"
 
@@ -13,31 +12,14 @@ namespace vardelin {
 
 namespace {
 
-// Both joins weigh q point lookups on the R-tree against scanning every part box per point.
-IndexKind containment_kind(const Engine& engine, u64 q) noexcept {
-    return plan_access_with_kind(engine.stats, QueryShape::point(0.0, 0.0), q, engine.index_mode,
-                                 engine.cost_factors, IndexKind::RTree);
-}
-
 ContainmentSide containment_side(const Engine& engine) {
     return ContainmentSide(engine.layout(), engine.prepared_polygons.get(), view(engine.part_poly));
 }
 
-// f(index) on the part index that serves the call: the brute-force boxes or the R-tree.
-template <class F>
-void on_part_index(const Engine& engine, IndexKind served, F&& f) {
-    engine.indexes.visit(served, [&]<class Index>(const Index& index) {
-        if constexpr (PartIndex<Index>) {
-            f(index);
-        } else {
-            throw InternalError("containment join served by an index of vertices");
-        }
-    });
-}
-
-// The timer starts here, after every check; builds stay out of its time.
+// The timer starts here, after every check; builds stay out of its time. Both joins weigh q
+// point lookups on the R-tree against scanning every part box per point.
 IndexUse prepare(MeteredCall& call, Engine& engine, u64 q) {
-    const IndexUse use = call.build(containment_kind(engine, q));
+    const IndexUse use = call.plan_and_build(QueryShape::point(0.0, 0.0), q, IndexKind::RTree);
     call.leave_out(build_prepared_if_needed(engine));
     return use;
 }
@@ -51,7 +33,7 @@ Metered<Buffer<u32>> batch_contains(Engine& engine, const PointSpans& queries,
     const IndexUse use = prepare(call, engine, total_q_count.value_or(queries.size()));
     const ContainmentSide side = containment_side(engine);
     Buffer<u32> pairs;
-    unlocked([&] { on_part_index(engine, use.served, [&](const auto& index) { pairs = contains_pairs(index, side, queries); }); });
+    unlocked([&] { engine.indexes.visit_parts(use.served, [&](const auto& index) { pairs = contains_pairs(index, side, queries); }); });
     const u64 rows = pairs.size() / 2;
     return {std::move(call), std::move(pairs), rows};
 }
@@ -66,7 +48,7 @@ Metered<CompactAgg> batch_contains_aggregate(Engine& engine, const PointSpans& q
     const ContainmentSide side = containment_side(engine);
     GroupedAgg state;
     unlocked([&] {
-        on_part_index(engine, use.served, [&](const auto& index) {
+        engine.indexes.visit_parts(use.served, [&](const auto& index) {
             state = contains_aggregate(index, side, queries, columns, engine.logical_count);
         });
     });

@@ -1,6 +1,5 @@
 #include "engine/distance_joins.hpp"
 
-#include "core/box.hpp"
 #include "core/error.hpp"
 #include "engine/indexes.hpp"
 #include "planner/selector.hpp"
@@ -19,18 +18,14 @@ IndexKind distance_join_candidate(const DatasetStats& stats) noexcept {
     return stats.distribution == Distribution::Uniform ? IndexKind::Grid : IndexKind::KdTree;
 }
 
-// One query's search box, moved to the origin: only its size informs the plan. A NaN size
-// gives NaN low corners and 0 high ones, as normalising does.
+// One query's search: in the geographic system the degree box of the distance at the
+// extent's middle latitude.
 QueryShape distance_join_shape(const Engine& engine, double distance) noexcept {
-    double w = distance + distance, h = w;
-    if (engine.coordinate_system == CoordinateSystem::Geographic) {
-        const std::optional<Box>& extent = engine.stats.extent;
-        const double lat_mid = extent ? (extent->min_y + extent->max_y) * 0.5 : 0.0;
-        const Box b = conservative_degree_box(lat_mid, distance);
-        w = b.max_x - b.min_x;
-        h = b.max_y - b.min_y;
-    }
-    return QueryShape::range(normalised_box(Box{0.0, 0.0, w, h}));
+    if (engine.coordinate_system != CoordinateSystem::Geographic) return QueryShape::within(distance);
+    const std::optional<Box>& extent = engine.stats.extent;
+    const double lat_mid = extent ? (extent->min_y + extent->max_y) * 0.5 : 0.0;
+    const Box b = conservative_degree_box(lat_mid, distance);
+    return QueryShape::sized(b.max_x - b.min_x, b.max_y - b.min_y);
 }
 
 }  // namespace
@@ -48,11 +43,9 @@ Metered<PairBuffer> batch_within_distance(Engine& engine, const PointSpans& quer
     if (flipped) {
         unlocked([&] { pairs = par_within_distance_flipped(queries, dataset, distance, geographic); });
     } else {
-        const u64 q = total_q_count.value_or(queries.size());
-        const IndexKind kind = plan_access_with_kind(engine.stats, distance_join_shape(engine, distance), q,
-                                                     engine.index_mode, engine.cost_factors,
-                                                     distance_join_candidate(engine.stats));
-        const IndexUse use = call.build(kind);
+        const IndexUse use = call.plan_and_build(distance_join_shape(engine, distance),
+                                                 total_q_count.value_or(queries.size()),
+                                                 distance_join_candidate(engine.stats));
         unlocked([&] {
             engine.indexes.visit(use.served, [&](const auto& index) {
                 pairs = geographic ? within_distance_haversine(index, queries, distance)

@@ -54,6 +54,10 @@ IndexKind plan_index(const Engine& engine, const QueryShape& shape, u64 q) noexc
                            engine.indexes.built_kinds());
 }
 
+IndexKind plan_index_with(const Engine& engine, const QueryShape& shape, u64 q, IndexKind candidate) noexcept {
+    return plan_access_with_kind(engine.stats, shape, q, engine.index_mode, engine.cost_factors, candidate);
+}
+
 IndexKind serving_kind(const Engine& engine, IndexKind planned) noexcept {
     if (engine.is_polygons() && (planned == IndexKind::KdTree || planned == IndexKind::Grid)) {
         return IndexKind::RTree;

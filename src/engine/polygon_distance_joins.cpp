@@ -14,47 +14,17 @@ namespace vardelin {
 
 namespace {
 
-// The planner's picture of one query's search: a box of side |2d| at the origin, never at a
-// query point, with min <= max; a NaN d gives (NaN, NaN, 0, 0).
-QueryShape distance_shape(double d) noexcept {
-    const double side = 2.0 * d;
-    return side > 0.0 ? QueryShape::range({0.0, 0.0, side, side}) : QueryShape::range({side, side, 0.0, 0.0});
-}
-
-// The kind of the query-side run. "auto" weighs the R-tree, build included, against the scan.
-IndexKind distance_join_kind(const Engine& e, const QueryShape& shape, u64 q) noexcept {
-    return plan_access_with_kind(e.stats, shape, q, e.index_mode, e.cost_factors, IndexKind::RTree);
-}
-
-template <class Index>
-const Index& built(const Engine& e) {
-    const Index* index = e.indexes.get<Index>();
-    if (!index) throw InternalError("polygon distance join: its index was not built");
-    return *index;
-}
-
-// f(index) over the part index that serves the join: the scan, or the R-tree for every other
-// kind (the k-d tree and the grid never index parts).
-template <class F>
-void visit_part_index(const Engine& e, IndexKind served, F&& f) {
-    if (served == IndexKind::BruteForce) {
-        f(built<BruteForce>(e));
-    } else {
-        f(built<PackedRTree>(e));
-    }
-}
-
 struct DistanceJoinPlan {
-    QueryShape shape;
     IndexKind kind;
     bool flipped;
 };
 
+// The query-side run's kind: "auto" weighs the R-tree, build included, against the scan.
 DistanceJoinPlan plan_distance_join(const Engine& e, double d, u64 nq, u64 q) noexcept {
-    const QueryShape shape = distance_shape(d);
-    const IndexKind kind = distance_join_kind(e, shape, q);
+    const QueryShape shape = QueryShape::within(d);
+    const IndexKind kind = plan_index_with(e, shape, q, IndexKind::RTree);
     // The flip is decided on this call's own query count: it builds nothing that outlives it.
-    return {shape, kind, point_polygon_orientation(e, shape, nq, kind, d)};
+    return {kind, point_polygon_orientation(e, shape, nq, kind, d)};
 }
 
 // What the caller's query polygon arrays index, for the offset refusals.
@@ -96,7 +66,7 @@ Metered<std::vector<u32>> batch_within_distance_to_polygons(Engine& e, const Poi
     } else {
         const IndexUse use = call.build(plan.kind);
         unlocked([&] {
-            visit_part_index(e, use.served, [&](const auto& index) {
+            e.indexes.visit_parts(use.served, [&](const auto& index) {
                 pairs = within_distance_pairs(index, layout, part_poly, queries, d);
             });
         });
@@ -124,7 +94,7 @@ CompactAgg batch_within_distance_to_polygons_aggregate(Engine& e, const PointSpa
     } else {
         const IndexUse use = call.build(plan.kind);
         unlocked([&] {
-            visit_part_index(e, use.served, [&](const auto& index) {
+            e.indexes.visit_parts(use.served, [&](const auto& index) {
                 state = within_distance_aggregate(index, layout, part_poly, e.logical_count, queries, d, columns);
             });
         });
@@ -139,11 +109,9 @@ Metered<std::vector<u64>> points_within_distance_of_polygon(Engine& e, const Que
     if (e.is_polygons()) throw Error("points_within_distance_of_polygon requires a point dataset");
     const PolygonLayout polygon = checked_query_polygon(arrays);
     MeteredCall call(e, Operation::PointsWithinDistanceOfPolygon);
-    const IndexKind candidate = e.stats.n >= kMinIndexedItems ? IndexKind::RTree : IndexKind::BruteForce;
-    const IndexKind kind =
-        plan_access_with_kind(e.stats, distance_shape(d), 1, e.index_mode, e.cost_factors, candidate);
     // On points every kind answers a box search, the k-d tree and the grid included.
-    const IndexUse use = call.build(kind);
+    const IndexKind candidate = e.stats.n >= kMinIndexedItems ? IndexKind::RTree : IndexKind::BruteForce;
+    const IndexUse use = call.plan_and_build(QueryShape::within(d), 1, candidate);
     std::vector<u64> ids;
     if (distance_matches_some(d) && polygon.part_count() > 0) {
         unlocked([&] {

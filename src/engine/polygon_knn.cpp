@@ -1,13 +1,11 @@
 #include "engine/polygon_knn.hpp"
 
 #include <algorithm>
-#include <type_traits>
 
 #include "core/error.hpp"
 #include "core/memory.hpp"
 #include "engine/indexes.hpp"
 #include "index/part_boxes.hpp"
-#include "planner/cost.hpp"
 #include "query/batch/polygon_knn.hpp"
 
 namespace vardelin {
@@ -16,20 +14,6 @@ namespace {
 
 void require_polygons(const Engine& e, const char* message) {
     if (!e.is_polygons()) throw Error(message);
-}
-
-// The kind rule of both joins; built indexes are not weighed. "auto" builds the R-tree only
-// when its build and searches cost strictly less than scanning every part per query.
-IndexKind polygon_knn_kind(const Engine& e, u64 k, u64 q) noexcept {
-    switch (e.index_mode.tag) {
-        case IndexMode::Tag::Explicit: return e.index_mode.kind;
-        case IndexMode::Tag::None: return IndexKind::BruteForce;
-        case IndexMode::Tag::Eager: return IndexKind::RTree;
-        case IndexMode::Tag::Auto: break;
-    }
-    const QueryShape shape = QueryShape::knn(k, 0.0, 0.0);
-    const CostModel cost(e.cost_factors, e.stats.n, q, selectivity(e.stats, shape), true);
-    return cost.scan() > cost.total(IndexKind::RTree) ? IndexKind::RTree : IndexKind::BruteForce;
 }
 
 // The most results one query can have: k clamped to the parts and to the logical polygons.
@@ -44,13 +28,7 @@ void run_polygon_knn(const Engine& e, IndexKind served, u64 k, Kernel&& kernel) 
     const PolygonLayout layout = e.layout();
     const Buffer<Box> boxes = part_boxes_parallel(layout);
     PolygonKnnInput in{layout, boxes, view(e.part_poly), std::min<u64>(k, layout.part_count()), e.logical_count};
-    e.indexes.visit(served, [&]<class Index>(const Index& index) {
-        if constexpr (std::is_same_v<Index, BruteForce> || std::is_same_v<Index, PackedRTree>) {
-            kernel(index, in);
-        } else {
-            throw InternalError("polygon kNN searches only the brute-force index or the R-tree");
-        }
-    });
+    e.indexes.visit_parts(served, [&](const auto& index) { kernel(index, in); });
 }
 
 }  // namespace
@@ -61,7 +39,8 @@ Metered<PolygonKnnBlocks> batch_knn_to_polygons(Engine& e, const PointSpans& que
     const u64 slots = checked_mul(queries.size(), k);
     ensure_allocatable(checked_mul(slots, sizeof(u32) + sizeof(double)));
     MeteredCall call(e, Operation::BatchKnnToPolygons);
-    const IndexUse use = call.build(polygon_knn_kind(e, k, total_q_count.value_or(queries.size())));
+    const IndexUse use = call.plan_and_build(QueryShape::knn(k, 0.0, 0.0), total_q_count.value_or(queries.size()),
+                                             IndexKind::RTree);
     PolygonKnnBlocks out;
     unlocked([&] {
         out.ids.resize(slots);
@@ -85,7 +64,7 @@ Metered<PolygonKnnSorted> batch_knn_to_polygons_sorted(Engine& e, const PointSpa
     const u64 most = checked_mul(queries.size(), results_per_query(e, k));
     ensure_allocatable(checked_mul(most, 2 * sizeof(KnnTriple)));
     MeteredCall call(e, Operation::BatchKnnToPolygonsSorted);
-    const IndexUse use = call.build(polygon_knn_kind(e, k, queries.size()));
+    const IndexUse use = call.plan_and_build(QueryShape::knn(k, 0.0, 0.0), queries.size(), IndexKind::RTree);
     PolygonKnnSorted out;
     unlocked([&] {
         if (results_per_query(e, k) == 0 || queries.empty()) return;

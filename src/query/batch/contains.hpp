@@ -1,7 +1,6 @@
 #pragma once
 #include <cstddef>
 #include <span>
-#include <type_traits>
 #include <vector>
 
 #include "core/box.hpp"
@@ -16,11 +15,6 @@
 #include "query/range.hpp"
 
 namespace vardelin {
-
-// The indexes a point-in-polygon join searches: both hold one box per part. The k-d tree and
-// the grid of a polygon dataset hold vertices, so a join never reaches them.
-template <class Index>
-concept PartIndex = std::is_same_v<Index, BruteForce> || std::is_same_v<Index, PackedRTree>;
 
 // The dataset side of the point-in-polygon joins: the layout, the prepared polygons when the
 // dataset has them, and the logical polygon of every part (an empty map: each part is its own
@@ -45,7 +39,7 @@ public:
     // emit(part) for every part containing (x, y), in the index's candidate order: the parts
     // whose box holds the point (boundary included), tested exactly. A NaN coordinate is
     // inside nothing, so such a point is not searched at all.
-    template <PartIndex Index, class Emit>
+    template <class Index, class Emit>
     void for_each_containing_part(const Index& index, double x, double y, Emit&& emit) const {
         if (nan_query(x, y)) return;
         for_each_in_range(index, Box{x, y, x, y}, [&](u32 part) {
