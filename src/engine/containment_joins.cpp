@@ -28,7 +28,7 @@ IndexUse prepare(MeteredCall& call, Engine& engine, u64 q) {
 
 Metered<Buffer<u32>> batch_contains(Engine& engine, const PointSpans& queries,
                                          std::optional<u64> total_q_count, RunUnlocked unlocked) {
-    if (!engine.is_polygons()) throw Error("batch_contains requires a polygon dataset");
+    require_dataset(engine, DatasetKind::Polygons, Operation::BatchContains);
     MeteredCall call(engine, Operation::BatchContains);
     const IndexUse use = prepare(call, engine, total_q_count.value_or(queries.size()));
     const ContainmentSide side = containment_side(engine);
@@ -40,7 +40,7 @@ Metered<Buffer<u32>> batch_contains(Engine& engine, const PointSpans& queries,
 
 Metered<CompactAgg> batch_contains_aggregate(Engine& engine, const PointSpans& queries, const AggColumns& columns,
                                              RunUnlocked unlocked) {
-    if (!engine.is_polygons()) throw Error("batch_contains_aggregate requires a polygon dataset");
+    require_dataset(engine, DatasetKind::Polygons, Operation::BatchContainsAggregate);
     // A state or result beyond the machine fails here, before anything is built or counted.
     ensure_allocatable(GroupedAgg::peak_bytes(engine.logical_count, engine.layout().part_count(), columns.size()));
     MeteredCall call(engine, Operation::BatchContainsAggregate);

@@ -30,10 +30,6 @@ QueryShape distance_join_shape(const Engine& engine, double distance) noexcept {
 
 }  // namespace
 
-void require_distance_join_points(const Engine& engine) {
-    if (engine.is_polygons()) throw Error("batch_within_distance requires a point dataset");
-}
-
 Metered<PairBuffer> batch_within_distance(Engine& engine, const PointSpans& queries, double distance, bool flipped,
                                           std::optional<u64> total_q_count, RunUnlocked unlocked) {
     MeteredCall call(engine, Operation::BatchWithinDistance);

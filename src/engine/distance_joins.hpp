@@ -9,10 +9,6 @@
 
 namespace vardelin {
 
-// Refuses a polygon dataset; the binding calls it before it checks the query arrays, since
-// this refusal comes first.
-void require_distance_join_points(const Engine& engine);
-
 // Every (query row, dataset point) pair at most `distance` apart, flat [q0, e0, q1, e1, ...]:
 // Euclidean under the planar coordinate system, haversine metres under the geographic one.
 // Waiting delta points take no part. Direct: the planned index over the dataset (built if

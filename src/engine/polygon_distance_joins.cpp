@@ -51,7 +51,7 @@ PolygonLayout checked_query_polygon(const QueryPolygonArrays& arrays) {
 
 Metered<std::vector<u32>> batch_within_distance_to_polygons(Engine& e, const PointSpans& queries, double d,
                                                             std::optional<u64> total_q_count, RunUnlocked unlocked) {
-    if (!e.is_polygons()) throw Error("batch_within_distance_to_polygons requires a polygon dataset");
+    require_dataset(e, DatasetKind::Polygons, Operation::BatchWithinDistanceToPolygons);
     MeteredCall call(e, Operation::BatchWithinDistanceToPolygons);
     const DistanceJoinPlan plan = plan_distance_join(e, d, queries.size(), total_q_count.value_or(queries.size()));
     const PolygonLayout layout = e.layout();
@@ -77,7 +77,7 @@ Metered<std::vector<u32>> batch_within_distance_to_polygons(Engine& e, const Poi
 
 CompactAgg batch_within_distance_to_polygons_aggregate(Engine& e, const PointSpans& queries, double d,
                                                        const AggColumns& columns, RunUnlocked unlocked) {
-    if (!e.is_polygons()) throw Error("batch_within_distance_to_polygons_aggregate requires a polygon dataset");
+    require_dataset(e, DatasetKind::Polygons, Operation::BatchWithinDistanceToPolygonsAggregate);
     // A state or result beyond the machine fails here, before anything is built or counted.
     ensure_allocatable(GroupedAgg::peak_bytes(e.logical_count, e.layout().part_count(), columns.size()));
     MeteredCall call(e, Operation::BatchWithinDistanceToPolygonsAggregate);
@@ -106,7 +106,7 @@ CompactAgg batch_within_distance_to_polygons_aggregate(Engine& e, const PointSpa
 
 Metered<std::vector<u64>> points_within_distance_of_polygon(Engine& e, const QueryPolygonArrays& arrays, double d,
                                                             RunUnlocked unlocked) {
-    if (e.is_polygons()) throw Error("points_within_distance_of_polygon requires a point dataset");
+    require_dataset(e, DatasetKind::Points, Operation::PointsWithinDistanceOfPolygon);
     const PolygonLayout polygon = checked_query_polygon(arrays);
     MeteredCall call(e, Operation::PointsWithinDistanceOfPolygon);
     // On points every kind answers a box search, the k-d tree and the grid included.

@@ -12,10 +12,6 @@ namespace vardelin {
 
 namespace {
 
-void require_polygons(const Engine& e, const char* message) {
-    if (!e.is_polygons()) throw Error(message);
-}
-
 // The most results one query can have: k clamped to the parts and to the logical polygons.
 u64 results_per_query(const Engine& e, u64 k) noexcept {
     return std::min({k, static_cast<u64>(e.layout().part_count()), e.logical_count});
@@ -35,7 +31,7 @@ void run_polygon_knn(const Engine& e, IndexKind served, u64 k, Kernel&& kernel) 
 
 Metered<PolygonKnnBlocks> batch_knn_to_polygons(Engine& e, const PointSpans& queries, u64 k,
                                                 std::optional<u64> total_q_count, RunUnlocked unlocked) {
-    require_polygons(e, "batch_knn_to_polygons requires a polygon dataset");
+    require_dataset(e, DatasetKind::Polygons, Operation::BatchKnnToPolygons);
     const u64 slots = checked_mul(queries.size(), k);
     ensure_allocatable(checked_mul(slots, sizeof(u32) + sizeof(double)));
     MeteredCall call(e, Operation::BatchKnnToPolygons);
@@ -59,7 +55,7 @@ Metered<PolygonKnnBlocks> batch_knn_to_polygons(Engine& e, const PointSpans& que
 
 Metered<PolygonKnnSorted> batch_knn_to_polygons_sorted(Engine& e, const PointSpans& queries, u64 k,
                                                        RunUnlocked unlocked) {
-    require_polygons(e, "batch_knn_to_polygons_sorted requires a polygon dataset");
+    require_dataset(e, DatasetKind::Polygons, Operation::BatchKnnToPolygonsSorted);
     // The sorted runs and the arrays they merge into are alive together.
     const u64 most = checked_mul(queries.size(), results_per_query(e, k));
     ensure_allocatable(checked_mul(most, 2 * sizeof(KnnTriple)));

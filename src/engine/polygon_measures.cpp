@@ -27,7 +27,7 @@ void require_ids_below(std::span<const u32> ids, u64 count) {
 }  // namespace
 
 Buffer<double> polygon_areas(const Engine& engine, RunUnlocked unlocked) {
-    if (!engine.is_polygons()) throw Error("polygon_areas requires a polygon dataset");
+    require_dataset(engine, DatasetKind::Polygons, "polygon_areas");
     Buffer<double> areas;
     unlocked([&] { areas = query::geometry::polygon_areas(engine.layout(), part_map(engine), engine.logical_count); });
     return areas;
@@ -35,7 +35,7 @@ Buffer<double> polygon_areas(const Engine& engine, RunUnlocked unlocked) {
 
 Buffer<double> polygon_pairs_intersection_area(const Engine& engine, const DeferredArray<u32>& i_idx,
                                                const DeferredArray<u32>& j_idx, RunUnlocked unlocked) {
-    if (!engine.is_polygons()) throw Error("polygon_pairs_intersection_area requires a polygon dataset");
+    require_dataset(engine, DatasetKind::Polygons, "polygon_pairs_intersection_area");
     const std::span<const u32> is = i_idx.get();
     const std::span<const u32> js = j_idx.get();
     if (is.size() != js.size()) throw Error("i_idx and j_idx must have the same length");

@@ -7,7 +7,7 @@
 namespace vardelin {
 
 Metered<std::vector<u32>> polygon_intersects_self_join(Engine& engine, RunUnlocked unlocked) {
-    if (!engine.is_polygons()) throw Error("polygon_intersects_self_join requires a polygon dataset");
+    require_dataset(engine, DatasetKind::Polygons, Operation::PolygonIntersectsSelfJoin);
     MeteredCall call(engine, Operation::PolygonIntersectsSelfJoin);
     // Every part searches once: n point-selective queries over n items, the R-tree priced
     // against the scan.

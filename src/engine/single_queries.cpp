@@ -85,7 +85,7 @@ std::vector<u64> range_query(Engine& engine, double min_x, double min_y, double 
 }
 
 Metered<std::vector<u64>> radius_query(Engine& engine, double cx, double cy, double distance) {
-    if (engine.is_polygons()) throw Error("radius_query requires a point dataset");
+    require_dataset(engine, DatasetKind::Points, Operation::RadiusQuery);
     MeteredCall call(engine, Operation::RadiusQuery);
     const bool geographic = engine.coordinate_system == CoordinateSystem::Geographic;
     const RadiusTest test =

@@ -11,7 +11,8 @@ void def_batch_within_distance(EngineClass& cls) {
             auto e = self.exclusive();
             const double d = to_f64(distance, "distance");
             const std::optional<u64> total = to_optional_u64(total_q_count, "total_q_count");
-            require_distance_join_points(*e);
+            // The dataset kind comes before the query arrays here.
+            require_dataset(*e, DatasetKind::Points, Operation::BatchWithinDistance);
             const PointSpans queries = join_query(query_xs, query_ys);
             return hand_over(batch_within_distance(*e, queries, d, flipped, total, without_gil));
         },
