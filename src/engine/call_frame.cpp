@@ -17,6 +17,13 @@ IndexUse MeteredCall::build(IndexKind planned) {
     return use;
 }
 
+Metered<CompactAgg> compact_aggregate(MeteredCall&& call, GroupedAgg&& state, RunUnlocked unlocked) {
+    CompactAgg out;
+    unlocked([&] { out = std::move(state).compact(); });
+    const u64 rows = out.ids.size();
+    return {std::move(call), std::move(out), rows};
+}
+
 void MeteredCall::record(u64 rows) noexcept {
     if (recorded_) return;
     recorded_ = true;

@@ -8,6 +8,7 @@
 #include "engine/indexes.hpp"
 #include "engine/metrics.hpp"
 #include "planner/query_shape.hpp"
+#include "query/batch/grouped_agg.hpp"
 
 namespace vardelin {
 
@@ -61,13 +62,27 @@ private:
     bool recorded_ = false;
 };
 
-// A result whose call is recorded by whoever hands it over: the binding converts `value` for
-// Python, then calls `call.record(rows)`.
+// What every metered entry returns: its result, and its call still open, to be recorded by
+// whoever hands the result over. The joins' binding converts `value` for Python first, so that
+// their recorded time covers the conversion; the rest settle it before converting.
 template <class R>
 struct Metered {
     MeteredCall call;
     R value;
     u64 rows = 0;
 };
+
+// Records the call now and hands back its value: for the results whose time ends before they
+// are converted (the single queries, the aggregate joins) and for the callers inside the core
+// (the candidate masks run full single queries).
+template <class R>
+R settle(Metered<R>&& result) noexcept {
+    result.call.record(result.rows);
+    return std::move(result.value);
+}
+
+// The close of both aggregate joins: the state is compacted through `unlocked`, a second
+// stretch without the interpreter lock, inside the call's time; the rows are the groups kept.
+Metered<CompactAgg> compact_aggregate(MeteredCall&& call, GroupedAgg&& state, RunUnlocked unlocked);
 
 }  // namespace vardelin

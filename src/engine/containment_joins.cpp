@@ -52,10 +52,7 @@ Metered<CompactAgg> batch_contains_aggregate(Engine& engine, const PointSpans& q
             state = contains_aggregate(index, side, queries, columns, engine.logical_count);
         });
     });
-    CompactAgg out;
-    unlocked([&] { out = std::move(state).compact(); });
-    const u64 rows = out.ids.size();
-    return {std::move(call), std::move(out), rows};
+    return compact_aggregate(std::move(call), std::move(state), unlocked);
 }
 
 }  // namespace vardelin

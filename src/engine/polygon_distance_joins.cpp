@@ -75,7 +75,7 @@ Metered<std::vector<u32>> batch_within_distance_to_polygons(Engine& e, const Poi
     return {std::move(call), std::move(pairs), rows};
 }
 
-CompactAgg batch_within_distance_to_polygons_aggregate(Engine& e, const PointSpans& queries, double d,
+Metered<CompactAgg> batch_within_distance_to_polygons_aggregate(Engine& e, const PointSpans& queries, double d,
                                                        const AggColumns& columns, RunUnlocked unlocked) {
     require_dataset(e, DatasetKind::Polygons, Operation::BatchWithinDistanceToPolygonsAggregate);
     // A state or result beyond the machine fails here, before anything is built or counted.
@@ -99,9 +99,7 @@ CompactAgg batch_within_distance_to_polygons_aggregate(Engine& e, const PointSpa
             });
         });
     }
-    CompactAgg out = std::move(state).compact();
-    call.record(out.ids.size());
-    return out;
+    return compact_aggregate(std::move(call), std::move(state), unlocked);
 }
 
 Metered<std::vector<u64>> points_within_distance_of_polygon(Engine& e, const QueryPolygonArrays& arrays, double d,

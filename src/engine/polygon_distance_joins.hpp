@@ -29,9 +29,9 @@ Metered<std::vector<u32>> batch_within_distance_to_polygons(Engine& engine, cons
                                                             std::optional<u64> total_q_count, RunUnlocked unlocked);
 
 // The same matches as per-polygon counts and column sums (the columns checked by the caller),
-// compacted with the interpreter lock held; the call is recorded before the result is handed
-// over. Refuses a state beyond the machine (std::bad_alloc) before anything is built.
-CompactAgg batch_within_distance_to_polygons_aggregate(Engine& engine, const PointSpans& queries, double distance,
+// the polygons kept ascending as in batch_contains_aggregate; the rows are the kept polygons.
+// Refuses a state beyond the machine (std::bad_alloc) before anything is built.
+Metered<CompactAgg> batch_within_distance_to_polygons_aggregate(Engine& engine, const PointSpans& queries, double distance,
                                                        const AggColumns& columns, RunUnlocked unlocked);
 
 // The caller's query polygon: coordinates, ring offsets into them, part offsets into the rings.

@@ -52,7 +52,8 @@ AggColumns aggregate_columns(const std::vector<InArray<double>>& values,
     return columns;
 }
 
-nb::tuple aggregate_tuple(CompactAgg&& agg) {
+nb::tuple hand_over_aggregate(Metered<CompactAgg>&& result) {
+    CompactAgg agg = settle(std::move(result));
     return nb::make_tuple(to_numpy(std::move(agg.ids)), to_numpy(std::move(agg.counts)), to_numpy(std::move(agg.sums)),
                           to_numpy(std::move(agg.valid_counts)));
 }

@@ -31,10 +31,7 @@ void def_batch_contains_aggregate(EngineClass& cls) {
             const auto validity = to_byte_arrays(validity_columns, "validity_columns");
             const PointSpans queries = join_query(query_xs, query_ys);
             const AggColumns columns = aggregate_columns(values, validity, queries.size());
-            Metered<CompactAgg> result = batch_contains_aggregate(*e, queries, columns, without_gil);
-            // The call's time ends before its arrays are made.
-            result.call.record(result.rows);
-            return aggregate_tuple(std::move(result.value));
+            return hand_over_aggregate(batch_contains_aggregate(*e, queries, columns, without_gil));
         },
         nb::arg("query_xs").noconvert(), nb::arg("query_ys").noconvert(), nb::arg("value_columns").none(),
         nb::arg("validity_columns").none(),

@@ -38,8 +38,7 @@ void def_batch_within_distance_to_polygons_aggregate(EngineClass& cls) {
             const auto validity = to_byte_arrays(validity_columns, "validity_columns");
             const PointSpans queries = join_query(query_xs, query_ys);
             const AggColumns columns = aggregate_columns(values, validity, queries.size());
-            // The call is recorded before the arrays are made.
-            return aggregate_tuple(batch_within_distance_to_polygons_aggregate(*e, queries, d, columns, without_gil));
+            return hand_over_aggregate(batch_within_distance_to_polygons_aggregate(*e, queries, d, columns, without_gil));
         },
         nb::arg("query_xs").noconvert(), nb::arg("query_ys").noconvert(), nb::arg("distance").none(),
         nb::arg("value_columns").none(), nb::arg("validity_columns").none(),
