@@ -32,9 +32,6 @@ nb::object wrap_engine(Engine&& engine);
 // converted and before the join's own checks that follow the row limit.
 PointSpans join_query(const InArray<double>& query_xs, const InArray<double>& query_ys);
 
-// The same checks without the row limit, for a join whose results are 64-bit positions.
-PointSpans query_arrays(const InArray<double>& query_xs, const InArray<double>& query_ys);
-
 // The value and validity columns of an aggregate join, checked after join_query in this
 // order: equal column counts, then column by column its values contiguous, its validities
 // contiguous, both of the query length. The spans point into the caller's arrays.

@@ -30,7 +30,8 @@ void def_batch_within(EngineClass& cls) {
             auto e = self.shared();
             const double x0 = to_f64(min_x, "min_x"), y0 = to_f64(min_y, "min_y");
             const double x1 = to_f64(max_x, "max_x"), y1 = to_f64(max_y, "max_y");
-            const PointSpans queries = query_arrays(query_xs, query_ys);
+            // No row limit: the positions it returns are 64-bit.
+            const PointSpans queries = point_arrays(query_xs, query_ys, "query_xs", "query_ys");
             return to_numpy(batch_within(queries, Box{x0, y0, x1, y1}, without_gil));
         },
         nb::arg("query_xs").noconvert(), nb::arg("query_ys").noconvert(), nb::arg("min_x").none(),
