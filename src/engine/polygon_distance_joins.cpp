@@ -2,7 +2,7 @@
 
 #include "core/error.hpp"
 #include "core/memory.hpp"
-#include "engine/construction.hpp"
+#include "core/offsets.hpp"
 #include "engine/indexes.hpp"
 #include "index/search.hpp"
 #include "planner/selector.hpp"

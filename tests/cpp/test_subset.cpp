@@ -6,7 +6,6 @@
 
 #include "engine/construction.hpp"
 #include "polygon_fixture.hpp"
-#include "subset/subset.hpp"
 
 using namespace vardelin;
 using vardelin::testing::Layout;
