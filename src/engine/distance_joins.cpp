@@ -30,12 +30,12 @@ QueryShape distance_join_shape(const Engine& engine, double distance) noexcept {
 
 }  // namespace
 
-Metered<PairBuffer> batch_within_distance(Engine& engine, const PointSpans& queries, double distance, bool flipped,
+Metered<Buffer<u32>> batch_within_distance(Engine& engine, const PointSpans& queries, double distance, bool flipped,
                                           std::optional<u64> total_q_count, RunUnlocked unlocked) {
     MeteredCall call(engine, Operation::BatchWithinDistance);
     const bool geographic = engine.coordinate_system == CoordinateSystem::Geographic;
     const PointSpans dataset = engine.points();
-    PairBuffer pairs;
+    Buffer<u32> pairs;
     if (flipped) {
         unlocked([&] { pairs = par_within_distance_flipped(queries, dataset, distance, geographic); });
     } else {

@@ -16,7 +16,7 @@ namespace vardelin {
 // k-d tree over the query points built inside the timed stretch, pairs by ascending dataset
 // row, counted in the column "none". `total_q_count` only sizes the direct form's plan.
 // `unlocked` runs the searches (and the flipped form's build) without the interpreter lock.
-Metered<PairBuffer> batch_within_distance(Engine& engine, const PointSpans& queries, double distance, bool flipped,
+Metered<Buffer<u32>> batch_within_distance(Engine& engine, const PointSpans& queries, double distance, bool flipped,
                                           std::optional<u64> total_q_count, RunUnlocked unlocked);
 
 }  // namespace vardelin

@@ -49,14 +49,14 @@ PolygonLayout checked_query_polygon(const QueryPolygonArrays& arrays) {
 
 }  // namespace
 
-Metered<std::vector<u32>> batch_within_distance_to_polygons(Engine& e, const PointSpans& queries, double d,
+Metered<Buffer<u32>> batch_within_distance_to_polygons(Engine& e, const PointSpans& queries, double d,
                                                             std::optional<u64> total_q_count, RunUnlocked unlocked) {
     require_dataset(e, DatasetKind::Polygons, Operation::BatchWithinDistanceToPolygons);
     MeteredCall call(e, Operation::BatchWithinDistanceToPolygons);
     const DistanceJoinPlan plan = plan_distance_join(e, d, queries.size(), total_q_count.value_or(queries.size()));
     const PolygonLayout layout = e.layout();
     const std::span<const u32> part_poly = view(e.part_poly);
-    std::vector<u32> pairs;
+    Buffer<u32> pairs;
     if (plan.flipped) {
         call.set_column(column_of(IndexKind::Grid));
         unlocked([&] {

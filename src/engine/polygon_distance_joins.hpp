@@ -25,7 +25,7 @@ namespace vardelin {
 // total_q_count queries when given), else the brute-force scan; query-major in the index's
 // candidate order. In "auto" the planner may run it from the polygon side instead (a grid over
 // the query points, column "grid"): polygon-major, rows ascending. The same pairs either way.
-Metered<std::vector<u32>> batch_within_distance_to_polygons(Engine& engine, const PointSpans& queries, double distance,
+Metered<Buffer<u32>> batch_within_distance_to_polygons(Engine& engine, const PointSpans& queries, double distance,
                                                             std::optional<u64> total_q_count, RunUnlocked unlocked);
 
 // The same matches as per-polygon counts and column sums (the columns checked by the caller),

@@ -6,14 +6,14 @@
 
 namespace vardelin {
 
-Metered<std::vector<u32>> polygon_intersects_self_join(Engine& engine, RunUnlocked unlocked) {
+Metered<Buffer<u32>> polygon_intersects_self_join(Engine& engine, RunUnlocked unlocked) {
     require_dataset(engine, DatasetKind::Polygons, Operation::PolygonIntersectsSelfJoin);
     MeteredCall call(engine, Operation::PolygonIntersectsSelfJoin);
     // Every part searches once: n point-selective queries over n items, the R-tree priced
     // against the scan.
     const IndexUse use = call.plan_and_build(QueryShape::point(0.0, 0.0), engine.stats.n, IndexKind::RTree);
     const PolygonLayout layout = engine.layout();
-    std::vector<u32> pairs;
+    Buffer<u32> pairs;
     unlocked([&] {
         engine.indexes.visit_parts(use.served, [&](const auto& index) {
             pairs = query::batch::par_polygon_intersects_join(index, layout);

@@ -1,7 +1,6 @@
 #pragma once
-#include <vector>
-
 #include "core/numeric.hpp"
+#include "core/shared_array.hpp"
 #include "engine/call_frame.hpp"
 #include "engine/engine.hpp"
 
@@ -17,6 +16,6 @@ namespace vardelin {
 // before the timer starts. The parallel part searches
 // through `unlocked`; the logical-pair step runs after it, still timed. The caller records
 // the call, with the pair count as its rows, once it has handed the pairs over.
-Metered<std::vector<u32>> polygon_intersects_self_join(Engine& engine, RunUnlocked unlocked);
+Metered<Buffer<u32>> polygon_intersects_self_join(Engine& engine, RunUnlocked unlocked);
 
 }  // namespace vardelin

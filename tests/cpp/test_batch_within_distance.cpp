@@ -23,7 +23,7 @@ namespace {
 
 using Pairs = std::vector<std::pair<u32, u32>>;
 
-Pairs as_pairs(const PairBuffer& flat) {
+Pairs as_pairs(const Buffer<u32>& flat) {
     Pairs out;
     for (std::size_t i = 0; i + 1 < flat.size(); i += 2) out.emplace_back(flat[i], flat[i + 1]);
     return out;

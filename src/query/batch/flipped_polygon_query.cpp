@@ -65,9 +65,9 @@ void FlippedPolygonQuery::matching_queries(u64 g, std::vector<u32>& out) const {
     }
 }
 
-std::vector<u32> flipped_within_distance_pairs(const FlippedPolygonQuery& query) {
+Buffer<u32> flipped_within_distance_pairs(const FlippedPolygonQuery& query) {
     const u64 polygons = query.polygons();
-    return concat_ordered(map_chunks(polygons, polygons_per_task(polygons), [&](std::size_t, std::size_t b, std::size_t e) {
+    return concat_ordered<Buffer<u32>>(map_chunks(polygons, polygons_per_task(polygons), [&](std::size_t, std::size_t b, std::size_t e) {
         std::vector<u32> out;
         std::vector<u32> rows;
         for (std::size_t g = b; g < e; ++g) {

@@ -49,7 +49,7 @@ private:
 
 // Pairs [q0, g0, q1, g1, ...] of every logical polygon and the query rows within d of it,
 // polygon-major and ascending in the row within a polygon.
-std::vector<u32> flipped_within_distance_pairs(const FlippedPolygonQuery& query);
+Buffer<u32> flipped_within_distance_pairs(const FlippedPolygonQuery& query);
 
 // The same matches folded into per-polygon counts and column sums, each polygon's values added
 // in ascending row order from 0, as the query-side aggregate adds them: both give the same

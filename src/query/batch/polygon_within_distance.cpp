@@ -89,11 +89,12 @@ RowMatches matches_by_row(const Index& index, const PolygonLayout& layout, std::
 }
 
 template <class Index>
-std::vector<u32> pairs_over(const Index& index, const PolygonLayout& layout, std::span<const u32> part_poly,
+Buffer<u32> pairs_over(const Index& index, const PolygonLayout& layout, std::span<const u32> part_poly,
                             const PointSpans& queries, double d) {
     if (!distance_matches_some(d)) return {};
     const RowMatches m = matches_by_row(index, layout, part_poly, queries, d);
-    std::vector<u32> pairs(checked_mul(m.polygons.size(), 2));
+    Buffer<u32> pairs;
+    pairs.resize(checked_mul(m.polygons.size(), 2));
     parallel_blocks(queries.size(), kDistanceRowsPerTask, [&](std::size_t b, std::size_t e) {
         for (std::size_t q = b; q < e; ++q) {
             for (u64 k = m.starts[q]; k < m.starts[q + 1]; ++k) {
@@ -125,13 +126,13 @@ GroupedAgg aggregate_over(const Index& index, const PolygonLayout& layout, std::
 
 }  // namespace
 
-std::vector<u32> within_distance_pairs(const BruteForce& index, const PolygonLayout& layout,
-                                       std::span<const u32> part_poly, const PointSpans& queries, double d) {
+Buffer<u32> within_distance_pairs(const BruteForce& index, const PolygonLayout& layout, std::span<const u32> part_poly,
+                                  const PointSpans& queries, double d) {
     return pairs_over(index, layout, part_poly, queries, d);
 }
 
-std::vector<u32> within_distance_pairs(const PackedRTree& index, const PolygonLayout& layout,
-                                       std::span<const u32> part_poly, const PointSpans& queries, double d) {
+Buffer<u32> within_distance_pairs(const PackedRTree& index, const PolygonLayout& layout, std::span<const u32> part_poly,
+                                  const PointSpans& queries, double d) {
     return pairs_over(index, layout, part_poly, queries, d);
 }
 

@@ -8,6 +8,7 @@
 #include "core/numeric.hpp"
 #include "core/point_spans.hpp"
 #include "core/polygon_layout.hpp"
+#include "core/shared_array.hpp"
 #include "index/brute.hpp"
 #include "index/rtree.hpp"
 #include "index/spatial_index.hpp"
@@ -85,10 +86,10 @@ inline u32 polygon_of(std::span<const u32> part_poly, u32 part) noexcept {
 // Pairs [q0, g0, q1, g1, ...] of every query row and logical polygon within d, query-major,
 // each row's polygons once, in the index's candidate order of their first matching part. The
 // same for any thread count. `part_poly` is empty when every part is its own polygon.
-std::vector<u32> within_distance_pairs(const BruteForce& index, const PolygonLayout& layout,
-                                       std::span<const u32> part_poly, const PointSpans& queries, double d);
-std::vector<u32> within_distance_pairs(const PackedRTree& index, const PolygonLayout& layout,
-                                       std::span<const u32> part_poly, const PointSpans& queries, double d);
+Buffer<u32> within_distance_pairs(const BruteForce& index, const PolygonLayout& layout, std::span<const u32> part_poly,
+                                  const PointSpans& queries, double d);
+Buffer<u32> within_distance_pairs(const PackedRTree& index, const PolygonLayout& layout, std::span<const u32> part_poly,
+                                  const PointSpans& queries, double d);
 
 // The same matches folded into the counts and column sums of `groups` logical polygons, in row
 // order (aggregate_listed), without pairs; the matches listed at once stay within a budget.

@@ -7,6 +7,7 @@
 #include "core/numeric.hpp"
 #include "core/parallel.hpp"
 #include "core/polygon_layout.hpp"
+#include "core/shared_array.hpp"
 #include "index/search.hpp"
 #include "query/geometry/intersects.hpp"
 
@@ -34,7 +35,7 @@ inline constexpr std::size_t kSelfJoinChunk = 64;
 // pair is tested once. Chunks are joined in part order: the result does not depend on the
 // number of threads.
 template <class Index>
-std::vector<u32> par_polygon_intersects_join(const Index& index, const PolygonLayout& layout) {
+Buffer<u32> par_polygon_intersects_join(const Index& index, const PolygonLayout& layout) {
     auto chunks = map_chunks(layout.part_count(), kSelfJoinChunk, [&](std::size_t, std::size_t begin, std::size_t end) {
         // The chunk's candidate pairs first, in emission order, then their exact tests: the
         // coordinates of a candidate part lie anywhere in memory, and fetching those of many
@@ -59,12 +60,12 @@ std::vector<u32> par_polygon_intersects_join(const Index& index, const PolygonLa
         }
         return out;
     });
-    return concat_ordered(std::move(chunks));
+    return concat_ordered<Buffer<u32>>(std::move(chunks));
 }
 
 // Part pairs (flat, as above) turned into logical pairs: each part replaced by its polygon,
 // pairs within one polygon dropped, the lower id first, sorted by (first, second) and each
 // pair kept once. Reuses the storage of `part_pairs`.
-std::vector<u32> logical_pairs(std::vector<u32>&& part_pairs, std::span<const u32> part_poly);
+Buffer<u32> logical_pairs(Buffer<u32>&& part_pairs, std::span<const u32> part_poly);
 
 }  // namespace vardelin::query::batch
