@@ -6,7 +6,7 @@ namespace vardelin::lib {
 
 // One binder per Engine method, each defining its method on the class and living in the file
 // of its stage (construction, indexes, settings, single_queries, candidates, delta, point_joins,
-// polygon joins, measures, metrics, views). This list is the order of the Engine's method table,
+// polygon_joins, measures, metrics, views). This list is the order of the Engine's method table,
 // which is the order Python lists them: the binders are declared from it here and registered
 // from it in module.cpp, so adding a method is its binder plus one line at its place below.
 #define VARDELIN_ENGINE_METHODS(X)                                                                  \

@@ -67,7 +67,7 @@ void FlippedPolygonQuery::matching_queries(u64 g, std::vector<u32>& out) const {
 
 Buffer<u32> flipped_within_distance_pairs(const FlippedPolygonQuery& query) {
     const u64 polygons = query.polygons();
-    return concat_ordered<Buffer<u32>>(map_chunks(polygons, polygons_per_task(polygons), [&](std::size_t, std::size_t b, std::size_t e) {
+    auto chunks = map_chunks(polygons, polygons_per_task(polygons), [&](std::size_t, std::size_t b, std::size_t e) {
         std::vector<u32> out;
         std::vector<u32> rows;
         for (std::size_t g = b; g < e; ++g) {
@@ -78,7 +78,8 @@ Buffer<u32> flipped_within_distance_pairs(const FlippedPolygonQuery& query) {
             }
         }
         return out;
-    }));
+    });
+    return concat_ordered<Buffer<u32>>(std::move(chunks));
 }
 
 GroupedAgg flipped_within_distance_aggregate(const FlippedPolygonQuery& query, const AggColumns& columns) {

@@ -32,7 +32,7 @@ Buffer<u32> walk_dataset(const PackedKdTree& tree, const PointSpans& dataset, co
 }  // namespace
 
 Buffer<u32> par_within_distance_flipped(const PointSpans& queries, const PointSpans& dataset, double distance,
-                                       bool geographic) {
+                                        bool geographic) {
     if (queries.empty() || dataset.empty() || reaches_nothing(distance)) return {};
     const std::size_t nq = queries.size();
     const PackedKdTree tree = PackedKdTree::over_points(make_shared_array(parallel_copy(queries.xs().data(), nq)),

@@ -13,6 +13,6 @@ namespace vardelin {
 // can pair (no query points, no dataset points, a NaN or negative distance) the result is
 // empty and no tree is built.
 Buffer<u32> par_within_distance_flipped(const PointSpans& queries, const PointSpans& dataset, double distance,
-                                       bool geographic);
+                                        bool geographic);
 
 }  // namespace vardelin

@@ -90,7 +90,7 @@ RowMatches matches_by_row(const Index& index, const PolygonLayout& layout, std::
 
 template <class Index>
 Buffer<u32> pairs_over(const Index& index, const PolygonLayout& layout, std::span<const u32> part_poly,
-                            const PointSpans& queries, double d) {
+                       const PointSpans& queries, double d) {
     if (!distance_matches_some(d)) return {};
     const RowMatches m = matches_by_row(index, layout, part_poly, queries, d);
     Buffer<u32> pairs;

@@ -1,4 +1,4 @@
-#include "engine/polygon_measures.hpp"
+#include "engine/measures.hpp"
 
 #include <algorithm>
 #include <optional>
