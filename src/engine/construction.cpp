@@ -170,7 +170,7 @@ Selection select_parts(const Engine& source, std::span<const u32> indices) {
         s.parts.assign(indices.begin(), indices.end());
         return s;
     }
-    const auto csr = query::multipoly::polygon_parts_csr(view(source.part_poly), source.logical_count);
+    const auto csr = polygon_parts_csr(view(source.part_poly), source.logical_count);
     // Repeated entries copy their parts again, so the selection can outgrow the row limit
     // even when the number of entries does not.
     u64 total = 0;

@@ -8,7 +8,7 @@
 #include "core/quote.hpp"
 #include "core/timing.hpp"
 #include "planner/selector.hpp"
-#include "query/prepared.hpp"
+#include "query/geometry/prepared_polygons.hpp"
 
 namespace vardelin {
 

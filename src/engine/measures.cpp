@@ -29,7 +29,7 @@ void require_ids_below(std::span<const u32> ids, u64 count) {
 Buffer<double> polygon_areas(const Engine& engine, RunUnlocked unlocked) {
     require_dataset(engine, DatasetKind::Polygons, "polygon_areas");
     Buffer<double> areas;
-    unlocked([&] { areas = query::geometry::polygon_areas(engine.layout(), part_map(engine), engine.logical_count); });
+    unlocked([&] { areas = polygon_areas(engine.layout(), part_map(engine), engine.logical_count); });
     return areas;
 }
 
@@ -48,18 +48,18 @@ Buffer<double> polygon_pairs_intersection_area(const Engine& engine, const Defer
     unlocked([&] {
         if (!map) {
             areas = parallel_map<double>(is.size(), [&](std::size_t t) {
-                return query::geometry::polygon_intersection_area(layout, is[t], js[t]);
+                return polygon_intersection_area(layout, is[t], js[t]);
             });
             return;
         }
-        const query::multipoly::PartsCsr csr = query::multipoly::polygon_parts_csr(*map, engine.logical_count);
+        const PartsCsr csr = polygon_parts_csr(*map, engine.logical_count);
         const auto parts_of = [&](u32 g) {
             return std::span<const u32>(csr.parts).subspan(csr.offsets[g], csr.offsets[g + 1] - csr.offsets[g]);
         };
         areas = parallel_map<double>(is.size(), [&](std::size_t t) {
             double area = 0.0;
             for (const u32 a : parts_of(is[t])) {
-                for (const u32 b : parts_of(js[t])) area += query::geometry::polygon_intersection_area(layout, a, b);
+                for (const u32 b : parts_of(js[t])) area += polygon_intersection_area(layout, a, b);
             }
             return area;
         });
@@ -69,7 +69,7 @@ Buffer<double> polygon_pairs_intersection_area(const Engine& engine, const Defer
 
 double convex_hull_area_of(std::span<const double> xs, std::span<const double> ys) {
     if (xs.size() != ys.size()) throw Error("xs and ys must have the same length");
-    return query::geometry::convex_hull_area(xs, ys);
+    return convex_hull_area(xs, ys);
 }
 
 Buffer<double> group_convex_hull_areas(std::span<const double> xs, std::span<const double> ys,
@@ -83,7 +83,7 @@ Buffer<double> group_convex_hull_areas(std::span<const double> xs, std::span<con
         throw Error("offsets must start at zero, be nondecreasing, and end at the coordinate length");
     }
     Buffer<double> areas;
-    unlocked([&] { areas = query::geometry::group_convex_hull_areas(xs, ys, offsets); });
+    unlocked([&] { areas = group_convex_hull_areas(xs, ys, offsets); });
     return areas;
 }
 

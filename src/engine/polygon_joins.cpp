@@ -239,10 +239,10 @@ Metered<Buffer<u32>> polygon_intersects_self_join(Engine& engine, RunUnlocked un
     Buffer<u32> pairs;
     unlocked([&] {
         engine.indexes.visit_parts(use.served, [&](const auto& index) {
-            pairs = query::batch::par_polygon_intersects_join(index, layout);
+            pairs = par_polygon_intersects_join(index, layout);
         });
     });
-    if (engine.part_poly) pairs = query::batch::logical_pairs(std::move(pairs), view(engine.part_poly));
+    if (engine.part_poly) pairs = logical_pairs(std::move(pairs), view(engine.part_poly));
     const u64 rows = pairs.size() / 2;
     return {std::move(call), std::move(pairs), rows};
 }

@@ -7,9 +7,10 @@
 #include "index/search.hpp"
 #include "query/batch/knn_join.hpp"
 #include "query/geodesy.hpp"
+#include "query/geometry/part_contains_point.hpp"
+#include "query/geometry/part_meets_box.hpp"
 #include "query/multipoly.hpp"
 #include "query/radius.hpp"
-#include "query/range.hpp"
 
 namespace vardelin {
 
@@ -36,7 +37,7 @@ void scan_delta_box(Engine& engine, IndexKind kind, const Box& raw, std::vector<
 
 std::vector<u64> logical_polygons(const Engine& engine, std::vector<u64>&& parts) {
     if (!engine.part_poly) return std::move(parts);
-    return query::multipoly::dedup_indices(std::move(parts), view(engine.part_poly));
+    return dedup_indices(std::move(parts), view(engine.part_poly));
 }
 
 }  // namespace
@@ -69,7 +70,7 @@ Metered<std::vector<u64>> range_query(Engine& engine, double min_x, double min_y
         const PolygonLayout layout = engine.layout();
         engine.indexes.visit(use.served, [&](const auto& index) {
             for_each_in_range(index, raw, [&](u32 part) {
-                if (polygon_intersects_bbox_raw(layout, part, raw)) hits.push_back(part);
+                if (part_meets_box(layout, part, raw)) hits.push_back(part);
             });
         });
     } else {
@@ -122,7 +123,7 @@ Metered<std::vector<u64>> contains_query(Engine& engine, double x, double y) {
         const PolygonLayout layout = engine.layout();
         engine.indexes.visit(use.served, [&](const auto& index) {
             for_each_in_range(index, Box{x, y, x, y}, [&](u32 part) {
-                if (pip_raw(layout, part, x, y)) hits.push_back(part);
+                if (part_contains_point(layout, part, x, y)) hits.push_back(part);
             });
         });
         hits = logical_polygons(engine, std::move(hits));

@@ -5,7 +5,7 @@
 
 #include "core/numeric.hpp"
 
-namespace vardelin::query::multipoly {
+namespace vardelin {
 
 // Maps part hits to logical polygons, each once, in first-seen order (never sorted). Every
 // hit must be below part_poly's length. Linear in a short list, n log n in a long one.
@@ -21,4 +21,4 @@ struct PartsCsr {
 // Every entry of part_poly must be below n_logical (callers pass the dataset's logical_count).
 PartsCsr polygon_parts_csr(std::span<const u32> part_poly, std::size_t n_logical);
 
-}  // namespace vardelin::query::multipoly
+}  // namespace vardelin

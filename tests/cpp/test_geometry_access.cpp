@@ -4,11 +4,10 @@
 #include <gtest/gtest.h>
 
 #include "polygon_fixture.hpp"
-#include "query/geometry/polygon_access.hpp"
-#include "query/range.hpp"
+#include "query/geometry/part_contains_point.hpp"
+#include "query/geometry/point_polygon_distance.hpp"
 
 using namespace vardelin;
-using namespace vardelin::query::geometry;
 using namespace vardelin::testing;
 
 namespace {
@@ -25,7 +24,7 @@ TEST(PointToPolygonDistance, OpenAndClosedRingsAgree) {
     for (double x = -1; x <= 5; x += 0.37) {
         for (double y = -1; y <= 4; y += 0.29) {
             EXPECT_EQ(point_to_polygon_distance(l, open, x, y), point_to_polygon_distance(l, shut, x, y));
-            EXPECT_EQ(pip_raw(l, open, x, y), pip_raw(l, shut, x, y));
+            EXPECT_EQ(part_contains_point(l, open, x, y), part_contains_point(l, shut, x, y));
         }
     }
 }
@@ -41,14 +40,14 @@ TEST(PointToPolygonDistance, DegenerateRingsAndEmptyParts) {
     // A 2-vertex exterior is a segment that contains nothing.
     EXPECT_DOUBLE_EQ(point_to_polygon_distance(l, segment, 2, 3), 3.0);
     EXPECT_DOUBLE_EQ(point_to_polygon_distance(l, segment, 6, 0), 2.0);
-    EXPECT_FALSE(pip_raw(l, segment, 2, 0));
+    EXPECT_FALSE(part_contains_point(l, segment, 2, 0));
     EXPECT_EQ(point_to_polygon_distance(l, point, 1, 1), kInf);
     // A part with no rings never borrows the next part's exterior, which holds the point.
-    EXPECT_TRUE(pip_raw(l, after, 5, 5));
-    EXPECT_FALSE(pip_raw(l, no_rings, 5, 5));
+    EXPECT_TRUE(part_contains_point(l, after, 5, 5));
+    EXPECT_FALSE(part_contains_point(l, no_rings, 5, 5));
     EXPECT_EQ(point_to_polygon_distance(l, no_rings, 5, 5), kInf);
     // No exterior contains nothing, but the holes' edges still measure.
-    EXPECT_FALSE(pip_raw(l, empty_exterior, 0.5, 0.5));
+    EXPECT_FALSE(part_contains_point(l, empty_exterior, 0.5, 0.5));
     EXPECT_DOUBLE_EQ(point_to_polygon_distance(l, empty_exterior, 0.5, 0.25), 0.25);
     // A part beyond the layout reads as empty.
     EXPECT_EQ(point_to_polygon_distance(l, 99, 0, 0), kInf);
@@ -76,6 +75,6 @@ TEST(PointToPolygonDistance, BrokenOffsetsReadAsEmpty) {
     EXPECT_DOUBLE_EQ(point_to_polygon_distance(l, 0, 2, 0), 1.0);
     for (std::size_t p = 1; p < 5; ++p) {
         EXPECT_EQ(point_to_polygon_distance(l, p, 0.5, 0.5), kInf) << p;
-        EXPECT_FALSE(pip_raw(l, p, 0.5, 0.5));
+        EXPECT_FALSE(part_contains_point(l, p, 0.5, 0.5));
     }
 }

@@ -8,7 +8,6 @@
 #include "query/geometry/polygon_area.hpp"
 
 using namespace vardelin;
-using namespace vardelin::query::geometry;
 using namespace vardelin::testing;
 
 // The measures themselves are checked against shapely and Qhull through the public methods;

@@ -6,7 +6,6 @@
 #include "query/geometry/intersection_area.hpp"
 
 using namespace vardelin;
-using namespace vardelin::query::geometry;
 using namespace vardelin::testing;
 
 // Known answers, contact, holes, empty and non-finite parts and every scale are checked against

@@ -8,7 +8,6 @@
 #include "query/geometry/intersects.hpp"
 
 using namespace vardelin;
-using namespace vardelin::query::geometry;
 using namespace vardelin::testing;
 
 namespace {

@@ -7,7 +7,6 @@
 #include "query/multipoly.hpp"
 
 using namespace vardelin;
-using namespace vardelin::query::multipoly;
 
 TEST(DedupIndices, FirstSeenOrderAndHitsBeyondTheMap) {
     const std::vector<u32> part_poly{0, 0, 1, 1};

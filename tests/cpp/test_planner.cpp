@@ -9,7 +9,7 @@
 #include "planner/cost.hpp"
 #include "planner/selector.hpp"
 #include "polygon_fixture.hpp"
-#include "query/prepared.hpp"
+#include "query/geometry/prepared_polygons.hpp"
 
 using namespace vardelin;
 using namespace vardelin::testing;

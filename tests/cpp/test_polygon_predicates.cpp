@@ -6,7 +6,8 @@
 
 #include "core/error.hpp"
 #include "polygon_fixture.hpp"
-#include "query/range.hpp"
+#include "query/geometry/part_contains_point.hpp"
+#include "query/geometry/part_meets_box.hpp"
 
 using namespace vardelin;
 using namespace vardelin::testing;
@@ -17,11 +18,11 @@ const double kNaN = std::numeric_limits<double>::quiet_NaN();
 const double kInf = std::numeric_limits<double>::infinity();
 
 bool pip(const Layout& l, u64 part, double x, double y) {
-    return pip_raw(l.part_layout(), part, x, y);
+    return part_contains_point(l.part_layout(), part, x, y);
 }
 
 bool meets(const Layout& l, u64 part, double min_x, double min_y, double max_x, double max_y) {
-    return polygon_intersects_bbox_raw(l.part_layout(), part, Box{min_x, min_y, max_x, max_y});
+    return part_meets_box(l.part_layout(), part, Box{min_x, min_y, max_x, max_y});
 }
 
 }  // namespace

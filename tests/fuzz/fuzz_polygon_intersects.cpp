@@ -192,12 +192,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const PolygonLayout layout(xs, ys, ring_offsets, poly_offsets);
     for (std::size_t i = 0; i <= layout.part_count(); ++i) {
         for (std::size_t j = 0; j <= layout.part_count(); ++j) {
-            const bool got = query::geometry::polygons_intersect(layout, i, j);
+            const bool got = polygons_intersect(layout, i, j);
             if (got != oracle(layout, i, j)) {
                 std::fprintf(stderr, "parts %zu, %zu: kernel says %d\n", i, j, static_cast<int>(got));
                 std::abort();
             }
-            const double area = query::geometry::polygon_intersection_area(layout, i, j);
+            const double area = polygon_intersection_area(layout, i, j);
             if (std::isnan(area) != (has_non_finite(layout, i) || has_non_finite(layout, j)) || area < 0) {
                 std::fprintf(stderr, "parts %zu, %zu: intersection area %g\n", i, j, area);
                 std::abort();

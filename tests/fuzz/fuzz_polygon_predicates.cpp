@@ -6,8 +6,9 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include "core/error.hpp"
-#include "query/prepared.hpp"
-#include "query/range.hpp"
+#include "query/geometry/part_contains_point.hpp"
+#include "query/geometry/part_meets_box.hpp"
+#include "query/geometry/prepared_polygons.hpp"
 
 using namespace vardelin;
 
@@ -33,8 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const u64 part = in.ConsumeIntegralInRange<u64>(0, parts.size());
         const double x = in.ConsumeFloatingPoint<double>(), y = in.ConsumeFloatingPoint<double>();
         try {
-            (void)pip_raw(layout, part, x, y);
-            (void)polygon_intersects_bbox_raw(layout, part, Box{x, y, x + 1.0, y + 1.0});
+            (void)part_contains_point(layout, part, x, y);
+            (void)part_meets_box(layout, part, Box{x, y, x + 1.0, y + 1.0});
             (void)prepared.contains(part, layout, x, y);
         } catch (const InternalError&) {
         }

@@ -11,8 +11,8 @@
 #include "index/brute.hpp"
 #include "index/rtree.hpp"
 #include "index/search.hpp"
-#include "query/prepared.hpp"
-#include "query/range.hpp"
+#include "query/geometry/part_contains_point.hpp"
+#include "query/geometry/prepared_polygons.hpp"
 
 namespace vardelin {
 
@@ -27,10 +27,10 @@ public:
     // The index must hold exactly the layout's parts: its ids are read as part numbers.
     void require_parts(std::size_t index_items) const;
 
-    // The banded test and pip_raw give the same answers on valid polygons; the banded one
+    // The banded test and part_contains_point give the same answers on valid polygons; the banded one
     // reads only the edges of the point's band.
     bool contains(u32 part, double x, double y) const {
-        return prepared_ ? prepared_->contains(part, layout_, x, y) : pip_raw(layout_, part, x, y);
+        return prepared_ ? prepared_->contains(part, layout_, x, y) : part_contains_point(layout_, part, x, y);
     }
 
     bool grouped() const noexcept { return !part_poly_.empty(); }

@@ -33,7 +33,7 @@ FlippedPolygonQuery::FlippedPolygonQuery(const PointSpans& queries, const Polygo
       logical_count_(logical_count),
       d_(d) {
     if (!part_poly.empty()) {
-        query::multipoly::PartsCsr csr = query::multipoly::polygon_parts_csr(part_poly, logical_count);
+        PartsCsr csr = polygon_parts_csr(part_poly, logical_count);
         poly_part_offsets_ = std::move(csr.offsets);
         poly_parts_ = std::move(csr.parts);
     }

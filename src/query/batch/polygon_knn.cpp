@@ -9,7 +9,7 @@
 #include "index/part_boxes.hpp"
 #include "index/search.hpp"
 #include "query/batch/query_tiles.hpp"
-#include "query/geometry/polygon_access.hpp"
+#include "query/geometry/point_polygon_distance.hpp"
 
 namespace vardelin {
 
@@ -26,7 +26,7 @@ SquareKey part_key(const PolygonKnnInput& in, u64 part, double x, double y) noex
 // measure.
 void measure(const PolygonKnnInput& in, KnnScratch& s, u64 part, double x, double y) {
     const bool nowhere = has_nan(in.part_boxes[part]);
-    const double d = nowhere ? kInfinity : query::geometry::point_to_polygon_distance(in.layout, part, x, y);
+    const double d = nowhere ? kInfinity : point_to_polygon_distance(in.layout, part, x, y);
     insert_nearest(s.best, in.polygon_of(part), in.k, d);
 }
 

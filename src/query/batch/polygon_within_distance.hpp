@@ -13,8 +13,8 @@
 #include "index/rtree.hpp"
 #include "index/spatial_index.hpp"
 #include "query/batch/grouped_agg.hpp"
-#include "query/geometry/polygon_access.hpp"
-#include "query/range.hpp"
+#include "query/geometry/part_contains_point.hpp"
+#include "query/geometry/point_polygon_distance.hpp"
 
 namespace vardelin {
 
@@ -72,10 +72,10 @@ inline bool part_within(const PolygonLayout& layout, std::size_t p, double x, do
         if (ring.size() < 2) continue;
         u64 prev = ring.end - 1;
         for (u64 k = ring.begin; k < ring.end; prev = k++) {
-            if (query::geometry::segment_within(x, y, xs[prev], ys[prev], xs[k], ys[k], d)) return true;
+            if (segment_within(x, y, xs[prev], ys[prev], xs[k], ys[k], d)) return true;
         }
     }
-    return pip_raw(layout, p, x, y);
+    return part_contains_point(layout, p, x, y);
 }
 
 // The logical polygon of a part: its entry in the part map, or the part itself without one.

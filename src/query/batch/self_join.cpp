@@ -7,7 +7,7 @@
 #include "core/radix_sort.hpp"
 #include "index/part_boxes.hpp"
 
-namespace vardelin::query::batch {
+namespace vardelin {
 
 Box self_join_search_box(const PolygonLayout& layout, std::size_t part) noexcept {
     return part_is_empty(layout, part) ? kFoldStart : part_box(layout, part);
@@ -56,4 +56,4 @@ Buffer<u32> logical_pairs(Buffer<u32>&& part_pairs, std::span<const u32> part_po
     return out;
 }
 
-}  // namespace vardelin::query::batch
+}  // namespace vardelin

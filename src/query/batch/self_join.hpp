@@ -11,7 +11,7 @@
 #include "index/search.hpp"
 #include "query/geometry/intersects.hpp"
 
-namespace vardelin::query::batch {
+namespace vardelin {
 
 // The box part p searches with: its item box in the index, the NaN-skipping fold of its
 // exterior ring, or for a part with a non-finite vertex the NaN box, which meets nothing. A
@@ -53,7 +53,7 @@ Buffer<u32> par_polygon_intersects_join(const Index& index, const PolygonLayout&
         prefetch_parts(layout, candidates);
         std::vector<u32> out;
         for (std::size_t k = 0; k < candidates.size(); k += 2) {
-            if (geometry::polygons_intersect(layout, candidates[k], candidates[k + 1])) {
+            if (polygons_intersect(layout, candidates[k], candidates[k + 1])) {
                 out.push_back(candidates[k]);
                 out.push_back(candidates[k + 1]);
             }
@@ -68,4 +68,4 @@ Buffer<u32> par_polygon_intersects_join(const Index& index, const PolygonLayout&
 // pair kept once. Reuses the storage of `part_pairs`.
 Buffer<u32> logical_pairs(Buffer<u32>&& part_pairs, std::span<const u32> part_poly);
 
-}  // namespace vardelin::query::batch
+}  // namespace vardelin
