@@ -174,15 +174,15 @@ Selection select_parts(const Engine& source, std::span<const u32> indices) {
     // Repeated entries copy their parts again, so the selection can outgrow the row limit
     // even when the number of entries does not.
     u64 total = 0;
-    for (const u32 g : indices) total = checked_add(total, csr.offsets[g + 1] - csr.offsets[g]);
+    for (const u32 g : indices) total = checked_add(total, csr.parts_of(g).size());
     ensure_u32_indexable(total, "polygon subset");
     s.parts.reserve(total);
     Buffer<u32> map;
     map.reserve(total);
     for (std::size_t k = 0; k < indices.size(); ++k) {
         const u32 g = indices[k];
-        for (u32 j = csr.offsets[g]; j < csr.offsets[g + 1]; ++j) {
-            s.parts.push_back(csr.parts[j]);
+        for (const u32 part : csr.parts_of(g)) {
+            s.parts.push_back(part);
             map.push_back(static_cast<u32>(k));
         }
     }

@@ -16,6 +16,7 @@
 #include "index/slots.hpp"
 #include "planner/cost_factors.hpp"
 #include "planner/index_mode.hpp"
+#include "query/multipoly.hpp"
 #include "stats/types.hpp"
 
 namespace vardelin {
@@ -52,6 +53,8 @@ struct Engine {
     PointSpans delta() const { return {delta_xs, delta_ys}; }
     // The polygon layout of a polygon dataset (empty for points), as every part reader takes it.
     PolygonLayout layout() const noexcept { return {x(), y(), view(ring_offsets), view(poly_offsets)}; }
+    // The logical polygon of each part, as every result that names polygons reads it.
+    PartMap part_map() const noexcept { return view(part_poly); }
 };
 
 enum class DatasetKind : std::uint8_t { Points, Polygons };

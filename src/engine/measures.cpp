@@ -14,7 +14,9 @@ namespace vardelin {
 
 namespace {
 
-std::optional<std::span<const u32>> part_map(const Engine& engine) {
+// The part map where the dataset has one. Absent and empty differ here: a dataset of empty
+// geometries has polygons but no parts, and its areas list every polygon.
+std::optional<std::span<const u32>> listed_part_map(const Engine& engine) {
     if (!engine.part_poly) return std::nullopt;
     return view(engine.part_poly);
 }
@@ -29,7 +31,7 @@ void require_ids_below(std::span<const u32> ids, u64 count) {
 Buffer<double> polygon_areas(const Engine& engine, RunUnlocked unlocked) {
     require_dataset(engine, DatasetKind::Polygons, "polygon_areas");
     Buffer<double> areas;
-    unlocked([&] { areas = polygon_areas(engine.layout(), part_map(engine), engine.logical_count); });
+    unlocked([&] { areas = polygon_areas(engine.layout(), listed_part_map(engine), engine.logical_count); });
     return areas;
 }
 
@@ -43,7 +45,7 @@ Buffer<double> polygon_pairs_intersection_area(const Engine& engine, const Defer
     require_ids_below(js, engine.logical_count);
 
     const PolygonLayout layout = engine.layout();
-    const std::optional<std::span<const u32>> map = part_map(engine);
+    const std::optional<std::span<const u32>> map = listed_part_map(engine);
     Buffer<double> areas;
     unlocked([&] {
         if (!map) {
@@ -53,13 +55,10 @@ Buffer<double> polygon_pairs_intersection_area(const Engine& engine, const Defer
             return;
         }
         const PartsCsr csr = polygon_parts_csr(*map, engine.logical_count);
-        const auto parts_of = [&](u32 g) {
-            return std::span<const u32>(csr.parts).subspan(csr.offsets[g], csr.offsets[g + 1] - csr.offsets[g]);
-        };
         areas = parallel_map<double>(is.size(), [&](std::size_t t) {
             double area = 0.0;
-            for (const u32 a : parts_of(is[t])) {
-                for (const u32 b : parts_of(js[t])) area += polygon_intersection_area(layout, a, b);
+            for (const u32 a : csr.parts_of(is[t])) {
+                for (const u32 b : csr.parts_of(js[t])) area += polygon_intersection_area(layout, a, b);
             }
             return area;
         });

@@ -46,7 +46,7 @@ void run_distance_join(MeteredCall& call, const Engine& e, const PointSpans& que
     const IndexKind kind = plan_index_with(e, shape, q, IndexKind::RTree);
     if (point_polygon_orientation(e, shape, queries.size(), kind, d)) {
         call.set_column(column_of(IndexKind::Grid));
-        unlocked([&] { flipped(FlippedPolygonQuery(queries, e.layout(), view(e.part_poly), e.logical_count, d)); });
+        unlocked([&] { flipped(FlippedPolygonQuery(queries, e.layout(), e.part_map(), e.logical_count, d)); });
         return;
     }
     const IndexUse use = call.build(kind);
@@ -89,7 +89,7 @@ template <class Kernel>
 void run_polygon_knn(const Engine& e, IndexKind served, u64 k, Kernel&& kernel) {
     const PolygonLayout layout = e.layout();
     const Buffer<Box> boxes = part_boxes_parallel(layout);
-    PolygonKnnInput in{layout, boxes, view(e.part_poly), std::min<u64>(k, layout.part_count()), e.logical_count};
+    PolygonKnnInput in{layout, boxes, e.part_map(), std::min<u64>(k, layout.part_count()), e.logical_count};
     e.indexes.visit_parts(served, [&](const auto& index) { kernel(index, in); });
 }
 
@@ -134,7 +134,7 @@ Metered<Buffer<u32>> batch_within_distance_to_polygons(Engine& e, const PointSpa
     run_distance_join(
         call, e, queries, d, total_q_count.value_or(queries.size()), unlocked,
         [&](const FlippedPolygonQuery& query) { pairs = flipped_within_distance_pairs(query); },
-        [&](const auto& index) { pairs = within_distance_pairs(index, e.layout(), view(e.part_poly), queries, d); });
+        [&](const auto& index) { pairs = within_distance_pairs(index, e.layout(), e.part_map(), queries, d); });
     const u64 rows = pairs.size() / 2;
     return {std::move(call), std::move(pairs), rows};
 }
@@ -150,7 +150,7 @@ Metered<CompactAgg> batch_within_distance_to_polygons_aggregate(Engine& e, const
         call, e, queries, d, queries.size(), unlocked,
         [&](const FlippedPolygonQuery& query) { state = flipped_within_distance_aggregate(query, columns); },
         [&](const auto& index) {
-            state = within_distance_aggregate(index, e.layout(), view(e.part_poly), e.logical_count, queries, d,
+            state = within_distance_aggregate(index, e.layout(), e.part_map(), e.logical_count, queries, d,
                                               columns);
         });
     return compact_aggregate(std::move(call), std::move(state), unlocked);

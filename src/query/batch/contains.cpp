@@ -148,12 +148,11 @@ Buffer<u32> pairs_of(const RowMatches& m) {
 
 ContainmentSide::ContainmentSide(const PolygonLayout& layout, const PreparedPolygons* prepared,
                                  std::span<const u32> part_poly)
-    : layout_(layout), prepared_(prepared), part_poly_(part_poly) {
-    const std::size_t parts = layout.part_count();
-    if (!part_poly.empty() && part_poly.size() != parts) {
+    : layout_(layout), prepared_(prepared), parts_(part_poly) {
+    if (!parts_.covers(layout.part_count())) {
         throw InternalError("containment join: the part map does not cover the parts");
     }
-    if (prepared && prepared->part_count() != parts) {
+    if (prepared && prepared->part_count() != layout.part_count()) {
         throw InternalError("containment join: prepared polygons of another layout");
     }
 }

@@ -13,12 +13,12 @@
 #include "index/search.hpp"
 #include "query/geometry/part_contains_point.hpp"
 #include "query/geometry/prepared_polygons.hpp"
+#include "query/multipoly.hpp"
 
 namespace vardelin {
 
 // The dataset side of the point-in-polygon joins: the layout, the prepared polygons when the
-// dataset has them, and the logical polygon of every part (an empty map: each part is its own
-// polygon). Checked against each other once, so that the per-point work indexes nothing out
+// dataset has them, and the logical polygon of every part. Checked against each other once, so that the per-point work indexes nothing out
 // of range.
 class ContainmentSide {
 public:
@@ -33,8 +33,8 @@ public:
         return prepared_ ? prepared_->contains(part, layout_, x, y) : part_contains_point(layout_, part, x, y);
     }
 
-    bool grouped() const noexcept { return !part_poly_.empty(); }
-    u32 polygon_of(u32 part) const noexcept { return grouped() ? part_poly_[part] : part; }
+    bool grouped() const noexcept { return parts_.grouped(); }
+    u32 polygon_of(u32 part) const noexcept { return parts_.polygon_of(part); }
 
     // emit(part) for every part containing (x, y), in the index's candidate order: the parts
     // whose box holds the point (boundary included), tested exactly. A NaN coordinate is
@@ -50,7 +50,7 @@ public:
 private:
     PolygonLayout layout_;
     const PreparedPolygons* prepared_;
-    std::span<const u32> part_poly_;
+    PartMap parts_;
 };
 
 // The logical polygons containing each query point of a run of rows, listed by row: row

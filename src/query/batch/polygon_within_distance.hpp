@@ -15,6 +15,7 @@
 #include "query/batch/grouped_agg.hpp"
 #include "query/geometry/part_contains_point.hpp"
 #include "query/geometry/point_polygon_distance.hpp"
+#include "query/multipoly.hpp"
 
 namespace vardelin {
 
@@ -78,26 +79,21 @@ inline bool part_within(const PolygonLayout& layout, std::size_t p, double x, do
     return part_contains_point(layout, p, x, y);
 }
 
-// The logical polygon of a part: its entry in the part map, or the part itself without one.
-inline u32 polygon_of(std::span<const u32> part_poly, u32 part) noexcept {
-    return part_poly.empty() ? part : part_poly[part];
-}
-
 // Pairs [q0, g0, q1, g1, ...] of every query row and logical polygon within d, query-major,
 // each row's polygons once, in the index's candidate order of their first matching part. The
-// same for any thread count. `part_poly` is empty when every part is its own polygon.
-Buffer<u32> within_distance_pairs(const BruteForce& index, const PolygonLayout& layout, std::span<const u32> part_poly,
+// same for any thread count.
+Buffer<u32> within_distance_pairs(const BruteForce& index, const PolygonLayout& layout, PartMap parts,
                                   const PointSpans& queries, double d);
-Buffer<u32> within_distance_pairs(const PackedRTree& index, const PolygonLayout& layout, std::span<const u32> part_poly,
+Buffer<u32> within_distance_pairs(const PackedRTree& index, const PolygonLayout& layout, PartMap parts,
                                   const PointSpans& queries, double d);
 
 // The same matches folded into the counts and column sums of `groups` logical polygons, in row
 // order (aggregate_listed), without pairs; the matches listed at once stay within a budget.
 GroupedAgg within_distance_aggregate(const BruteForce& index, const PolygonLayout& layout,
-                                     std::span<const u32> part_poly, u64 groups, const PointSpans& queries, double d,
+                                     PartMap parts, u64 groups, const PointSpans& queries, double d,
                                      const AggColumns& columns);
 GroupedAgg within_distance_aggregate(const PackedRTree& index, const PolygonLayout& layout,
-                                     std::span<const u32> part_poly, u64 groups, const PointSpans& queries, double d,
+                                     PartMap parts, u64 groups, const PointSpans& queries, double d,
                                      const AggColumns& columns);
 
 }  // namespace vardelin
