@@ -22,8 +22,8 @@ namespace vardelin {
 
 namespace {
 
-// The timer starts here, after every check; builds stay out of its time. Both containment
-// joins weigh q point lookups on the R-tree against scanning every part box per point.
+// The index and the prepared polygons, their builds left out of the call's time. Both
+// containment joins weigh q point lookups on the R-tree against scanning every part box per point.
 IndexUse prepare_containment(MeteredCall& call, Engine& engine, u64 q) {
     const IndexUse use = call.plan_and_build(QueryShape::point(0.0, 0.0), q, IndexKind::RTree);
     call.leave_out(build_prepared_if_needed(engine));
