@@ -14,10 +14,9 @@ namespace vardelin {
 
 // The frame every metered Engine call shares, in the core: a timer, the index choice and the
 // builds it needs (their time left out of the call's), and one metrics cell recorded when the
-// caller says the result has been handed over. The core knows nothing of Python: the binding
-// converts the result between the kernel and `record`, so the recorded time covers the
-// conversion, and it supplies the RunUnlocked that releases the interpreter lock around a
-// kernel.
+// caller closes the call (see Metered). The core knows nothing of Python: the binding converts
+// the result before or after it records, as each method's timing rule says, and it supplies the
+// RunUnlocked that releases the interpreter lock around a kernel.
 
 // Runs work that touches no Python object. The binding's version releases the interpreter lock
 // for its duration (the Engine stays borrowed); `run_in_place` is for callers without one.
