@@ -112,16 +112,18 @@ auto map_chunks(std::size_t n, std::size_t chunk_size, F&& f) {
 }
 
 // Joins per-chunk results in chunk order with a single allocation, so a parallel collection
-// gives exactly what the sequential loop would.
-template <class T>
-std::vector<T> concat_ordered(std::vector<std::vector<T>>&& parts) {
+// gives exactly what the sequential loop would. The result is of the chunks' own container
+// unless `Out` names another (a Buffer for a result that may be large: the chunks stay small).
+template <class Out = void, class Part>
+auto concat_ordered(std::vector<Part>&& parts) {
+    using Result = std::conditional_t<std::is_void_v<Out>, Part, Out>;
     std::size_t total = 0;
     for (const auto& p : parts) total += p.size();
-    std::vector<T> out;
+    Result out;
     out.reserve(total);
     for (auto& p : parts) {
         out.insert(out.end(), p.begin(), p.end());
-        std::vector<T>().swap(p);
+        Part().swap(p);
     }
     return out;
 }

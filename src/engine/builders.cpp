@@ -5,6 +5,7 @@
 
 #include "core/append.hpp"
 #include "core/error.hpp"
+#include "core/offsets.hpp"
 #include "core/row_limit.hpp"
 #include "core/timing.hpp"
 #include "engine/construction.hpp"
@@ -36,6 +37,17 @@ Engine PointBuilder::finish() {
 namespace {
 
 constexpr const char* kFinished = "polygon builder is already finished";
+
+// Checks a part map of a builder batch (every entry in 0 ... 4294967295) and converts it.
+std::vector<u32> part_poly_to_u32(std::span<const i64> part_poly) {
+    std::vector<u32> out(part_poly.size());
+    for (std::size_t j = 0; j < part_poly.size(); ++j) {
+        const i64 v = part_poly[j];
+        if (v < 0 || static_cast<u64>(v) > kU32Max) throw Error("part_poly values must fit u32");
+        out[j] = static_cast<u32>(v);
+    }
+    return out;
+}
 
 }  // namespace
 

@@ -8,15 +8,15 @@
 #include "engine/indexes.hpp"
 #include "engine/metrics.hpp"
 #include "planner/query_shape.hpp"
+#include "query/batch/grouped_agg.hpp"
 
 namespace vardelin {
 
 // The frame every metered Engine call shares, in the core: a timer, the index choice and the
 // builds it needs (their time left out of the call's), and one metrics cell recorded when the
-// caller says the result has been handed over. The core knows nothing of Python: the binding
-// converts the result between the kernel and `record`, so the recorded time covers the
-// conversion, and it supplies the RunUnlocked that releases the interpreter lock around a
-// kernel.
+// caller closes the call (see Metered). The core knows nothing of Python: the binding converts
+// the result before or after it records, as each method's timing rule says, and it supplies the
+// RunUnlocked that releases the interpreter lock around a kernel.
 
 // Runs work that touches no Python object. The binding's version releases the interpreter lock
 // for its duration (the Engine stays borrowed); `run_in_place` is for callers without one.
@@ -33,7 +33,10 @@ public:
     // the planned kind becomes the column, the build time is left out of the call's time.
     IndexUse plan_and_build(const QueryShape& shape, u64 q);
 
-    // The same for a kind the method chose by a rule of its own.
+    // The same with a candidate kind of the method's own (plan_index_with).
+    IndexUse plan_and_build(const QueryShape& shape, u64 q, IndexKind candidate);
+
+    // The same for a kind planned already.
     IndexUse build(IndexKind planned);
 
     // A further lazy structure the call set up (the prepared polygons): its time stays out too.
@@ -58,13 +61,27 @@ private:
     bool recorded_ = false;
 };
 
-// A result whose call is recorded by whoever hands it over: the binding converts `value` for
-// Python, then calls `call.record(rows)`.
+// What every metered entry returns: its result, and its call still open, to be recorded by
+// whoever hands the result over. The joins' binding converts `value` for Python first, so that
+// their recorded time covers the conversion; the rest settle it before converting.
 template <class R>
 struct Metered {
     MeteredCall call;
     R value;
     u64 rows = 0;
 };
+
+// Records the call now and hands back its value: for the results whose time ends before they
+// are converted (the single queries, the aggregate joins) and for the callers inside the core
+// (the candidate masks run full single queries).
+template <class R>
+R settle(Metered<R>&& result) noexcept {
+    result.call.record(result.rows);
+    return std::move(result.value);
+}
+
+// The close of both aggregate joins: the state is compacted through `unlocked`, a second
+// stretch without the interpreter lock, inside the call's time; the rows are the groups kept.
+Metered<CompactAgg> compact_aggregate(MeteredCall&& call, GroupedAgg&& state, RunUnlocked unlocked);
 
 }  // namespace vardelin

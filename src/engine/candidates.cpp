@@ -10,7 +10,7 @@ namespace vardelin {
 namespace {
 
 HitList sorted_hits(Engine& engine, const std::array<double, 4>& box) {
-    HitList hits = range_query(engine, box[0], box[1], box[2], box[3]);
+    HitList hits = settle(range_query(engine, box[0], box[1], box[2], box[3]));
     sort_ids(hits);
     return hits;
 }
@@ -33,12 +33,12 @@ HitList intersect_ranges(Engine& engine, std::span<const std::array<double, 4>> 
 
 Buffer<std::uint8_t> range_mask(Engine& engine, double min_x, double min_y, double max_x, double max_y,
                                 std::span<const u32> candidates) {
-    const HitList hits = range_query(engine, min_x, min_y, max_x, max_y);
+    const HitList hits = settle(range_query(engine, min_x, min_y, max_x, max_y));
     return hits_to_mask(mask_bound(engine), hits, candidates);
 }
 
 Buffer<std::uint8_t> contains_mask(Engine& engine, double x, double y, std::span<const u32> candidates) {
-    const HitList hits = contains_query(engine, x, y);
+    const HitList hits = settle(contains_query(engine, x, y));
     return hits_to_mask(mask_bound(engine), hits, candidates);
 }
 
@@ -47,7 +47,7 @@ Buffer<std::uint8_t> fused_mask(Engine& engine, std::span<const std::array<doubl
     std::vector<HitList> lists;
     lists.reserve(points.size() + 1);
     if (!boxes.empty()) lists.push_back(intersect_ranges(engine, boxes));
-    for (const auto& p : points) lists.push_back(contains_query(engine, p[0], p[1]));
+    for (const auto& p : points) lists.push_back(settle(contains_query(engine, p[0], p[1])));
     const HitList hits = intersect_hits(std::move(lists));
     return hits_to_mask(mask_bound(engine), hits, candidates);
 }

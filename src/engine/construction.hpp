@@ -11,8 +11,9 @@
 
 namespace vardelin {
 
-// Building a dataset: from point arrays, from polygon ring arrays, from WKB columns and from
-// a decoded batch. Every constructor checks what it is handed before it copies anything.
+// Building a dataset: from point arrays, from polygon ring arrays, from WKB columns, from a
+// decoded batch, and as a subset of another. Every constructor checks what it is handed before
+// it copies anything.
 
 // A point dataset over arrays the caller has already checked (equal lengths, row limit);
 // gathers and times the statistics.
@@ -43,30 +44,11 @@ Engine engine_from_wkb_polygons(std::span<const std::uint8_t> data, std::span<co
 Engine engine_from_wkb_polygon_views(std::span<const std::uint8_t> views,
                                      std::span<const std::span<const std::uint8_t>> buffers);
 
-// What an offset array indexes, for its messages: "ring_offsets ... at ring {i} ... coordinate
-// count", "poly_offsets ... at polygon {p} ... ring count".
-struct OffsetsRole {
-    const char* array;
-    const char* item;
-    const char* bound;
-};
-
-inline constexpr OffsetsRole kRingOffsets{"ring_offsets", "ring", "coordinate count"};
-inline constexpr OffsetsRole kPolyOffsets{"poly_offsets", "polygon", "ring count"};
-
-// Every end (entries 1 onwards, read as unsigned, so a negative entry is beyond any bound)
-// must not exceed `bound`.
-void check_offset_ends(std::span<const i64> offsets, u64 bound, const OffsetsRole& role);
-
-// Offsets that pass check_offset_ends can still start below 0 or step back, and every reader
-// of the layout walks from one entry to the next: refuse both. Call after check_offset_ends.
-void check_offset_order(std::span<const i64> offsets, const OffsetsRole& role);
-
-// A builder batch is numbered from 0 and covers its whole array, so that shifting it past
-// what the builder holds keeps the merged offsets in step with the merged arrays.
-void check_batch_offsets(std::span<const i64> offsets, u64 bound, const OffsetsRole& role);
-
-// Checks a part map of a builder batch (every entry in 0 ... 4294967295) and converts it.
-std::vector<u32> part_poly_to_u32(std::span<const i64> part_poly);
+// A new compact polygon dataset holding the chosen logical polygons of `source` in the given
+// order (new logical polygon k is source polygon indices[k], repeats copied again), with its
+// own copies of their geometry, fresh indexes and metrics, and the source's index mode, cost
+// factors and coordinate system. Checks, in order: the row limit on the entries, a polygon
+// source, every entry below its logical count, then the row limit on the selected parts.
+Engine subset(const Engine& source, std::span<const u32> indices);
 
 }  // namespace vardelin

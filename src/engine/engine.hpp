@@ -1,8 +1,12 @@
 #pragma once
+#include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
+#include <string_view>
 #include <vector>
 
+#include "core/error.hpp"
 #include "core/numeric.hpp"
 #include "core/point_spans.hpp"
 #include "core/polygon_layout.hpp"
@@ -12,6 +16,7 @@
 #include "index/slots.hpp"
 #include "planner/cost_factors.hpp"
 #include "planner/index_mode.hpp"
+#include "query/multipoly.hpp"
 #include "stats/types.hpp"
 
 namespace vardelin {
@@ -48,6 +53,24 @@ struct Engine {
     PointSpans delta() const { return {delta_xs, delta_ys}; }
     // The polygon layout of a polygon dataset (empty for points), as every part reader takes it.
     PolygonLayout layout() const noexcept { return {x(), y(), view(ring_offsets), view(poly_offsets)}; }
+    // The logical polygon of each part, as every result that names polygons reads it.
+    PartMap part_map() const noexcept { return view(part_poly); }
 };
+
+enum class DatasetKind : std::uint8_t { Points, Polygons };
+
+// The dataset-kind check of a method that serves one kind only: "<method> requires a point
+// dataset" or "<method> requires a polygon dataset". Each method makes it at its own place in
+// its order of checks.
+inline void require_dataset(const Engine& engine, DatasetKind kind, std::string_view method) {
+    if (engine.is_polygons() == (kind == DatasetKind::Polygons)) return;
+    throw Error(std::string(method) +
+                (kind == DatasetKind::Polygons ? " requires a polygon dataset" : " requires a point dataset"));
+}
+
+// The same for a metered method, named by its metrics row.
+inline void require_dataset(const Engine& engine, DatasetKind kind, Operation op) {
+    require_dataset(engine, kind, name_of(op));
+}
 
 }  // namespace vardelin

@@ -8,7 +8,7 @@
 #include "core/quote.hpp"
 #include "core/timing.hpp"
 #include "planner/selector.hpp"
-#include "query/prepared.hpp"
+#include "query/geometry/prepared_polygons.hpp"
 
 namespace vardelin {
 
@@ -52,6 +52,10 @@ std::vector<std::uint8_t> banded_flags(const PolygonLayout& layout) {
 IndexKind plan_index(const Engine& engine, const QueryShape& shape, u64 q) noexcept {
     return plan_with_built(engine.stats, shape, q, engine.index_mode, engine.cost_factors,
                            engine.indexes.built_kinds());
+}
+
+IndexKind plan_index_with(const Engine& engine, const QueryShape& shape, u64 q, IndexKind candidate) noexcept {
+    return plan_access_with_kind(engine.stats, shape, q, engine.index_mode, engine.cost_factors, candidate);
 }
 
 IndexKind serving_kind(const Engine& engine, IndexKind planned) noexcept {

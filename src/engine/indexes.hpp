@@ -16,6 +16,11 @@ namespace vardelin {
 // metrics column of the call.
 IndexKind plan_index(const Engine& engine, const QueryShape& shape, u64 q) noexcept;
 
+// The planner entry of the joins that bring a candidate kind of their own: the Engine's mode
+// applied to it, "auto" keeping it only when its build and q queries cost strictly less than
+// scanning. Built indexes are not weighed.
+IndexKind plan_index_with(const Engine& engine, const QueryShape& shape, u64 q, IndexKind candidate) noexcept;
+
 // The kind whose index answers a planned kind. On a polygon dataset a k-d tree or grid would
 // index vertices, not parts, so the R-tree over the parts answers instead.
 IndexKind serving_kind(const Engine& engine, IndexKind planned) noexcept;
@@ -26,8 +31,7 @@ struct IndexUse {
     u64 build_ns;       // time of a build this call triggered, to leave out of its own time
 };
 
-// Builds what a planned kind needs (see serving_kind) and reports it. Joins that choose their
-// kind through plan_access_with_kind, or by a rule of their own, start here.
+// Builds what a planned kind needs (see serving_kind) and reports it.
 IndexUse use_index(Engine& engine, IndexKind planned);
 
 // True when a within-distance join of q query points to this polygon dataset should run

@@ -8,32 +8,45 @@
 
 namespace vardelin {
 
+// The metered operations, one metrics row each, in report order: X(enumerator, name).
+#define VARDELIN_OPERATIONS(X)                                                                      \
+    X(Knn, knn)                                                                                     \
+    X(RangeQuery, range_query)                                                                      \
+    X(RadiusQuery, radius_query)                                                                    \
+    X(ContainsQuery, contains_query)                                                                \
+    X(BatchKnnJoin, batch_knn_join)                                                                 \
+    X(BatchWithinDistance, batch_within_distance)                                                   \
+    X(BatchContains, batch_contains)                                                                \
+    X(BatchWithinDistanceToPolygons, batch_within_distance_to_polygons)                             \
+    X(BatchContainsAggregate, batch_contains_aggregate)                                             \
+    X(BatchWithinDistanceToPolygonsAggregate, batch_within_distance_to_polygons_aggregate)          \
+    X(BatchKnnToPolygons, batch_knn_to_polygons)                                                    \
+    X(BatchKnnToPolygonsSorted, batch_knn_to_polygons_sorted)                                       \
+    X(PolygonIntersectsSelfJoin, polygon_intersects_self_join)                                      \
+    X(PointsWithinDistanceOfPolygon, points_within_distance_of_polygon)
+
 enum class Operation : std::uint8_t {
-    Knn = 0,
-    RangeQuery,
-    RadiusQuery,
-    ContainsQuery,
-    BatchKnnJoin,
-    BatchWithinDistance,
-    BatchContains,
-    BatchWithinDistanceToPolygons,
-    BatchContainsAggregate,
-    BatchWithinDistanceToPolygonsAggregate,
-    BatchKnnToPolygons,
-    BatchKnnToPolygonsSorted,
-    PolygonIntersectsSelfJoin,
-    PointsWithinDistanceOfPolygon,
+#define VARDELIN_OPERATION_ENUMERATOR(id, name) id,
+    VARDELIN_OPERATIONS(VARDELIN_OPERATION_ENUMERATOR)
+#undef VARDELIN_OPERATION_ENUMERATOR
 };
 
-inline constexpr std::size_t kOperations = 14;
-inline constexpr std::size_t kMetricColumns = 5;
+// The name of each row, which is the name of the method that records it.
+inline constexpr std::array kOperationNames = {
+#define VARDELIN_OPERATION_NAME(id, name) #name,
+    VARDELIN_OPERATIONS(VARDELIN_OPERATION_NAME)
+#undef VARDELIN_OPERATION_NAME
+};
 
-inline constexpr std::array<const char*, kOperations> kOperationNames = {
-    "knn", "range_query", "radius_query", "contains_query", "batch_knn_join",
-    "batch_within_distance", "batch_contains", "batch_within_distance_to_polygons",
-    "batch_contains_aggregate", "batch_within_distance_to_polygons_aggregate",
-    "batch_knn_to_polygons", "batch_knn_to_polygons_sorted", "polygon_intersects_self_join",
-    "points_within_distance_of_polygon"};
+inline constexpr std::size_t kOperations = 0
+#define VARDELIN_OPERATION_COUNT(id, name) +1
+    VARDELIN_OPERATIONS(VARDELIN_OPERATION_COUNT);
+#undef VARDELIN_OPERATION_COUNT
+static_assert(kOperationNames.size() == kOperations, "one name per operation, in enumerator order");
+
+constexpr const char* name_of(Operation op) noexcept { return kOperationNames[static_cast<std::size_t>(op)]; }
+
+inline constexpr std::size_t kMetricColumns = 5;
 
 inline constexpr std::array<const char*, kMetricColumns> kColumnNames = {"brute_force", "r_tree", "kd_tree",
                                                                          "grid", "none"};

@@ -26,6 +26,17 @@ namespace vardelin {
 Metered<Buffer<u32>> batch_knn_join(Engine& engine, const PointSpans& queries, u64 k, std::optional<u64> total,
                                     RunUnlocked unlocked);
 
+// Every (query row, dataset point) pair at most `distance` apart, flat [q0, e0, q1, e1, ...]:
+// Euclidean under the planar coordinate system, haversine metres under the geographic one.
+// Waiting delta points take no part. Direct: the planned index over the dataset (built if
+// missing, its build left out of the call's time), pairs by ascending query row. Flipped: a
+// k-d tree over the query points built inside the timed stretch, pairs by ascending dataset
+// row, counted in the column "none". `total_q_count` only sizes the direct form's plan.
+// `unlocked` runs the searches (and the flipped form's build) without the interpreter lock. The
+// binding refuses a polygon dataset before it checks the query arrays.
+Metered<Buffer<u32>> batch_within_distance(Engine& engine, const PointSpans& queries, double distance, bool flipped,
+                                           std::optional<u64> total_q_count, RunUnlocked unlocked);
+
 // Positions of the query points inside the closed box, ascending. Reads nothing of any Engine
 // and records nothing.
 Buffer<u64> batch_within(const PointSpans& queries, const Box& box, RunUnlocked unlocked);

@@ -7,9 +7,10 @@
 #include "index/search.hpp"
 #include "query/batch/knn_join.hpp"
 #include "query/geodesy.hpp"
+#include "query/geometry/part_contains_point.hpp"
+#include "query/geometry/part_meets_box.hpp"
 #include "query/multipoly.hpp"
 #include "query/radius.hpp"
-#include "query/range.hpp"
 
 namespace vardelin {
 
@@ -36,12 +37,12 @@ void scan_delta_box(Engine& engine, IndexKind kind, const Box& raw, std::vector<
 
 std::vector<u64> logical_polygons(const Engine& engine, std::vector<u64>&& parts) {
     if (!engine.part_poly) return std::move(parts);
-    return query::multipoly::dedup_indices(std::move(parts), view(engine.part_poly));
+    return dedup_indices(std::move(parts), view(engine.part_poly));
 }
 
 }  // namespace
 
-std::vector<Neighbor> knn(Engine& engine, double x, double y, u64 k) {
+Metered<std::vector<Neighbor>> knn(Engine& engine, double x, double y, u64 k) {
     MeteredCall call(engine, Operation::Knn);
     const IndexUse use = call.plan_and_build(QueryShape::knn(k, x, y), 1);
     std::vector<Neighbor> found;
@@ -54,25 +55,22 @@ std::vector<Neighbor> knn(Engine& engine, double x, double y, u64 k) {
         make_ranking_exact(items, x, y, static_cast<std::size_t>(std::min<u64>(k, items.size())), found, 0);
     }
     if (!engine.delta_xs.empty()) add_delta_work(engine, use.served, engine.delta_xs.size());
-    call.record(found.size());
-    return found;
+    const u64 rows = found.size();
+    return {std::move(call), std::move(found), rows};
 }
 
-std::vector<u64> range_query(Engine& engine, double min_x, double min_y, double max_x, double max_y) {
+Metered<std::vector<u64>> range_query(Engine& engine, double min_x, double min_y, double max_x, double max_y) {
     MeteredCall call(engine, Operation::RangeQuery);
     const Box raw{min_x, min_y, max_x, max_y};
     const Box box = normalised_box(raw);
-    std::vector<u64> hits;
-    if (nothing_under(engine, box)) {
-        call.record(0);
-        return hits;
-    }
+    if (nothing_under(engine, box)) return {std::move(call), {}, 0};
     const IndexUse use = call.plan_and_build(QueryShape::range(box), 1);
+    std::vector<u64> hits;
     if (engine.is_polygons()) {
         const PolygonLayout layout = engine.layout();
         engine.indexes.visit(use.served, [&](const auto& index) {
             for_each_in_range(index, raw, [&](u32 part) {
-                if (polygon_intersects_bbox_raw(layout, part, raw)) hits.push_back(part);
+                if (part_meets_box(layout, part, raw)) hits.push_back(part);
             });
         });
     } else {
@@ -80,12 +78,12 @@ std::vector<u64> range_query(Engine& engine, double min_x, double min_y, double 
     }
     scan_delta_box(engine, use.served, raw, hits);
     hits = logical_polygons(engine, std::move(hits));
-    call.record(hits.size());
-    return hits;
+    const u64 rows = hits.size();
+    return {std::move(call), std::move(hits), rows};
 }
 
 Metered<std::vector<u64>> radius_query(Engine& engine, double cx, double cy, double distance) {
-    if (engine.is_polygons()) throw Error("radius_query requires a point dataset");
+    require_dataset(engine, DatasetKind::Points, Operation::RadiusQuery);
     MeteredCall call(engine, Operation::RadiusQuery);
     const bool geographic = engine.coordinate_system == CoordinateSystem::Geographic;
     const RadiusTest test =
@@ -113,22 +111,19 @@ Metered<std::vector<u64>> radius_query(Engine& engine, double cx, double cy, dou
     return {std::move(call), std::move(hits), rows};
 }
 
-std::vector<u64> contains_query(Engine& engine, double x, double y) {
+Metered<std::vector<u64>> contains_query(Engine& engine, double x, double y) {
     MeteredCall call(engine, Operation::ContainsQuery);
     const Box near{x + (-kPointTolerance), y + (-kPointTolerance), x + kPointTolerance, y + kPointTolerance};
-    std::vector<u64> hits;
     // The whole tolerance box is looked up, not only the point's own cell: a point within the
     // tolerance can lie across a cell border.
-    if (nothing_under(engine, normalised_box(near))) {
-        call.record(0);
-        return hits;
-    }
+    if (nothing_under(engine, normalised_box(near))) return {std::move(call), {}, 0};
     const IndexUse use = call.plan_and_build(QueryShape::point(x, y), 1);
+    std::vector<u64> hits;
     if (engine.is_polygons()) {
         const PolygonLayout layout = engine.layout();
         engine.indexes.visit(use.served, [&](const auto& index) {
             for_each_in_range(index, Box{x, y, x, y}, [&](u32 part) {
-                if (pip_raw(layout, part, x, y)) hits.push_back(part);
+                if (part_contains_point(layout, part, x, y)) hits.push_back(part);
             });
         });
         hits = logical_polygons(engine, std::move(hits));
@@ -136,8 +131,8 @@ std::vector<u64> contains_query(Engine& engine, double x, double y) {
         engine.indexes.visit(use.served, [&](const auto& index) { range_into(index, near, hits); });
         scan_delta_box(engine, use.served, near, hits);
     }
-    call.record(hits.size());
-    return hits;
+    const u64 rows = hits.size();
+    return {std::move(call), std::move(hits), rows};
 }
 
 }  // namespace vardelin

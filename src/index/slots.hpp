@@ -46,12 +46,26 @@ public:
     template <class F>
     decltype(auto) visit(IndexKind kind, F&& f) const {
         return with_index_type(kind, [&]<class Index>(std::type_identity<Index>) -> decltype(auto) {
-            const Index* index = get<Index>();
-            if (!index) throw InternalError(std::string("search on an index that was not built: ") + name_of(kind));
-            return f(*index);
+            return f(filled<Index>(kind));
         });
     }
 
+    // The same for the searches over polygon parts, whose kernels exist for the two indexes of
+    // one box per part: the brute-force boxes and the R-tree. The k-d tree and the grid of a
+    // polygon dataset hold its vertices; the planner never serves a part search from them
+    // (serving_kind), so being handed one is a broken invariant.
+    template <class F>
+    decltype(auto) visit_parts(IndexKind kind, F&& f) const {
+        switch (kind) {
+            case IndexKind::BruteForce: return f(filled<BruteForce>(kind));
+            case IndexKind::RTree: return f(filled<PackedRTree>(kind));
+            case IndexKind::KdTree:
+            case IndexKind::Grid: break;
+        }
+        throw InternalError(std::string("part search on an index of vertices: ") + name_of(kind));
+    }
+
+    // The index in a slot, null when it is empty: for reports and tests, not for searches.
     template <class Index>
     const Index* get() const noexcept {
         return slot<Index>().get();
@@ -75,6 +89,13 @@ public:
     }
 
 private:
+    template <class Index>
+    const Index& filled(IndexKind kind) const {
+        const Index* index = get<Index>();
+        if (!index) throw InternalError(std::string("search on an index that was not built: ") + name_of(kind));
+        return *index;
+    }
+
     template <class Index>
     std::shared_ptr<const Index>& slot() noexcept {
         return std::get<std::shared_ptr<const Index>>(slots_);

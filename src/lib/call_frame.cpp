@@ -22,16 +22,9 @@ PyObject* refuse_new(PyTypeObject* type, PyObject*, PyObject*) noexcept {
 nb::object wrap_engine(Engine&& engine) { return nb::cast(PyEngine(std::move(engine)), nb::rv_policy::move); }
 
 PointSpans join_query(const InArray<double>& query_xs, const InArray<double>& query_ys) {
-    const PointSpans queries = query_arrays(query_xs, query_ys);
+    const PointSpans queries = point_arrays(query_xs, query_ys, "query_xs", "query_ys");
     ensure_u32_indexable(queries.size(), "join query");
     return queries;
-}
-
-PointSpans query_arrays(const InArray<double>& query_xs, const InArray<double>& query_ys) {
-    const auto xs = contiguous(query_xs, "query_xs must be a contiguous float64 array");
-    const auto ys = contiguous(query_ys, "query_ys must be a contiguous float64 array");
-    require_same_length(xs.size(), ys.size(), "query_xs and query_ys must have the same length");
-    return {xs, ys};
 }
 
 AggColumns aggregate_columns(const std::vector<InArray<double>>& values,
@@ -52,7 +45,8 @@ AggColumns aggregate_columns(const std::vector<InArray<double>>& values,
     return columns;
 }
 
-nb::tuple aggregate_tuple(CompactAgg&& agg) {
+nb::tuple hand_over_aggregate(Metered<CompactAgg>&& result) {
+    CompactAgg agg = settle(std::move(result));
     return nb::make_tuple(to_numpy(std::move(agg.ids)), to_numpy(std::move(agg.counts)), to_numpy(std::move(agg.sums)),
                           to_numpy(std::move(agg.valid_counts)));
 }

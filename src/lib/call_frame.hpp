@@ -32,18 +32,12 @@ nb::object wrap_engine(Engine&& engine);
 // converted and before the join's own checks that follow the row limit.
 PointSpans join_query(const InArray<double>& query_xs, const InArray<double>& query_ys);
 
-// The same checks without the row limit, for a join whose results are 64-bit positions.
-PointSpans query_arrays(const InArray<double>& query_xs, const InArray<double>& query_ys);
-
 // The value and validity columns of an aggregate join, checked after join_query in this
 // order: equal column counts, then column by column its values contiguous, its validities
 // contiguous, both of the query length. The spans point into the caller's arrays.
 AggColumns aggregate_columns(const std::vector<InArray<double>>& values,
                              const std::vector<InArray<std::uint8_t>>& validity, std::size_t rows);
 
-// The compact result of an aggregate join as Python receives it: (ids, counts, sums,
-// valid_counts), each array taking over its vector.
-nb::tuple aggregate_tuple(CompactAgg&& agg);
 
 // Runs `work` with the interpreter lock released; a RunUnlocked for the core's entries. The
 // caller holds its Engine borrow throughout, so a call on the same Engine from another thread
@@ -65,5 +59,9 @@ template <class R>
 nb::object hand_over(Metered<R>&& result) {
     return hand_over(std::move(result), [](R&& values) { return to_numpy(std::move(values)).array; });
 }
+
+// The aggregate joins' hand-over: the call's time ends before its arrays are made, and Python
+// receives (ids, counts, sums, valid_counts), each array taking over its vector.
+nb::tuple hand_over_aggregate(Metered<CompactAgg>&& result);
 
 }  // namespace vardelin::lib

@@ -11,7 +11,6 @@
 #include <nanobind/stl/tuple.h>
 
 #include "engine/construction.hpp"
-#include "subset/subset.hpp"
 
 namespace vardelin::lib {
 

@@ -63,11 +63,14 @@ u64 to_u64(nb::handle value, const char* name) {
     return static_cast<u64>(v);
 }
 
-PointSpans point_arrays(const InArray<double>& xs, const InArray<double>& ys) {
-    const auto x = contiguous(xs, "xs must be a contiguous float64 array");
-    const auto y = contiguous(ys, "ys must be a contiguous float64 array");
-    require_same_length(x.size(), y.size(), "xs and ys must have the same length");
-    return {x, y};
+PointSpans point_arrays(const InArray<double>& xs, const InArray<double>& ys, const char* x_name,
+                        const char* y_name) {
+    // The messages are built only for a refusal: this check runs on every call.
+    constexpr const char* kNotContiguous = " must be a contiguous float64 array";
+    if (!readable_in_place(xs)) throw Error(std::string(x_name) + kNotContiguous);
+    if (!readable_in_place(ys)) throw Error(std::string(y_name) + kNotContiguous);
+    if (xs.shape(0) != ys.shape(0)) throw Error(std::string(x_name) + " and " + y_name + " must have the same length");
+    return {{xs.data(), xs.shape(0)}, {ys.data(), ys.shape(0)}};
 }
 
 RingArrays ring_arrays(const InArray<double>& xs, const InArray<double>& ys, const InArray<i64>& ring_offsets,

@@ -102,8 +102,11 @@ NumpyArray<std::conditional_t<std::is_void_v<Elem>, typename std::decay_t<Vec>::
     return {numpy_over(heap->data(), heap->size(), element_type<T>(), std::move(owner))};
 }
 
-// Two coordinate arrays after their checks: xs contiguous, ys contiguous, equal lengths.
-PointSpans point_arrays(const InArray<double>& xs, const InArray<double>& ys);
+// Two coordinate arrays after their checks, in this order: the first contiguous, the second
+// contiguous, equal lengths. The messages name the arguments: "{x} must be a contiguous float64
+// array", "{x} and {y} must have the same length".
+PointSpans point_arrays(const InArray<double>& xs, const InArray<double>& ys, const char* x_name = "xs",
+                        const char* y_name = "ys");
 
 // The ring-array arguments (xs, ys, ring_offsets, poly_offsets, optional part_poly) after
 // their checks: contiguity argument by argument, then equal coordinate lengths. The contiguity

@@ -4,88 +4,68 @@
 
 namespace vardelin::lib {
 
-// One binder per Engine method, each defining its method on the class. module.cpp calls them
-// in the order of the Engine's method table; the comment above each group names the file that
-// defines it. The join and polygon methods are declared here ahead of their definitions, so
-// that adding one is its definition plus one line in module.cpp's list.
+// One binder per Engine method, each defining its method on the class and living in the file
+// of its stage (construction, indexes, settings, single_queries, candidates, delta, point_joins,
+// polygon_joins, measures, metrics, views). This list is the order of the Engine's method table,
+// which is the order Python lists them: the binders are declared from it here and registered
+// from it in module.cpp, so adding a method is its binder plus one line at its place below.
+#define VARDELIN_ENGINE_METHODS(X)                                                                  \
+    X(from_points)                                                                                  \
+    X(from_polygon_rings)                                                                           \
+    X(from_wkb_polygons)                                                                            \
+    X(from_wkb_polygon_views)                                                                       \
+    X(subset)                                                                                       \
+    X(build_index)                                                                                  \
+    X(build_index_for_calibration)                                                                  \
+    X(set_index_mode)                                                                               \
+    X(set_cost_factors)                                                                             \
+    X(set_coordinate_system)                                                                        \
+    X(coordinate_system)                                                                            \
+    X(knn)                                                                                          \
+    X(range_query)                                                                                  \
+    X(radius_query)                                                                                 \
+    X(intersect_ranges)                                                                             \
+    X(intersect_hits)                                                                               \
+    X(knn_from_candidates)                                                                          \
+    X(contains_query)                                                                               \
+    X(range_mask)                                                                                   \
+    X(contains_mask)                                                                                \
+    X(fused_mask)                                                                                   \
+    X(knn_mask_from_candidates)                                                                     \
+    X(append_delta)                                                                                 \
+    X(flush)                                                                                        \
+    X(delta_len)                                                                                    \
+    X(batch_knn_join)                                                                               \
+    X(batch_within_distance)                                                                        \
+    X(batch_within)                                                                                 \
+    X(batch_contains)                                                                               \
+    X(batch_contains_aggregate)                                                                     \
+    X(batch_within_distance_to_polygons)                                                            \
+    X(batch_within_distance_to_polygons_aggregate)                                                  \
+    X(batch_knn_to_polygons)                                                                        \
+    X(batch_knn_to_polygons_sorted)                                                                 \
+    X(polygon_intersects_self_join)                                                                 \
+    X(polygon_areas)                                                                                \
+    X(polygon_pairs_intersection_area)                                                              \
+    X(points_within_distance_of_polygon)                                                            \
+    X(convex_hull_area_of)                                                                          \
+    X(group_convex_hull_areas)                                                                      \
+    X(euclidean_distance)                                                                           \
+    X(haversine_distance)                                                                           \
+    X(euclidean_distance_to)                                                                        \
+    X(haversine_distance_to)                                                                        \
+    X(take_metrics)                                                                                 \
+    X(index_bytes)                                                                                  \
+    X(xs)                                                                                           \
+    X(ys)                                                                                           \
+    X(n)                                                                                            \
+    X(extent)                                                                                       \
+    X(stats_info)                                                                                   \
+    X(repr)
 
-// construction.cpp: building a dataset, and what describes it
-void def_from_points(EngineClass& cls);
-void def_from_polygon_rings(EngineClass& cls);
-void def_from_wkb_polygons(EngineClass& cls);
-void def_from_wkb_polygon_views(EngineClass& cls);
-void def_subset(EngineClass& cls);
-void def_n(EngineClass& cls);
-void def_extent(EngineClass& cls);
-void def_repr(EngineClass& cls);
-
-// indexes.cpp
-void def_build_index(EngineClass& cls);
-void def_build_index_for_calibration(EngineClass& cls);
-void def_index_bytes(EngineClass& cls);
-void def_stats_info(EngineClass& cls);
-
-// settings.cpp
-void def_set_index_mode(EngineClass& cls);
-void def_set_cost_factors(EngineClass& cls);
-void def_set_coordinate_system(EngineClass& cls);
-void def_coordinate_system(EngineClass& cls);
-
-// single_queries.cpp
-void def_knn(EngineClass& cls);
-void def_range_query(EngineClass& cls);
-void def_radius_query(EngineClass& cls);
-void def_contains_query(EngineClass& cls);
-
-// candidates.cpp
-void def_intersect_ranges(EngineClass& cls);
-void def_intersect_hits(EngineClass& cls);
-void def_knn_from_candidates(EngineClass& cls);
-void def_range_mask(EngineClass& cls);
-void def_contains_mask(EngineClass& cls);
-void def_fused_mask(EngineClass& cls);
-void def_knn_mask_from_candidates(EngineClass& cls);
-
-// delta.cpp
-void def_append_delta(EngineClass& cls);
-void def_flush(EngineClass& cls);
-void def_delta_len(EngineClass& cls);
-
-// point_joins.cpp
-void def_batch_knn_join(EngineClass& cls);
-void def_batch_within_distance(EngineClass& cls);  // distance_joins.cpp
-void def_batch_within(EngineClass& cls);
-void def_batch_contains(EngineClass& cls);            // containment_joins.cpp
-void def_batch_contains_aggregate(EngineClass& cls);  // containment_joins.cpp
-
-// polygon_distance_joins.cpp
-void def_batch_within_distance_to_polygons(EngineClass& cls);
-void def_batch_within_distance_to_polygons_aggregate(EngineClass& cls);
-void def_points_within_distance_of_polygon(EngineClass& cls);
-
-// polygon_joins.cpp
-void def_batch_knn_to_polygons(EngineClass& cls);  // polygon_knn.cpp
-void def_batch_knn_to_polygons_sorted(EngineClass& cls);  // polygon_knn.cpp
-void def_polygon_intersects_self_join(EngineClass& cls);  // polygon_self_join.cpp
-
-// polygon_measures.cpp
-void def_polygon_areas(EngineClass& cls);
-void def_polygon_pairs_intersection_area(EngineClass& cls);
-void def_convex_hull_area_of(EngineClass& cls);
-void def_group_convex_hull_areas(EngineClass& cls);
-
-// measures.cpp
-void def_euclidean_distance(EngineClass& cls);
-void def_haversine_distance(EngineClass& cls);
-void def_euclidean_distance_to(EngineClass& cls);
-void def_haversine_distance_to(EngineClass& cls);
-
-// metrics.cpp
-void def_take_metrics(EngineClass& cls);
-
-// views.cpp
-void def_xs(EngineClass& cls);
-void def_ys(EngineClass& cls);
+#define VARDELIN_DECLARE_BINDER(method) void def_##method(EngineClass& cls);
+VARDELIN_ENGINE_METHODS(VARDELIN_DECLARE_BINDER)
+#undef VARDELIN_DECLARE_BINDER
 
 // builders.cpp: the two builder classes, registered in the module after Engine
 void bind_point_builder(nb::module_& m);

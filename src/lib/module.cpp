@@ -9,61 +9,10 @@ using namespace vardelin::lib;
 
 namespace {
 
-// The Engine's methods in the order of its method table, which is the order Python lists them.
-// A method not built yet keeps its place as a comment naming its binder.
 void def_engine_methods(EngineClass& cls) {
-    def_from_points(cls);
-    def_from_polygon_rings(cls);
-    def_from_wkb_polygons(cls);
-    def_from_wkb_polygon_views(cls);
-    def_subset(cls);
-    def_build_index(cls);
-    def_build_index_for_calibration(cls);
-    def_set_index_mode(cls);
-    def_set_cost_factors(cls);
-    def_set_coordinate_system(cls);
-    def_coordinate_system(cls);
-    def_knn(cls);
-    def_range_query(cls);
-    def_radius_query(cls);
-    def_intersect_ranges(cls);
-    def_intersect_hits(cls);
-    def_knn_from_candidates(cls);
-    def_contains_query(cls);
-    def_range_mask(cls);
-    def_contains_mask(cls);
-    def_fused_mask(cls);
-    def_knn_mask_from_candidates(cls);
-    def_append_delta(cls);
-    def_flush(cls);
-    def_delta_len(cls);
-    def_batch_knn_join(cls);
-    def_batch_within_distance(cls);
-    def_batch_within(cls);
-    def_batch_contains(cls);
-    def_batch_contains_aggregate(cls);
-    def_batch_within_distance_to_polygons(cls);
-    def_batch_within_distance_to_polygons_aggregate(cls);
-    def_batch_knn_to_polygons(cls);
-    def_batch_knn_to_polygons_sorted(cls);
-    def_polygon_intersects_self_join(cls);
-    def_polygon_areas(cls);
-    def_polygon_pairs_intersection_area(cls);
-    def_points_within_distance_of_polygon(cls);
-    def_convex_hull_area_of(cls);
-    def_group_convex_hull_areas(cls);
-    def_euclidean_distance(cls);
-    def_haversine_distance(cls);
-    def_euclidean_distance_to(cls);
-    def_haversine_distance_to(cls);
-    def_take_metrics(cls);
-    def_index_bytes(cls);
-    def_xs(cls);
-    def_ys(cls);
-    def_n(cls);
-    def_extent(cls);
-    def_stats_info(cls);
-    def_repr(cls);
+#define VARDELIN_REGISTER_BINDER(method) def_##method(cls);
+    VARDELIN_ENGINE_METHODS(VARDELIN_REGISTER_BINDER)
+#undef VARDELIN_REGISTER_BINDER
 }
 
 }  // namespace

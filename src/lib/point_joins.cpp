@@ -22,6 +22,29 @@ void def_batch_knn_join(EngineClass& cls) {
                 VARDELIN_RESULT(uint32)));
 }
 
+void def_batch_within_distance(EngineClass& cls) {
+    cls.def(
+        "batch_within_distance",
+        [](PyEngine& self, const InArray<double>& query_xs, const InArray<double>& query_ys, nb::handle distance,
+           bool flipped, nb::handle total_q_count) {
+            auto e = self.exclusive();
+            const double d = to_f64(distance, "distance");
+            const std::optional<u64> total = to_optional_u64(total_q_count, "total_q_count");
+            // The dataset kind comes before the query arrays here.
+            require_dataset(*e, DatasetKind::Points, Operation::BatchWithinDistance);
+            const PointSpans queries = join_query(query_xs, query_ys);
+            return hand_over(batch_within_distance(*e, queries, d, flipped, total, without_gil));
+        },
+        nb::arg("query_xs").noconvert(), nb::arg("query_ys").noconvert(), nb::arg("distance").none(),
+        nb::arg("flipped"), nb::arg("total_q_count") = nb::none(),
+        "For each query point, return (query_idx, engine_idx) pairs for every engine point\n"
+        "within `distance` (Euclidean). Point datasets only.\n\n"
+        "`flipped` indexes the query side and iterates engine points instead. Same results\n"
+        "and cheaper when len(query) >> engine.n.",
+        nb::sig("def batch_within_distance(self, " VARDELIN_QUERY_ARRAYS
+                ", distance: float, flipped: bool, total_q_count: int | None = None) -> " VARDELIN_RESULT(uint32)));
+}
+
 void def_batch_within(EngineClass& cls) {
     cls.def(
         "batch_within",
@@ -30,7 +53,8 @@ void def_batch_within(EngineClass& cls) {
             auto e = self.shared();
             const double x0 = to_f64(min_x, "min_x"), y0 = to_f64(min_y, "min_y");
             const double x1 = to_f64(max_x, "max_x"), y1 = to_f64(max_y, "max_y");
-            const PointSpans queries = query_arrays(query_xs, query_ys);
+            // No row limit: the positions it returns are 64-bit.
+            const PointSpans queries = point_arrays(query_xs, query_ys, "query_xs", "query_ys");
             return to_numpy(batch_within(queries, Box{x0, y0, x1, y1}, without_gil));
         },
         nb::arg("query_xs").noconvert(), nb::arg("query_ys").noconvert(), nb::arg("min_x").none(),

@@ -11,7 +11,7 @@ void def_knn(EngineClass& cls) {
             auto e = self.exclusive();
             const double qx = to_f64(x, "x"), qy = to_f64(y, "y");
             const u64 count = to_u64(k, "k");
-            return to_int_list(knn(*e, qx, qy, count), [](const Neighbor& n) { return n.id; });
+            return to_int_list(settle(knn(*e, qx, qy, count)), [](const Neighbor& n) { return n.id; });
         },
         nb::arg("x").none(), nb::arg("y").none(), nb::arg("k").none(),
         "Return the k dataset indices nearest to (x, y), sorted nearest-first",
@@ -25,7 +25,7 @@ void def_range_query(EngineClass& cls) {
             auto e = self.exclusive();
             const double x0 = to_f64(min_x, "min_x"), y0 = to_f64(min_y, "min_y");
             const double x1 = to_f64(max_x, "max_x"), y1 = to_f64(max_y, "max_y");
-            return to_int_list(range_query(*e, x0, y0, x1, y1));
+            return to_int_list(settle(range_query(*e, x0, y0, x1, y1)));
         },
         nb::arg("min_x").none(), nb::arg("min_y").none(), nb::arg("max_x").none(), nb::arg("max_y").none(),
         "Dataset indices whose bounding boxes overlap [min_x, max_x] × [min_y, max_y]",
@@ -51,7 +51,7 @@ void def_contains_query(EngineClass& cls) {
         [](PyEngine& self, nb::handle x, nb::handle y) {
             auto e = self.exclusive();
             const double qx = to_f64(x, "x"), qy = to_f64(y, "y");
-            return to_int_list(contains_query(*e, qx, qy));
+            return to_int_list(settle(contains_query(*e, qx, qy)));
         },
         nb::arg("x").none(), nb::arg("y").none(), "Dataset polygon indices that contain the point (x, y)",
         nb::sig("def contains_query(self, x: float, y: float) -> list[int]"));

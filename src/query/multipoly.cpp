@@ -5,7 +5,7 @@
 #include "core/error.hpp"
 #include "core/radix_sort.hpp"
 
-namespace vardelin::query::multipoly {
+namespace vardelin {
 
 std::vector<std::size_t> dedup_indices(std::vector<std::size_t> hits, std::span<const u32> part_poly) {
     std::vector<std::size_t> out;
@@ -56,4 +56,4 @@ PartsCsr polygon_parts_csr(std::span<const u32> part_poly, std::size_t n_logical
     return csr;
 }
 
-}  // namespace vardelin::query::multipoly
+}  // namespace vardelin

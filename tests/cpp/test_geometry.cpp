@@ -11,22 +11,22 @@
 #include "core/error.hpp"
 #include "polygon_fixture.hpp"
 #include "query/geometry/convex_hull.hpp"
-#include "query/geometry/polygon_access.hpp"
+#include "query/geometry/part_contains_point.hpp"
+#include "query/geometry/part_meets_box.hpp"
+#include "query/geometry/point_polygon_distance.hpp"
 #include "query/geometry/polygon_area.hpp"
-#include "query/range.hpp"
 
 using namespace vardelin;
-using namespace vardelin::query::geometry;
 using namespace vardelin::testing;
 
 namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-bool pip(const Layout& l, u64 part, double x, double y) { return pip_raw(l.part_layout(), part, x, y); }
+bool pip(const Layout& l, u64 part, double x, double y) { return part_contains_point(l.part_layout(), part, x, y); }
 
 bool meets(const Layout& l, u64 part, double min_x, double min_y, double max_x, double max_y) {
-    return polygon_intersects_bbox_raw(l.part_layout(), part, Box{min_x, min_y, max_x, max_y});
+    return part_meets_box(l.part_layout(), part, Box{min_x, min_y, max_x, max_y});
 }
 
 }  // namespace
@@ -40,7 +40,7 @@ TEST(PointToPolygonDistance, OpenAndClosedRingsAgree) {
     for (double x = -1; x <= 5; x += 0.37) {
         for (double y = -1; y <= 4; y += 0.29) {
             EXPECT_EQ(point_to_polygon_distance(l, open, x, y), point_to_polygon_distance(l, shut, x, y));
-            EXPECT_EQ(pip_raw(l, open, x, y), pip_raw(l, shut, x, y));
+            EXPECT_EQ(part_contains_point(l, open, x, y), part_contains_point(l, shut, x, y));
         }
     }
 }
@@ -54,7 +54,7 @@ TEST(PointToPolygonDistance, BrokenOffsetsReadAsEmpty) {
     EXPECT_DOUBLE_EQ(point_to_polygon_distance(l, 0, 2, 0), 1.0);
     for (std::size_t p = 1; p < 5; ++p) {
         EXPECT_EQ(point_to_polygon_distance(l, p, 0.5, 0.5), kInf) << p;
-        EXPECT_FALSE(pip_raw(l, p, 0.5, 0.5));
+        EXPECT_FALSE(part_contains_point(l, p, 0.5, 0.5));
     }
 }
 

@@ -13,8 +13,8 @@
 
 #include "core/error.hpp"
 #include "polygon_fixture.hpp"
-#include "query/prepared.hpp"
-#include "query/range.hpp"
+#include "query/geometry/part_contains_point.hpp"
+#include "query/geometry/prepared_polygons.hpp"
 
 using namespace vardelin;
 using namespace vardelin::testing;
@@ -32,7 +32,7 @@ bool banded_contains(const PreparedPolygons& p, const Layout& l, u64 part, doubl
 }
 
 bool raw(const Layout& l, u64 part, double x, double y) {
-    return pip_raw(l.part_layout(), part, x, y);
+    return part_contains_point(l.part_layout(), part, x, y);
 }
 
 const PartBands& bands_of(const PreparedPolygons& p, const Layout& l, u64 part) {
@@ -96,7 +96,7 @@ TEST(PreparedPolygons, BandsAreBuiltLazilyCappedAndSafeOnFlatParts) {
     EXPECT_FALSE(banded_contains(p, l, 3, 5, 3));
 }
 
-// On invalid rings the two answers part: pip_raw (and an unbanded part) goes ring by ring,
+// On invalid rings the two answers part: part_contains_point (and an unbanded part) goes ring by ring,
 // the bands count crossings over all rings at once.
 TEST(PreparedPolygons, DegenerateRingsRawAndBanded) {
     Layout d;
@@ -107,7 +107,7 @@ TEST(PreparedPolygons, DegenerateRingsRawAndBanded) {
     d.add({});                                                    // no rings
     const PreparedPolygons unbanded(std::vector<std::uint8_t>(5, 0));
     const PreparedPolygons banded = all_banded(d);
-    const double probes[][5] = {  // part, x, y, pip_raw, banded (-1: where a ray meets the point itself)
+    const double probes[][5] = {  // part, x, y, part_contains_point, banded (-1: where a ray meets the point itself)
         {0, 5, 5, 0, 1}, {0, 3, 3, 0, 0}, {0, 7, 7, 0, 0}, {0, 9, 1, 1, 1}, {1, 21, 21, 0, 1}, {1, 5, 5, 1, 1},
         {2, 5, 5, 0, 1}, {2, 0.5, 0.5, 0, -1}, {2, 9.5, 9.5, 0, -1}, {3, 5, 5, 1, -1}, {4, 0, 0, 0, 0}};
     for (const auto& q : probes) {

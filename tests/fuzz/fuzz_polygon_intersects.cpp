@@ -22,8 +22,9 @@
 #include "core/polygon_layout.hpp"
 #include "query/geometry/intersection_area.hpp"
 #include "query/geometry/intersects.hpp"
-#include "query/prepared.hpp"
-#include "query/range.hpp"
+#include "query/geometry/part_contains_point.hpp"
+#include "query/geometry/part_meets_box.hpp"
+#include "query/geometry/prepared_polygons.hpp"
 
 using namespace vardelin;
 
@@ -197,12 +198,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const PolygonLayout layout(xs, ys, ring_offsets, poly_offsets);
     for (std::size_t i = 0; i <= layout.part_count(); ++i) {
         for (std::size_t j = 0; j <= layout.part_count(); ++j) {
-            const bool got = query::geometry::polygons_intersect(layout, i, j);
+            const bool got = polygons_intersect(layout, i, j);
             if (got != oracle(layout, i, j)) {
                 std::fprintf(stderr, "parts %zu, %zu: kernel says %d\n", i, j, static_cast<int>(got));
                 std::abort();
             }
-            const double area = query::geometry::polygon_intersection_area(layout, i, j);
+            const double area = polygon_intersection_area(layout, i, j);
             if (std::isnan(area) != (has_non_finite(layout, i) || has_non_finite(layout, j)) || area < 0) {
                 std::fprintf(stderr, "parts %zu, %zu: intersection area %g\n", i, j, area);
                 std::abort();
@@ -213,8 +214,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t p = 0; p <= layout.part_count(); ++p) {
         for (std::size_t k = 0; k < xs.size(); ++k) {
             try {
-                (void)pip_raw(layout, p, xs[k], ys[k]);
-                (void)polygon_intersects_bbox_raw(layout, p, Box{xs[k], ys[k], xs[k] + 1.0, ys[k] + 1.0});
+                (void)part_contains_point(layout, p, xs[k], ys[k]);
+                (void)part_meets_box(layout, p, Box{xs[k], ys[k], xs[k] + 1.0, ys[k] + 1.0});
                 (void)prepared.contains(p, layout, xs[k], ys[k]);
             } catch (const InternalError&) {
             }

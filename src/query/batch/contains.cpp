@@ -30,7 +30,7 @@ struct Candidate {
 // The candidates of the finite points of order[begin .. end); false when they are too many to
 // share (or there is no finite point), and the points search one by one. Infinite coordinates
 // would widen the box to whole axes, so those points always search alone.
-template <PartIndex Index>
+template <class Index>
 bool group_candidates(const Index& index, const PointSpans& block, const std::vector<u32>& order,
                       std::size_t begin, std::size_t end, std::vector<Candidate>& candidates) {
     candidates.clear();
@@ -55,7 +55,7 @@ struct Found {
     std::vector<u32> polygons;
 };
 
-template <PartIndex Index>
+template <class Index>
 RowMatches matches_over(const Index& index, const ContainmentSide& side, const PointSpans& queries, u64 begin,
                         u64 end) {
     side.require_parts(index.size());
@@ -148,12 +148,11 @@ Buffer<u32> pairs_of(const RowMatches& m) {
 
 ContainmentSide::ContainmentSide(const PolygonLayout& layout, const PreparedPolygons* prepared,
                                  std::span<const u32> part_poly)
-    : layout_(layout), prepared_(prepared), part_poly_(part_poly) {
-    const std::size_t parts = layout.part_count();
-    if (!part_poly.empty() && part_poly.size() != parts) {
+    : layout_(layout), prepared_(prepared), parts_(part_poly) {
+    if (!parts_.covers(layout.part_count())) {
         throw InternalError("containment join: the part map does not cover the parts");
     }
-    if (prepared && prepared->part_count() != parts) {
+    if (prepared && prepared->part_count() != layout.part_count()) {
         throw InternalError("containment join: prepared polygons of another layout");
     }
 }

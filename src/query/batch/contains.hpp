@@ -1,7 +1,6 @@
 #pragma once
 #include <cstddef>
 #include <span>
-#include <type_traits>
 #include <vector>
 
 #include "core/box.hpp"
@@ -12,19 +11,14 @@
 #include "index/brute.hpp"
 #include "index/rtree.hpp"
 #include "index/search.hpp"
-#include "query/prepared.hpp"
-#include "query/range.hpp"
+#include "query/geometry/part_contains_point.hpp"
+#include "query/geometry/prepared_polygons.hpp"
+#include "query/multipoly.hpp"
 
 namespace vardelin {
 
-// The indexes a point-in-polygon join searches: both hold one box per part. The k-d tree and
-// the grid of a polygon dataset hold vertices, so a join never reaches them.
-template <class Index>
-concept PartIndex = std::is_same_v<Index, BruteForce> || std::is_same_v<Index, PackedRTree>;
-
 // The dataset side of the point-in-polygon joins: the layout, the prepared polygons when the
-// dataset has them, and the logical polygon of every part (an empty map: each part is its own
-// polygon). Checked against each other once, so that the per-point work indexes nothing out
+// dataset has them, and the logical polygon of every part. Checked against each other once, so that the per-point work indexes nothing out
 // of range.
 class ContainmentSide {
 public:
@@ -33,19 +27,19 @@ public:
     // The index must hold exactly the layout's parts: its ids are read as part numbers.
     void require_parts(std::size_t index_items) const;
 
-    // The banded test and pip_raw give the same answers on valid polygons; the banded one
+    // The banded test and part_contains_point give the same answers on valid polygons; the banded one
     // reads only the edges of the point's band.
     bool contains(u32 part, double x, double y) const {
-        return prepared_ ? prepared_->contains(part, layout_, x, y) : pip_raw(layout_, part, x, y);
+        return prepared_ ? prepared_->contains(part, layout_, x, y) : part_contains_point(layout_, part, x, y);
     }
 
-    bool grouped() const noexcept { return !part_poly_.empty(); }
-    u32 polygon_of(u32 part) const noexcept { return grouped() ? part_poly_[part] : part; }
+    bool grouped() const noexcept { return parts_.grouped(); }
+    u32 polygon_of(u32 part) const noexcept { return parts_.polygon_of(part); }
 
     // emit(part) for every part containing (x, y), in the index's candidate order: the parts
     // whose box holds the point (boundary included), tested exactly. A NaN coordinate is
     // inside nothing, so such a point is not searched at all.
-    template <PartIndex Index, class Emit>
+    template <class Index, class Emit>
     void for_each_containing_part(const Index& index, double x, double y, Emit&& emit) const {
         if (nan_query(x, y)) return;
         for_each_in_range(index, Box{x, y, x, y}, [&](u32 part) {
@@ -56,7 +50,7 @@ public:
 private:
     PolygonLayout layout_;
     const PreparedPolygons* prepared_;
-    std::span<const u32> part_poly_;
+    PartMap parts_;
 };
 
 // The logical polygons containing each query point of a run of rows, listed by row: row

@@ -6,7 +6,7 @@ namespace vardelin {
 
 namespace {
 
-template <PartIndex Index>
+template <class Index>
 GroupedAgg aggregate_over(const Index& index, const ContainmentSide& side, const PointSpans& queries,
                           const AggColumns& columns, u64 n_groups) {
     GroupedAgg state(n_groups, columns.size());

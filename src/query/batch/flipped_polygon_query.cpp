@@ -24,7 +24,7 @@ SharedArray<double> copy_of(std::span<const double> values) {
 }  // namespace
 
 FlippedPolygonQuery::FlippedPolygonQuery(const PointSpans& queries, const PolygonLayout& layout,
-                                         std::span<const u32> part_poly, u64 logical_count, double d)
+                                         PartMap parts, u64 logical_count, double d)
     // The grid shares its coordinates by ownership; the caller's arrays are only borrowed.
     : grid_(UniformGrid::over_points(copy_of(queries.xs()), copy_of(queries.ys()))),
       part_boxes_(part_boxes_parallel(layout)),
@@ -32,21 +32,17 @@ FlippedPolygonQuery::FlippedPolygonQuery(const PointSpans& queries, const Polygo
       layout_(layout),
       logical_count_(logical_count),
       d_(d) {
-    if (!part_poly.empty()) {
-        query::multipoly::PartsCsr csr = query::multipoly::polygon_parts_csr(part_poly, logical_count);
-        poly_part_offsets_ = std::move(csr.offsets);
-        poly_parts_ = std::move(csr.parts);
-    }
+    if (parts.grouped()) polygon_parts_ = polygon_parts_csr(parts.part_poly, logical_count);
 }
 
 template <class Visit>
 void FlippedPolygonQuery::for_each_part(u64 g, Visit&& visit) const {
-    if (poly_part_offsets_.empty()) {
+    if (!polygon_parts_) {
         if (g < part_boxes_.size()) visit(static_cast<u32>(g));
         return;
     }
-    if (g + 1 >= poly_part_offsets_.size()) return;
-    for (u32 i = poly_part_offsets_[g]; i < poly_part_offsets_[g + 1]; ++i) visit(poly_parts_[i]);
+    if (g + 1 >= polygon_parts_->offsets.size()) return;
+    for (const u32 part : polygon_parts_->parts_of(g)) visit(part);
 }
 
 void FlippedPolygonQuery::matching_queries(u64 g, std::vector<u32>& out) const {
@@ -65,9 +61,9 @@ void FlippedPolygonQuery::matching_queries(u64 g, std::vector<u32>& out) const {
     }
 }
 
-std::vector<u32> flipped_within_distance_pairs(const FlippedPolygonQuery& query) {
+Buffer<u32> flipped_within_distance_pairs(const FlippedPolygonQuery& query) {
     const u64 polygons = query.polygons();
-    return concat_ordered(map_chunks(polygons, polygons_per_task(polygons), [&](std::size_t, std::size_t b, std::size_t e) {
+    auto chunks = map_chunks(polygons, polygons_per_task(polygons), [&](std::size_t, std::size_t b, std::size_t e) {
         std::vector<u32> out;
         std::vector<u32> rows;
         for (std::size_t g = b; g < e; ++g) {
@@ -78,7 +74,8 @@ std::vector<u32> flipped_within_distance_pairs(const FlippedPolygonQuery& query)
             }
         }
         return out;
-    }));
+    });
+    return concat_ordered<Buffer<u32>>(std::move(chunks));
 }
 
 GroupedAgg flipped_within_distance_aggregate(const FlippedPolygonQuery& query, const AggColumns& columns) {

@@ -1,4 +1,5 @@
 #pragma once
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "core/shared_array.hpp"
 #include "index/grid.hpp"
 #include "query/batch/grouped_agg.hpp"
+#include "query/multipoly.hpp"
 
 namespace vardelin {
 
@@ -19,11 +21,11 @@ namespace vardelin {
 // lock; after construction the state is only read, by any number of workers.
 class FlippedPolygonQuery {
 public:
-    // `queries` holds at least one point; `part_poly` is empty when every part is its own
-    // logical polygon, else one entry below `logical_count` per part. d is finite and >= 0
+    // `queries` holds at least one point; the part map has an entry below `logical_count` for
+    // every part, or none. d is finite and >= 0
     // (the planner flips for no other distance); the matching rule is that of the query-side
     // run all the same.
-    FlippedPolygonQuery(const PointSpans& queries, const PolygonLayout& layout, std::span<const u32> part_poly,
+    FlippedPolygonQuery(const PointSpans& queries, const PolygonLayout& layout, PartMap parts,
                         u64 logical_count, double d);
 
     u64 polygons() const noexcept { return logical_count_; }
@@ -39,8 +41,7 @@ private:
 
     UniformGrid grid_;
     Buffer<Box> part_boxes_;
-    std::vector<u32> poly_part_offsets_;  // empty when every part is its own polygon
-    std::vector<u32> poly_parts_;
+    std::optional<PartsCsr> polygon_parts_;  // none when every part is its own polygon
     PointSpans queries_;
     PolygonLayout layout_;
     u64 logical_count_;
@@ -49,7 +50,7 @@ private:
 
 // Pairs [q0, g0, q1, g1, ...] of every logical polygon and the query rows within d of it,
 // polygon-major and ascending in the row within a polygon.
-std::vector<u32> flipped_within_distance_pairs(const FlippedPolygonQuery& query);
+Buffer<u32> flipped_within_distance_pairs(const FlippedPolygonQuery& query);
 
 // The same matches folded into per-polygon counts and column sums, each polygon's values added
 // in ascending row order from 0, as the query-side aggregate adds them: both give the same

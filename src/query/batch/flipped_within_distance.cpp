@@ -16,7 +16,7 @@ constexpr std::size_t kDatasetChunk = 64;
 // The tree hands back its own copies of the query coordinates, bit for bit the caller's, so
 // the test reads them where the walk already is.
 template <class Reach>
-PairBuffer walk_dataset(const PackedKdTree& tree, const PointSpans& dataset, const Reach& reach) {
+Buffer<u32> walk_dataset(const PackedKdTree& tree, const PointSpans& dataset, const Reach& reach) {
     const auto search = [&](u32 row, std::vector<u32>& ids, std::vector<PointHit>&) {
         const double x = dataset.x(row), y = dataset.y(row);
         if (!reach.centre_reaches(x, y)) return;
@@ -31,8 +31,8 @@ PairBuffer walk_dataset(const PackedKdTree& tree, const PointSpans& dataset, con
 
 }  // namespace
 
-PairBuffer par_within_distance_flipped(const PointSpans& queries, const PointSpans& dataset, double distance,
-                                       bool geographic) {
+Buffer<u32> par_within_distance_flipped(const PointSpans& queries, const PointSpans& dataset, double distance,
+                                        bool geographic) {
     if (queries.empty() || dataset.empty() || reaches_nothing(distance)) return {};
     const std::size_t nq = queries.size();
     const PackedKdTree tree = PackedKdTree::over_points(make_shared_array(parallel_copy(queries.xs().data(), nq)),

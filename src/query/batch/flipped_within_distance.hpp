@@ -12,7 +12,7 @@ namespace vardelin {
 // haversine metres between (longitude, latitude) degrees, else planar distance. When nothing
 // can pair (no query points, no dataset points, a NaN or negative distance) the result is
 // empty and no tree is built.
-PairBuffer par_within_distance_flipped(const PointSpans& queries, const PointSpans& dataset, double distance,
-                                       bool geographic);
+Buffer<u32> par_within_distance_flipped(const PointSpans& queries, const PointSpans& dataset, double distance,
+                                        bool geographic);
 
 }  // namespace vardelin

@@ -6,7 +6,7 @@
 
 #include "core/parallel.hpp"
 #include "query/batch/polygon_within_distance.hpp"
-#include "query/geometry/polygon_access.hpp"
+#include "query/geometry/point_polygon_distance.hpp"
 
 namespace vardelin {
 
@@ -61,14 +61,14 @@ public:
         if (side_ == 0) return part_within(*polygon_, part_, x, y, d_);
         const std::size_t cell = row_of(y) * side_ + column_of(x);
         if (state_[cell] != kMeasure) return state_[cell] == kInside;
-        query::geometry::NearestEdge nearest;
+        NearestEdge nearest;
         for (u32 k = cell_start_[cell]; k < cell_start_[cell + 1]; ++k) {
             const Edge& e = edges_[cell_edges_[k]];
             nearest.add(x, y, e.ax, e.ay, e.bx, e.by);
         }
         // The distance over all edges is at most this one, and 0 inside: either way within d.
         if (nearest.distance() <= d_) return true;
-        return pip_raw(*polygon_, part_, x, y);
+        return part_contains_point(*polygon_, part_, x, y);
     }
 
 private:
@@ -130,7 +130,7 @@ private:
                 const double cy = box_.min_y + (static_cast<double>(r) + 0.5) * h;
                 // A centre that rounds into another cell would not speak for this one.
                 if (column_of(cx) != c || row_of(cy) != r) continue;
-                state_[cell] = pip_raw(*polygon_, part_, cx, cy) ? kInside : kOutside;
+                state_[cell] = part_contains_point(*polygon_, part_, cx, cy) ? kInside : kOutside;
             }
         }
     }

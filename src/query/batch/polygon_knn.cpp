@@ -9,7 +9,7 @@
 #include "index/part_boxes.hpp"
 #include "index/search.hpp"
 #include "query/batch/query_tiles.hpp"
-#include "query/geometry/polygon_access.hpp"
+#include "query/geometry/point_polygon_distance.hpp"
 
 namespace vardelin {
 
@@ -26,8 +26,8 @@ SquareKey part_key(const PolygonKnnInput& in, u64 part, double x, double y) noex
 // measure.
 void measure(const PolygonKnnInput& in, KnnScratch& s, u64 part, double x, double y) {
     const bool nowhere = has_nan(in.part_boxes[part]);
-    const double d = nowhere ? kInfinity : query::geometry::point_to_polygon_distance(in.layout, part, x, y);
-    insert_nearest(s.best, in.polygon_of(part), in.k, d);
+    const double d = nowhere ? kInfinity : point_to_polygon_distance(in.layout, part, x, y);
+    insert_nearest(s.best, in.parts.polygon_of(part), in.k, d);
 }
 
 // Whether `part` is among the candidates, which are the parts nearest by box, the last at
@@ -42,7 +42,7 @@ bool among_candidates(const KnnScratch& s, u64 part, const SquareKey& key, const
 template <class Index>
 void check_parts(const Index& index, const PolygonKnnInput& in) {
     const std::size_t n = in.part_count();
-    if (index.size() != n || in.layout.part_count() != n || (!in.part_poly.empty() && in.part_poly.size() != n)) {
+    if (index.size() != n || in.layout.part_count() != n || !in.parts.covers(n)) {
         throw InternalError("polygon kNN: index, part boxes and part map describe different parts");
     }
 }

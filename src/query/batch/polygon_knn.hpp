@@ -8,6 +8,7 @@
 #include "core/polygon_layout.hpp"
 #include "query/batch/knn_scratch.hpp"
 #include "query/batch/knn_triple.hpp"
+#include "query/multipoly.hpp"
 
 namespace vardelin {
 
@@ -15,19 +16,18 @@ class BruteForce;
 class PackedRTree;
 
 // What every search of one polygon kNN call reads: the dataset's layout, the index's own part
-// boxes (one per part, part order), the part-to-polygon map (empty: part p is polygon p) and
-// the search bound k, already clamped to the part count so that no size derived from it can
-// wrap (k + 1, 2k) and no list outgrows what the dataset holds, and the number of logical
-// polygons, which bounds what one query can find.
+// boxes (one per part, part order), the part-to-polygon map, the search bound k, already
+// clamped to the part count so that no size derived from it can wrap (k + 1, 2k) and no list
+// outgrows what the dataset holds, and the number of logical polygons, which bounds what one
+// query can find.
 struct PolygonKnnInput {
     PolygonLayout layout;
     std::span<const Box> part_boxes;
-    std::span<const u32> part_poly;
+    PartMap parts;
     u64 k = 0;
     u64 polygons = 0;
 
     std::size_t part_count() const noexcept { return part_boxes.size(); }
-    u32 polygon_of(u64 part) const noexcept { return part_poly.empty() ? static_cast<u32>(part) : part_poly[part]; }
 };
 
 // The k logical polygons nearest to (x, y) by exact point-to-polygon distance, left in

@@ -14,14 +14,14 @@ namespace {
 // emit(g) once for every logical polygon within d of (x, y), at its first matching part in the
 // index's candidate order. `seen` is the caller's scratch, emptied here.
 template <class Index, class Emit>
-void for_each_polygon_within(const Index& index, const PolygonLayout& layout, std::span<const u32> part_poly,
+void for_each_polygon_within(const Index& index, const PolygonLayout& layout, PartMap parts,
                              double x, double y, double d, std::vector<u32>& seen, Emit&& emit) {
     if (!distance_matches_some(d) || !finite_point(x, y)) return;
     seen.clear();
     for_each_in_range(index, reach_box(x, y, d), [&](u32 p) {
         if (!part_within(layout, p, x, y, d)) return;
-        const u32 g = polygon_of(part_poly, p);
-        if (!part_poly.empty()) {
+        const u32 g = parts.polygon_of(p);
+        if (parts.grouped()) {
             for (const u32 s : seen) {
                 if (s == g) return;
             }
@@ -47,7 +47,7 @@ struct RowMatches {
 // is a cache miss. Each task lists the polygons of its rows in curve order; they are then
 // moved to their rows' places, so the result is the same for any thread count.
 template <class Index>
-RowMatches matches_by_row(const Index& index, const PolygonLayout& layout, std::span<const u32> part_poly,
+RowMatches matches_by_row(const Index& index, const PolygonLayout& layout, PartMap parts,
                           const PointSpans& queries, double d) {
     const std::size_t n = queries.size();
     const std::vector<u32> order = morton_order(queries.xs(), queries.ys());
@@ -59,7 +59,7 @@ RowMatches matches_by_row(const Index& index, const PolygonLayout& layout, std::
             for (std::size_t i = b; i < e; ++i) {
                 const u32 q = order[i];
                 const std::size_t before = polygons.size();
-                for_each_polygon_within(index, layout, part_poly, queries.x(q), queries.y(q), d, seen,
+                for_each_polygon_within(index, layout, parts, queries.x(q), queries.y(q), d, seen,
                                         [&](u32 g) { polygons.push_back(g); });
                 counts[q] = static_cast<u32>(polygons.size() - before);
             }
@@ -89,11 +89,12 @@ RowMatches matches_by_row(const Index& index, const PolygonLayout& layout, std::
 }
 
 template <class Index>
-std::vector<u32> pairs_over(const Index& index, const PolygonLayout& layout, std::span<const u32> part_poly,
-                            const PointSpans& queries, double d) {
+Buffer<u32> pairs_over(const Index& index, const PolygonLayout& layout, PartMap parts,
+                       const PointSpans& queries, double d) {
     if (!distance_matches_some(d)) return {};
-    const RowMatches m = matches_by_row(index, layout, part_poly, queries, d);
-    std::vector<u32> pairs(checked_mul(m.polygons.size(), 2));
+    const RowMatches m = matches_by_row(index, layout, parts, queries, d);
+    Buffer<u32> pairs;
+    pairs.resize(checked_mul(m.polygons.size(), 2));
     parallel_blocks(queries.size(), kDistanceRowsPerTask, [&](std::size_t b, std::size_t e) {
         for (std::size_t q = b; q < e; ++q) {
             for (u64 k = m.starts[q]; k < m.starts[q + 1]; ++k) {
@@ -108,7 +109,7 @@ std::vector<u32> pairs_over(const Index& index, const PolygonLayout& layout, std
 // The matches are listed first (4 bytes each), searched along the curve, then folded in row
 // order: a fold that searched in row order would wait on a cache miss for nearly every part.
 template <class Index>
-GroupedAgg aggregate_over(const Index& index, const PolygonLayout& layout, std::span<const u32> part_poly, u64 groups,
+GroupedAgg aggregate_over(const Index& index, const PolygonLayout& layout, PartMap parts, u64 groups,
                           const PointSpans& queries, double d, const AggColumns& columns) {
     GroupedAgg state(groups, columns.size());
     if (!distance_matches_some(d)) {
@@ -118,33 +119,33 @@ GroupedAgg aggregate_over(const Index& index, const PolygonLayout& layout, std::
     aggregate_listed(state, queries.size(), columns, [&](u64 begin, u64 end) {
         const std::size_t n = static_cast<std::size_t>(end - begin);
         const PointSpans block(queries.xs().subspan(begin, n), queries.ys().subspan(begin, n));
-        return matches_by_row(index, layout, part_poly, block, d);
+        return matches_by_row(index, layout, parts, block, d);
     });
     return state;
 }
 
 }  // namespace
 
-std::vector<u32> within_distance_pairs(const BruteForce& index, const PolygonLayout& layout,
-                                       std::span<const u32> part_poly, const PointSpans& queries, double d) {
-    return pairs_over(index, layout, part_poly, queries, d);
+Buffer<u32> within_distance_pairs(const BruteForce& index, const PolygonLayout& layout, PartMap parts,
+                                  const PointSpans& queries, double d) {
+    return pairs_over(index, layout, parts, queries, d);
 }
 
-std::vector<u32> within_distance_pairs(const PackedRTree& index, const PolygonLayout& layout,
-                                       std::span<const u32> part_poly, const PointSpans& queries, double d) {
-    return pairs_over(index, layout, part_poly, queries, d);
+Buffer<u32> within_distance_pairs(const PackedRTree& index, const PolygonLayout& layout, PartMap parts,
+                                  const PointSpans& queries, double d) {
+    return pairs_over(index, layout, parts, queries, d);
 }
 
 GroupedAgg within_distance_aggregate(const BruteForce& index, const PolygonLayout& layout,
-                                     std::span<const u32> part_poly, u64 groups, const PointSpans& queries, double d,
+                                     PartMap parts, u64 groups, const PointSpans& queries, double d,
                                      const AggColumns& columns) {
-    return aggregate_over(index, layout, part_poly, groups, queries, d, columns);
+    return aggregate_over(index, layout, parts, groups, queries, d, columns);
 }
 
 GroupedAgg within_distance_aggregate(const PackedRTree& index, const PolygonLayout& layout,
-                                     std::span<const u32> part_poly, u64 groups, const PointSpans& queries, double d,
+                                     PartMap parts, u64 groups, const PointSpans& queries, double d,
                                      const AggColumns& columns) {
-    return aggregate_over(index, layout, part_poly, groups, queries, d, columns);
+    return aggregate_over(index, layout, parts, groups, queries, d, columns);
 }
 
 }  // namespace vardelin

@@ -8,12 +8,14 @@
 #include "core/numeric.hpp"
 #include "core/point_spans.hpp"
 #include "core/polygon_layout.hpp"
+#include "core/shared_array.hpp"
 #include "index/brute.hpp"
 #include "index/rtree.hpp"
 #include "index/spatial_index.hpp"
 #include "query/batch/grouped_agg.hpp"
-#include "query/geometry/polygon_access.hpp"
-#include "query/range.hpp"
+#include "query/geometry/part_contains_point.hpp"
+#include "query/geometry/point_polygon_distance.hpp"
+#include "query/multipoly.hpp"
 
 namespace vardelin {
 
@@ -71,32 +73,27 @@ inline bool part_within(const PolygonLayout& layout, std::size_t p, double x, do
         if (ring.size() < 2) continue;
         u64 prev = ring.end - 1;
         for (u64 k = ring.begin; k < ring.end; prev = k++) {
-            if (query::geometry::segment_within(x, y, xs[prev], ys[prev], xs[k], ys[k], d)) return true;
+            if (segment_within(x, y, xs[prev], ys[prev], xs[k], ys[k], d)) return true;
         }
     }
-    return pip_raw(layout, p, x, y);
-}
-
-// The logical polygon of a part: its entry in the part map, or the part itself without one.
-inline u32 polygon_of(std::span<const u32> part_poly, u32 part) noexcept {
-    return part_poly.empty() ? part : part_poly[part];
+    return part_contains_point(layout, p, x, y);
 }
 
 // Pairs [q0, g0, q1, g1, ...] of every query row and logical polygon within d, query-major,
 // each row's polygons once, in the index's candidate order of their first matching part. The
-// same for any thread count. `part_poly` is empty when every part is its own polygon.
-std::vector<u32> within_distance_pairs(const BruteForce& index, const PolygonLayout& layout,
-                                       std::span<const u32> part_poly, const PointSpans& queries, double d);
-std::vector<u32> within_distance_pairs(const PackedRTree& index, const PolygonLayout& layout,
-                                       std::span<const u32> part_poly, const PointSpans& queries, double d);
+// same for any thread count.
+Buffer<u32> within_distance_pairs(const BruteForce& index, const PolygonLayout& layout, PartMap parts,
+                                  const PointSpans& queries, double d);
+Buffer<u32> within_distance_pairs(const PackedRTree& index, const PolygonLayout& layout, PartMap parts,
+                                  const PointSpans& queries, double d);
 
 // The same matches folded into the counts and column sums of `groups` logical polygons, in row
 // order (aggregate_listed), without pairs; the matches listed at once stay within a budget.
 GroupedAgg within_distance_aggregate(const BruteForce& index, const PolygonLayout& layout,
-                                     std::span<const u32> part_poly, u64 groups, const PointSpans& queries, double d,
+                                     PartMap parts, u64 groups, const PointSpans& queries, double d,
                                      const AggColumns& columns);
 GroupedAgg within_distance_aggregate(const PackedRTree& index, const PolygonLayout& layout,
-                                     std::span<const u32> part_poly, u64 groups, const PointSpans& queries, double d,
+                                     PartMap parts, u64 groups, const PointSpans& queries, double d,
                                      const AggColumns& columns);
 
 }  // namespace vardelin

@@ -7,7 +7,7 @@
 #include "core/radix_sort.hpp"
 #include "index/part_boxes.hpp"
 
-namespace vardelin::query::batch {
+namespace vardelin {
 
 Box self_join_search_box(const PolygonLayout& layout, std::size_t part) noexcept {
     return part_is_empty(layout, part) ? kFoldStart : part_box(layout, part);
@@ -33,7 +33,7 @@ void prefetch_parts(const PolygonLayout& layout, std::span<const u32> pairs) noe
     }
 }
 
-std::vector<u32> logical_pairs(std::vector<u32>&& part_pairs, std::span<const u32> part_poly) {
+Buffer<u32> logical_pairs(Buffer<u32>&& part_pairs, std::span<const u32> part_poly) {
     // One word per pair, the first id high, so that ascending words are pairs ordered by
     // (first, second).
     std::vector<u64> keys;
@@ -47,7 +47,7 @@ std::vector<u32> logical_pairs(std::vector<u32>&& part_pairs, std::span<const u3
     }
     sort_ids(keys);
     keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
-    std::vector<u32> out = std::move(part_pairs);
+    Buffer<u32> out = std::move(part_pairs);
     out.resize(2 * keys.size());
     for (std::size_t k = 0; k < keys.size(); ++k) {
         out[2 * k] = static_cast<u32>(keys[k] >> 32);
@@ -56,4 +56,4 @@ std::vector<u32> logical_pairs(std::vector<u32>&& part_pairs, std::span<const u3
     return out;
 }
 
-}  // namespace vardelin::query::batch
+}  // namespace vardelin

@@ -7,10 +7,11 @@
 #include "core/numeric.hpp"
 #include "core/parallel.hpp"
 #include "core/polygon_layout.hpp"
+#include "core/shared_array.hpp"
 #include "index/search.hpp"
 #include "query/geometry/intersects.hpp"
 
-namespace vardelin::query::batch {
+namespace vardelin {
 
 // The box part p searches with: its item box in the index, the NaN-skipping fold of its
 // exterior ring, or for a part with a non-finite vertex the NaN box, which meets nothing. A
@@ -34,7 +35,7 @@ inline constexpr std::size_t kSelfJoinChunk = 64;
 // pair is tested once. Chunks are joined in part order: the result does not depend on the
 // number of threads.
 template <class Index>
-std::vector<u32> par_polygon_intersects_join(const Index& index, const PolygonLayout& layout) {
+Buffer<u32> par_polygon_intersects_join(const Index& index, const PolygonLayout& layout) {
     auto chunks = map_chunks(layout.part_count(), kSelfJoinChunk, [&](std::size_t, std::size_t begin, std::size_t end) {
         // The chunk's candidate pairs first, in emission order, then their exact tests: the
         // coordinates of a candidate part lie anywhere in memory, and fetching those of many
@@ -52,19 +53,19 @@ std::vector<u32> par_polygon_intersects_join(const Index& index, const PolygonLa
         prefetch_parts(layout, candidates);
         std::vector<u32> out;
         for (std::size_t k = 0; k < candidates.size(); k += 2) {
-            if (geometry::polygons_intersect(layout, candidates[k], candidates[k + 1])) {
+            if (polygons_intersect(layout, candidates[k], candidates[k + 1])) {
                 out.push_back(candidates[k]);
                 out.push_back(candidates[k + 1]);
             }
         }
         return out;
     });
-    return concat_ordered(std::move(chunks));
+    return concat_ordered<Buffer<u32>>(std::move(chunks));
 }
 
 // Part pairs (flat, as above) turned into logical pairs: each part replaced by its polygon,
 // pairs within one polygon dropped, the lower id first, sorted by (first, second) and each
 // pair kept once. Reuses the storage of `part_pairs`.
-std::vector<u32> logical_pairs(std::vector<u32>&& part_pairs, std::span<const u32> part_poly);
+Buffer<u32> logical_pairs(Buffer<u32>&& part_pairs, std::span<const u32> part_poly);
 
-}  // namespace vardelin::query::batch
+}  // namespace vardelin

@@ -4,7 +4,7 @@
 
 namespace vardelin {
 
-PairBuffer pairs_by_row(const RowRuns& runs, bool row_first) {
+Buffer<u32> pairs_by_row(const RowRuns& runs, bool row_first) {
     // Each row's place in the output, by ascending row.
     Buffer<u64> start;
     start.resize(runs.counts.size());
@@ -13,7 +13,7 @@ PairBuffer pairs_by_row(const RowRuns& runs, bool row_first) {
         start[row] = total;
         total += runs.counts[row];
     }
-    PairBuffer out;
+    Buffer<u32> out;
     out.resize(static_cast<std::size_t>(checked_mul(total, 2)));
     u32* dst = out.data();
     parallel_blocks(runs.ids.size(), 1, [&](std::size_t first, std::size_t last) {
@@ -37,9 +37,9 @@ PairBuffer pairs_by_row(const RowRuns& runs, bool row_first) {
     return out;
 }
 
-PairBuffer single_query_pairs(const std::vector<PointHit>& hits, const RadiusTest& test) {
+Buffer<u32> single_query_pairs(const std::vector<PointHit>& hits, const RadiusTest& test) {
     const std::vector<u64> kept = par_radius(hits, test);
-    PairBuffer out;
+    Buffer<u32> out;
     out.resize(2 * kept.size());
     for (std::size_t i = 0; i < kept.size(); ++i) {
         out[2 * i] = 0;

@@ -29,8 +29,6 @@ namespace vardelin {
 // whole sphere around every geographic centre only to drop every candidate.
 inline bool reaches_nothing(double distance) noexcept { return std::isnan(distance) || distance < 0.0; }
 
-using PairBuffer = Buffer<u32>;
-
 // The matched ids of every row of a join's searching side, as the chunks of a walk over the
 // rows found them: chunk c covers walk positions [c * chunk, (c + 1) * chunk) and holds the
 // runs of those rows one after the other.
@@ -66,11 +64,11 @@ RowRuns search_rows(std::span<const u32> walk, std::size_t chunk, const Search& 
 // The runs as pairs by ascending row, each run in its search order: (row, id) when the rows
 // are the query side, (id, row) when they are the dataset side. One buffer sized once, filled
 // on the pool.
-PairBuffer pairs_by_row(const RowRuns& runs, bool row_first);
+Buffer<u32> pairs_by_row(const RowRuns& runs, bool row_first);
 
 // The pairs (0, id) of the hits of a lone query point that the test keeps, in hit order; the
 // tests run on the worker pool when there are many.
-PairBuffer single_query_pairs(const std::vector<PointHit>& hits, const RadiusTest& test);
+Buffer<u32> single_query_pairs(const std::vector<PointHit>& hits, const RadiusTest& test);
 
 // Query rows per unit of parallel work: a few hundred searches amortise a task.
 inline constexpr std::size_t kQueryChunk = 512;
@@ -81,7 +79,7 @@ inline constexpr std::size_t kQueryChunk = 512;
 // that reaches nothing is not searched: the geographic box of a NaN or off-sphere point would
 // be the whole sphere.
 template <class Reach, class Index>
-PairBuffer within_distance(const Index& index, const PointSpans& queries, const Reach& reach) {
+Buffer<u32> within_distance(const Index& index, const PointSpans& queries, const Reach& reach) {
     if (reaches_nothing(reach.distance) || queries.empty()) return {};
     if (queries.size() == 1) {
         const double x = queries.x(0), y = queries.y(0);
@@ -112,12 +110,12 @@ PairBuffer within_distance(const Index& index, const PointSpans& queries, const 
 }
 
 template <class Index>
-PairBuffer within_distance_planar(const Index& index, const PointSpans& queries, double distance) {
+Buffer<u32> within_distance_planar(const Index& index, const PointSpans& queries, double distance) {
     return within_distance(index, queries, PlanarReach{distance});
 }
 
 template <class Index>
-PairBuffer within_distance_haversine(const Index& index, const PointSpans& queries, double distance) {
+Buffer<u32> within_distance_haversine(const Index& index, const PointSpans& queries, double distance) {
     return within_distance(index, queries, HaversineReach{distance});
 }
 

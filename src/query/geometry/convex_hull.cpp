@@ -12,7 +12,7 @@
 #include "query/geometry/orientation.hpp"
 #include "query/geometry/shoelace.hpp"
 
-namespace vardelin::query::geometry {
+namespace vardelin {
 
 namespace {
 
@@ -150,4 +150,4 @@ Buffer<double> group_convex_hull_areas(std::span<const double> xs, std::span<con
     });
 }
 
-}  // namespace vardelin::query::geometry
+}  // namespace vardelin

@@ -4,7 +4,7 @@
 #include "core/numeric.hpp"
 #include "core/shared_array.hpp"
 
-namespace vardelin::query::geometry {
+namespace vardelin {
 
 // Area of the convex hull of the points (xs[k], ys[k]), k below the shorter length: the exact
 // hull (monotone chain on exact orientation, so points on a hull edge, repeated points and
@@ -21,4 +21,4 @@ double convex_hull_area(std::span<const double> xs, std::span<const double> ys);
 Buffer<double> group_convex_hull_areas(std::span<const double> xs, std::span<const double> ys,
                                        std::span<const i64> offsets);
 
-}  // namespace vardelin::query::geometry
+}  // namespace vardelin

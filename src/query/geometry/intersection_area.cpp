@@ -8,7 +8,7 @@
 
 #include "core/error.hpp"
 
-namespace vardelin::query::geometry {
+namespace vardelin {
 
 namespace {
 
@@ -149,4 +149,4 @@ double polygon_intersection_area(const PolygonLayout& layout, std::size_t i, std
     return static_cast<double>(twice) * 0.5 * unit * unit;
 }
 
-}  // namespace vardelin::query::geometry
+}  // namespace vardelin

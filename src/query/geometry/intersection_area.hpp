@@ -3,7 +3,7 @@
 
 #include "core/polygon_layout.hpp"
 
-namespace vardelin::query::geometry {
+namespace vardelin {
 
 // Area of the region parts i and j have in common, each part filled by even-odd parity over
 // all its rings together (exterior and holes, whatever their orientation, a region enclosed by
@@ -25,4 +25,4 @@ namespace vardelin::query::geometry {
 // overlay's buffers are per thread.
 double polygon_intersection_area(const PolygonLayout& layout, std::size_t i, std::size_t j);
 
-}  // namespace vardelin::query::geometry
+}  // namespace vardelin

@@ -7,7 +7,7 @@
 
 #include "query/geometry/segment_search.hpp"
 
-namespace vardelin::query::geometry {
+namespace vardelin {
 
 namespace {
 
@@ -150,4 +150,4 @@ bool polygons_intersect(const PolygonLayout& layout, std::size_t i, std::size_t 
     return any_segments_meet(segments_a, segments_b, orient);
 }
 
-}  // namespace vardelin::query::geometry
+}  // namespace vardelin

@@ -3,7 +3,7 @@
 
 #include "core/polygon_layout.hpp"
 
-namespace vardelin::query::geometry {
+namespace vardelin {
 
 // Whether parts i and j share at least one point, boundaries included:
 //  1. exterior boxes apart (strictly, on some axis): false;
@@ -21,4 +21,4 @@ namespace vardelin::query::geometry {
 // Pure; the segment buffers are per thread.
 bool polygons_intersect(const PolygonLayout& layout, std::size_t i, std::size_t j);
 
-}  // namespace vardelin::query::geometry
+}  // namespace vardelin

@@ -6,7 +6,7 @@
 
 #include <boost/multiprecision/cpp_int.hpp>
 
-namespace vardelin::query::geometry {
+namespace vardelin {
 
 namespace {
 
@@ -71,4 +71,4 @@ int orientation_beyond_window(double ax, double ay, double bx, double by, double
     return exact_orientation(v);
 }
 
-}  // namespace vardelin::query::geometry
+}  // namespace vardelin

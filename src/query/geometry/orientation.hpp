@@ -4,7 +4,7 @@
 #include <boost/geometry/geometries/point_xy.hpp>
 #include <boost/geometry/strategy/cartesian/side_robust.hpp>
 
-namespace vardelin::query::geometry {
+namespace vardelin {
 
 // The adaptive predicate decides exactly only while none of its products overflows or
 // underflows. That holds when every nonzero coordinate has a magnitude in [2^-400, 2^480]: its
@@ -56,4 +56,4 @@ struct Orienter {
     }
 };
 
-}  // namespace vardelin::query::geometry
+}  // namespace vardelin

@@ -7,7 +7,7 @@
 #include "core/parallel_map.hpp"
 #include "query/geometry/shoelace.hpp"
 
-namespace vardelin::query::geometry {
+namespace vardelin {
 
 namespace {
 
@@ -65,4 +65,4 @@ Buffer<double> polygon_areas(const PolygonLayout& layout, std::optional<std::spa
     return sums;
 }
 
-}  // namespace vardelin::query::geometry
+}  // namespace vardelin

@@ -7,7 +7,7 @@
 #include "core/polygon_layout.hpp"
 #include "core/shared_array.hpp"
 
-namespace vardelin::query::geometry {
+namespace vardelin {
 
 // Unsigned area of part `part`: |A(exterior)| less |A(hole)| for each hole in order, made
 // positive, where A is the shifted shoelace of the ring closed back to its first coordinate
@@ -27,4 +27,4 @@ double part_area(const PolygonLayout& layout, std::size_t part) noexcept;
 Buffer<double> polygon_areas(const PolygonLayout& layout, std::optional<std::span<const u32>> part_poly,
                              u64 logical_count);
 
-}  // namespace vardelin::query::geometry
+}  // namespace vardelin

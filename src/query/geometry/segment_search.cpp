@@ -4,7 +4,7 @@
 #include <cstddef>
 
 
-namespace vardelin::query::geometry {
+namespace vardelin {
 
 namespace {
 
@@ -85,4 +85,4 @@ bool any_segments_meet(std::vector<Segment>& a, std::vector<Segment>& b, const O
     return any_meet_sweep(a, b, orient);
 }
 
-}  // namespace vardelin::query::geometry
+}  // namespace vardelin

@@ -3,7 +3,7 @@
 
 #include "query/geometry/orientation.hpp"
 
-namespace vardelin::query::geometry {
+namespace vardelin {
 
 // A closed segment of a ring with its box, and whether the ring is a hole.
 struct Segment {
@@ -34,4 +34,4 @@ bool segments_meet(const Segment& p, const Segment& q, const Orienter& orient) n
 // the pairs whose x intervals overlap and gives the same answer. Reorders both vectors.
 bool any_segments_meet(std::vector<Segment>& a, std::vector<Segment>& b, const Orienter& orient);
 
-}  // namespace vardelin::query::geometry
+}  // namespace vardelin

@@ -1,7 +1,7 @@
 #pragma once
 #include <cstddef>
 
-namespace vardelin::query::geometry {
+namespace vardelin {
 
 // Twice the signed area of the ring of n coordinates (x(k), y(k)), closed by an edge back to the
 // first coordinate whether or not it is stored again at the end; counter-clockwise is positive.
@@ -25,4 +25,4 @@ double shifted_shoelace_twice(std::size_t n, const X& x, const Y& y) noexcept {
     return sum;
 }
 
-}  // namespace vardelin::query::geometry
+}  // namespace vardelin

@@ -10,7 +10,7 @@
 
 namespace vardelin {
 
-// A part with at least this many edges gets bands; smaller ones are tested with pip_raw.
+// A part with at least this many edges gets bands; smaller ones are tested with part_contains_point.
 inline constexpr u64 kBandedMinEdges = 32;
 inline constexpr u64 kEdgesPerBand = 8;
 inline constexpr u64 kMaxBands = 1024;
@@ -53,7 +53,7 @@ public:
     std::size_t part_count() const noexcept { return banded_.size(); }
     bool banded(u64 part) const noexcept { return part < banded_.size() && banded_[part] != 0; }
 
-    // The test the joins call: pip_raw for unbanded parts, else one even-odd count over the
+    // The test the joins call: part_contains_point for unbanded parts, else one even-odd count over the
     // edges of all rings of the part in the point's band. The two agree on parts whose holes
     // lie inside the exterior without overlapping.
     bool contains(u64 part, const PolygonLayout& layout, double x, double y) const;

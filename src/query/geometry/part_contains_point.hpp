@@ -3,8 +3,12 @@
 #include <cstddef>
 
 #include "core/numeric.hpp"
+#include "core/polygon_layout.hpp"
 
 namespace vardelin {
+
+// Whether a point lies inside a polygon part: the even-odd crossing rule of the containment
+// joins and the single queries, and its edge test, which the prepared polygons' bands share.
 
 // The crossing test of an edge whose product or quotient leaves the normal doubles (the edge
 // and the point 1e200 or 1e-170 across): the crossing lies right of the point exactly when the
@@ -40,5 +44,12 @@ inline bool ring_contains(const double* xs, const double* ys, u64 s, u64 t, doub
     }
     return inside;
 }
+
+// True when (x, y) lies inside the exterior ring of `part` and inside none of its holes, each
+// ring tested on its own by the crossing rule. An exterior of fewer than 3 coordinates contains
+// nothing; holes of fewer than 3 coordinates are ignored. A part number past the layout, or
+// broken offsets, read as a part without rings, which contains nothing. A part with a
+// non-finite vertex never gets here: its index box is NaN, which no search meets.
+bool part_contains_point(const PolygonLayout& layout, u64 part, double x, double y) noexcept;
 
 }  // namespace vardelin

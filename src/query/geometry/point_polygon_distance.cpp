@@ -1,10 +1,10 @@
-#include "query/geometry/polygon_access.hpp"
+#include "query/geometry/point_polygon_distance.hpp"
 
 #include <cmath>
 
-#include "query/range.hpp"
+#include "query/geometry/part_contains_point.hpp"
 
-namespace vardelin::query::geometry {
+namespace vardelin {
 
 double segment_distance_scaled(double x, double y, double ax, double ay, double bx, double by) noexcept {
     if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(ax) || !std::isfinite(ay) || !std::isfinite(bx) ||
@@ -34,7 +34,7 @@ double segment_distance_scaled(double x, double y, double ax, double ay, double 
 }
 
 double point_to_polygon_distance(const PolygonLayout& layout, std::size_t part, double x, double y) noexcept {
-    if (pip_raw(layout, part, x, y)) return 0.0;
+    if (part_contains_point(layout, part, x, y)) return 0.0;
     const IndexRange rings = layout.part_rings(part);
     const double* xs = layout.xs.data();
     const double* ys = layout.ys.data();
@@ -53,4 +53,4 @@ double point_to_polygon_distance(const PolygonLayout& layout, std::size_t part, 
     return nearest.distance();
 }
 
-}  // namespace vardelin::query::geometry
+}  // namespace vardelin

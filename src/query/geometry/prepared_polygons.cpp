@@ -1,12 +1,11 @@
-#include "query/prepared.hpp"
+#include "query/geometry/prepared_polygons.hpp"
 
 #include <algorithm>
 #include <cmath>
 
 #include "core/box.hpp"
 #include "core/error.hpp"
-#include "query/crossing.hpp"
-#include "query/range.hpp"
+#include "query/geometry/part_contains_point.hpp"
 
 namespace vardelin {
 
@@ -158,7 +157,7 @@ const PartBands* PreparedPolygons::built_bands(u64 part) const noexcept {
 
 bool PreparedPolygons::contains(u64 part, const PolygonLayout& layout, double x, double y) const {
     if (part >= banded_.size()) throw InternalError("prepared polygon part out of range");
-    if (!banded_[part]) return pip_raw(layout, part, x, y);
+    if (!banded_[part]) return part_contains_point(layout, part, x, y);
     const PartBands& b = bands(part, layout);
     if (b.whole_part) return whole_part_contains(layout, part, x, y);
     const std::span<const double> xs = layout.xs, ys = layout.ys;

@@ -1,37 +1,10 @@
-#include "query/range.hpp"
+#include "query/geometry/part_meets_box.hpp"
 
-#include <algorithm>
 #include <cmath>
 
-#include "query/crossing.hpp"
-#include "query/geometry/orientation.hpp"
+#include "query/geometry/part_contains_point.hpp"
 
 namespace vardelin {
-
-bool edge_flips_beyond(double x, double y, double xi, double yi, double xj, double yj) noexcept {
-    if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(xi) || !std::isfinite(yi) || !std::isfinite(xj) ||
-        !std::isfinite(yj)) {
-        return ((y - yi) * (xj - xi)) / (yj - yi) + xi > x;
-    }
-    // The upper end is the one strictly above y.
-    if (y < yi) return query::geometry::orientation(xj, yj, xi, yi, x, y) > 0;
-    return query::geometry::orientation(xi, yi, xj, yj, x, y) > 0;
-}
-
-bool pip_raw(const PolygonLayout& layout, u64 part, double x, double y) noexcept {
-    const IndexRange rings = layout.part_rings(part);
-    if (rings.empty()) return false;
-    const double *xs = layout.xs.data(), *ys = layout.ys.data();
-    const IndexRange exterior = layout.ring(rings.begin);
-    if (exterior.size() < 3) return false;
-    if (!ring_contains(xs, ys, exterior.begin, exterior.end, x, y)) return false;
-    for (u64 r = rings.begin + 1; r < rings.end; ++r) {
-        const IndexRange hole = layout.ring(r);
-        if (hole.size() < 3) continue;
-        if (ring_contains(xs, ys, hole.begin, hole.end, x, y)) return false;
-    }
-    return true;
-}
 
 namespace {
 
@@ -51,7 +24,7 @@ bool segments_meet(Vec2 p, Vec2 e, Vec2 a, Vec2 d) noexcept {
 
 }  // namespace
 
-bool polygon_intersects_bbox_raw(const PolygonLayout& layout, u64 part, const Box& box) noexcept {
+bool part_meets_box(const PolygonLayout& layout, u64 part, const Box& box) noexcept {
     const IndexRange ring = layout.exterior(part);
     if (ring.empty()) return false;
     const double *px = layout.xs.data(), *py = layout.ys.data();

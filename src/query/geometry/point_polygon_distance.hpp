@@ -6,7 +6,7 @@
 #include "core/polygon_layout.hpp"
 #include "core/squares.hpp"
 
-namespace vardelin::query::geometry {
+namespace vardelin {
 
 // What segment_distance2 gives for an edge whose squares it cannot trust.
 inline constexpr double kUnheldSquare = -1.0;
@@ -83,7 +83,7 @@ inline bool segment_within(double x, double y, double ax, double ay, double bx, 
     return segment_distance_scaled(x, y, ax, ay, bx, by) <= d;
 }
 
-// Planar distance from (x, y) to part `part`: 0.0 when pip_raw says inside, otherwise the
+// Planar distance from (x, y) to part `part`: 0.0 when part_contains_point says inside, otherwise the
 // distance to the nearest edge of any of its rings (exterior and holes, closing edge included,
 // rings of fewer than 2 coordinates contributing none). Edges touching a NaN coordinate give a
 // NaN distance that the minimum ignores; a part with no edges, a part with no rings and a NaN
@@ -91,4 +91,4 @@ inline bool segment_within(double x, double y, double ax, double ay, double bx, 
 // in the squared form.
 double point_to_polygon_distance(const PolygonLayout& layout, std::size_t part, double x, double y) noexcept;
 
-}  // namespace vardelin::query::geometry
+}  // namespace vardelin

@@ -1,4 +1,4 @@
-#include "engine/polygon_measures.hpp"
+#include "engine/measures.hpp"
 
 #include <algorithm>
 #include <optional>
@@ -14,7 +14,9 @@ namespace vardelin {
 
 namespace {
 
-std::optional<std::span<const u32>> part_map(const Engine& engine) {
+// The part map where the dataset has one. Absent and empty differ here: a dataset of empty
+// geometries has polygons but no parts, and its areas list every polygon.
+std::optional<std::span<const u32>> listed_part_map(const Engine& engine) {
     if (!engine.part_poly) return std::nullopt;
     return view(engine.part_poly);
 }
@@ -27,15 +29,15 @@ void require_ids_below(std::span<const u32> ids, u64 count) {
 }  // namespace
 
 Buffer<double> polygon_areas(const Engine& engine, RunUnlocked unlocked) {
-    if (!engine.is_polygons()) throw Error("polygon_areas requires a polygon dataset");
+    require_dataset(engine, DatasetKind::Polygons, "polygon_areas");
     Buffer<double> areas;
-    unlocked([&] { areas = query::geometry::polygon_areas(engine.layout(), part_map(engine), engine.logical_count); });
+    unlocked([&] { areas = polygon_areas(engine.layout(), listed_part_map(engine), engine.logical_count); });
     return areas;
 }
 
 Buffer<double> polygon_pairs_intersection_area(const Engine& engine, const DeferredArray<u32>& i_idx,
                                                const DeferredArray<u32>& j_idx, RunUnlocked unlocked) {
-    if (!engine.is_polygons()) throw Error("polygon_pairs_intersection_area requires a polygon dataset");
+    require_dataset(engine, DatasetKind::Polygons, "polygon_pairs_intersection_area");
     const std::span<const u32> is = i_idx.get();
     const std::span<const u32> js = j_idx.get();
     if (is.size() != js.size()) throw Error("i_idx and j_idx must have the same length");
@@ -43,23 +45,20 @@ Buffer<double> polygon_pairs_intersection_area(const Engine& engine, const Defer
     require_ids_below(js, engine.logical_count);
 
     const PolygonLayout layout = engine.layout();
-    const std::optional<std::span<const u32>> map = part_map(engine);
+    const std::optional<std::span<const u32>> map = listed_part_map(engine);
     Buffer<double> areas;
     unlocked([&] {
         if (!map) {
             areas = parallel_map<double>(is.size(), [&](std::size_t t) {
-                return query::geometry::polygon_intersection_area(layout, is[t], js[t]);
+                return polygon_intersection_area(layout, is[t], js[t]);
             });
             return;
         }
-        const query::multipoly::PartsCsr csr = query::multipoly::polygon_parts_csr(*map, engine.logical_count);
-        const auto parts_of = [&](u32 g) {
-            return std::span<const u32>(csr.parts).subspan(csr.offsets[g], csr.offsets[g + 1] - csr.offsets[g]);
-        };
+        const PartsCsr csr = polygon_parts_csr(*map, engine.logical_count);
         areas = parallel_map<double>(is.size(), [&](std::size_t t) {
             double area = 0.0;
-            for (const u32 a : parts_of(is[t])) {
-                for (const u32 b : parts_of(js[t])) area += query::geometry::polygon_intersection_area(layout, a, b);
+            for (const u32 a : csr.parts_of(is[t])) {
+                for (const u32 b : csr.parts_of(js[t])) area += polygon_intersection_area(layout, a, b);
             }
             return area;
         });
@@ -69,7 +68,7 @@ Buffer<double> polygon_pairs_intersection_area(const Engine& engine, const Defer
 
 double convex_hull_area_of(std::span<const double> xs, std::span<const double> ys) {
     if (xs.size() != ys.size()) throw Error("xs and ys must have the same length");
-    return query::geometry::convex_hull_area(xs, ys);
+    return convex_hull_area(xs, ys);
 }
 
 Buffer<double> group_convex_hull_areas(std::span<const double> xs, std::span<const double> ys,
@@ -83,7 +82,7 @@ Buffer<double> group_convex_hull_areas(std::span<const double> xs, std::span<con
         throw Error("offsets must start at zero, be nondecreasing, and end at the coordinate length");
     }
     Buffer<double> areas;
-    unlocked([&] { areas = query::geometry::group_convex_hull_areas(xs, ys, offsets); });
+    unlocked([&] { areas = group_convex_hull_areas(xs, ys, offsets); });
     return areas;
 }
 
