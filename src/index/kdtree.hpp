@@ -177,9 +177,46 @@ private:
         else walk_ids(buf_.at<std::uint16_t>(kHeader), hit, skip, visit, leaf);
     }
 
+    // The walk runs ahead of its scans: the leaves it reaches and the split points that hit wait
+    // here in walk order and are scanned a batch at a time, after their lines were requested, so
+    // that the misses of a batch overlap instead of each leaf waiting for the walk to reach it.
+    template <class ScanLeaf, class TakePoint>
+    class ScanQueue {
+    public:
+        ScanQueue(ScanLeaf scan_leaf, TakePoint take_point) noexcept
+            : scan_leaf_(scan_leaf), take_point_(take_point) {}
+        void leaf(std::size_t left, std::size_t right) { add({left, right}); }
+        void point(std::size_t pos) { add({pos, kPoint}); }
+        void drain() {
+            for (std::size_t i = 0; i < size_; ++i) {
+                if (pending_[i].right == kPoint) take_point_(pending_[i].left);
+                else scan_leaf_(pending_[i].left, pending_[i].right);
+            }
+            size_ = 0;
+        }
+
+    private:
+        struct Pending {
+            std::size_t left, right;  // a leaf's span, or right == kPoint for the split point `left`
+        };
+        static constexpr std::size_t kPoint = ~std::size_t{0};
+        static constexpr std::size_t kCapacity = 32;
+        void add(const Pending& p) {
+            pending_[size_++] = p;
+            if (size_ == kCapacity) drain();
+        }
+        ScanLeaf scan_leaf_;
+        TakePoint take_point_;
+        Pending pending_[kCapacity];
+        std::size_t size_ = 0;
+    };
+
     template <class Id, class Hit, class Prune, class Visit, class Leaf>
     void walk_ids(const Id* ids, Hit& hit, Prune& skip, Visit& visit, Leaf& leaf) const {
         const double* c = buf_.at<double>(coords_offset_);
+        const auto scan_leaf = [&](std::size_t left, std::size_t right) { leaf(ids, c, left, right); };
+        const auto take_point = [&](std::size_t m) { visit(static_cast<u32>(ids[m]), c[2 * m], c[2 * m + 1]); };
+        ScanQueue queue(scan_leaf, take_point);
         struct Span {
             std::size_t left, right;
             int axis;
@@ -187,45 +224,25 @@ private:
         Span stack[kMaxDepth];  // one pending sibling per level: depth <= log2(2^32 / 64) + 1
         std::size_t top = 0;
         stack[top++] = {0, n_ - 1, 0};
-        // Lines are requested when a span is queued, so that they arrive while the walk is
-        // elsewhere: a leaf's ids and coordinates, which are scanned whole, or the split point
-        // that the walk must read before it can go further down.
-        const auto push = [&](const Span& span) { request_span(ids, c, span.left, span.right); };
-        // The walk runs ahead of the scans: the leaves it reaches and the split points that hit
-        // are queued in walk order, and scanned once a batch of leaves has been requested, so
-        // that their misses overlap instead of each leaf waiting for the walk to reach the next.
-        struct Queued {
-            std::size_t left, right;  // a leaf's span, or right == kSplitHit for the point left
-        };
-        constexpr std::size_t kSplitHit = ~std::size_t{0};
-        constexpr std::size_t kQueue = 32;
-        Queued queue[kQueue];
-        std::size_t queued = 0;
-        const auto drain = [&] {
-            for (std::size_t i = 0; i < queued; ++i) {
-                const Queued& q = queue[i];
-                if (q.right != kSplitHit) leaf(ids, c, q.left, q.right);
-                else visit(static_cast<u32>(ids[q.left]), c[2 * q.left], c[2 * q.left + 1]);
-            }
-            queued = 0;
-        };
-        const auto enqueue = [&](std::size_t left, std::size_t right) {
-            queue[queued++] = {left, right};
-            if (queued == kQueue) drain();
+        // A span's lines are requested when it is stacked, so that they arrive while the walk is
+        // elsewhere: a leaf's ids and coordinates, or the split point it must read to go down.
+        const auto push = [&](const Span& span) {
+            stack[top++] = span;
+            request_span(ids, c, span.left, span.right);
         };
         while (top) {
             const Span s = stack[--top];
             if (s.right - s.left <= kNodeSize) {
-                enqueue(s.left, s.right);
+                queue.leaf(s.left, s.right);
                 continue;
             }
             const std::size_t m = (s.left + s.right) >> 1;
-            if (hit(c[2 * m], c[2 * m + 1])) enqueue(m, kSplitHit);
+            if (hit(c[2 * m], c[2 * m + 1])) queue.point(m);
             const Skip side = skip(c[2 * m + s.axis], s.axis);
-            if (!side.left) push(stack[top++] = {s.left, m - 1, 1 - s.axis});
-            if (!side.right) push(stack[top++] = {m + 1, s.right, 1 - s.axis});
+            if (!side.left) push({s.left, m - 1, 1 - s.axis});
+            if (!side.right) push({m + 1, s.right, 1 - s.axis});
         }
-        drain();
+        queue.drain();
     }
 
     // A span's split point and its children's: the walk reads the first next and one of the
