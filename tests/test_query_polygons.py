@@ -159,7 +159,7 @@ class TestPolygonRules:
         assert e.range_query(-1, -6, 4, 2) == [0, 1]
         assert e.range_query(50, 50, 60, 60) == []
         assert [o[1:3] for o in operations(e)] == [("brute_force", 2)]
-        # Parts scattered over polygons, a few or many under one box: each polygon once, where
+        # A few or many parts of each polygon scattered under one box: each polygon once, where
         # its first part is met.
         xs, ys, ring, poly, _ = ring_arrays(np.array([square(i % 20, i // 20, 0.5) for i in range(400)]))
         part_poly = np.arange(400) * 7919 % 131
