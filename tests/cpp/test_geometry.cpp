@@ -2,8 +2,7 @@
 // shapely, Qhull and NumPy through the public methods in every index mode. Here open rings
 // against closed ones, the inputs no constructor accepts: broken offsets read as a part without
 // rings (the layout's one rule), never past the arrays; broken part maps are refused; and the
-// edge distance's answers for NaN and infinity, which the joins keep from it (a non-finite
-// query point or part is settled before any edge is measured).
+// edge distance's answers for NaN and infinity, which Python sees only as +inf or no match.
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -105,8 +104,8 @@ TEST(SegmentDistance, NaNAndInfinityTable) {
         NearestEdge nearest;
         nearest.add(r.x, r.y, r.ax, r.ay, r.bx, r.by);
         if (finite_point) nearest.add(r.x, r.y, r.x + 2, r.y, r.x + 2, r.y + 1);
-        SCOPED_TRACE(::testing::Message() << "(" << r.x << ", " << r.y << ") to (" << r.ax << ", " << r.ay << ")-("
-                                        << r.bx << ", " << r.by << ")");
+        SCOPED_TRACE(::testing::Message() << "(" << r.x << ", " << r.y << ") to (" << r.ax << ", " << r.ay
+                                          << ")-(" << r.bx << ", " << r.by << ")");
         if (std::isnan(r.want)) {
             EXPECT_TRUE(std::isnan(got)) << got;
         } else {
