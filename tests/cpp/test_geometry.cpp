@@ -1,7 +1,8 @@
 // The polygon kernels' own rules, below what Python reaches: their answers are checked against
 // shapely, Qhull and NumPy through the public methods in every index mode. Here open rings
-// against closed ones, and the inputs no constructor accepts: broken offsets read as a part
-// without rings (the layout's one rule), never past the arrays; broken part maps are refused.
+// against closed ones, the inputs no constructor accepts: broken offsets read as a part without
+// rings (the layout's one rule), never past the arrays; broken part maps are refused; and the
+// edge distance's answers for NaN and infinity, which Python sees only as +inf or no match.
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -22,6 +23,7 @@ using namespace vardelin::testing;
 namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 bool pip(const Layout& l, u64 part, double x, double y) { return part_contains_point(l.part_layout(), part, x, y); }
 
@@ -56,6 +58,78 @@ TEST(PointToPolygonDistance, BrokenOffsetsReadAsEmpty) {
         EXPECT_EQ(point_to_polygon_distance(l, p, 0.5, 0.5), kInf) << p;
         EXPECT_FALSE(part_contains_point(l, p, 0.5, 0.5));
     }
+}
+
+// Edges the squared form cannot hold go to the scaled distance, which keeps the squared form's
+// answer wherever a coordinate is not finite: NaN for a NaN anywhere, +inf for an infinite point
+// off a finite edge, NaN where the projection meets inf * 0 or inf / inf (any edge with an
+// infinite end). Neither NaN nor +inf may win a nearest-edge minimum or pass a finite distance.
+TEST(SegmentDistance, NaNAndInfinityTable) {
+    struct Row {
+        double x, y, ax, ay, bx, by, want;
+    };
+    const Row rows[] = {
+        // A NaN in each place, beside an infinity, on a point-like edge, among huge coordinates.
+        {kNaN, 0, 0, 0, 1, 1, kNaN},
+        {0, kNaN, 0, 0, 1, 1, kNaN},
+        {0, 0, kNaN, 0, 1, 1, kNaN},
+        {0, 0, 0, kNaN, 1, 1, kNaN},
+        {0, 0, 0, 0, kNaN, 1, kNaN},
+        {0, 0, 0, 0, 1, kNaN, kNaN},
+        {kNaN, 0, kInf, 0, 1, 1, kNaN},
+        {kInf, 0, 0, 0, 1, kNaN, kNaN},
+        {kNaN, 5, 1, 1, 1, 1, kNaN},
+        {1e300, kNaN, -1e300, 0, 1e300, 1e-300, kNaN},
+        // An infinite point off a finite edge, a point-like one included.
+        {kInf, 0, 0, 0, 1, 1, kInf},
+        {-kInf, 3, 0, 0, 1, 0, kInf},
+        {kInf, kInf, 0, 0, 1, 1, kInf},
+        {kInf, 2, 1, 1, 1, 1, kInf},
+        {3, -kInf, 1e-300, 0, 1e-300, 0, kInf},
+        // The projection meets inf * 0 (an edge across the infinite axis) or inf - inf.
+        {kInf, 0.5, 0, 0, 0, 1, kNaN},
+        {kInf, -kInf, 0, 0, 1, 1, kNaN},
+        // An infinite end, first or second, alone or both, the point on the finite end.
+        {1, 1, kInf, 0, 0, 0, kNaN},
+        {1, 1, 0, 0, kInf, 0, kNaN},
+        {0, 0, 0, 0, 0, -kInf, kNaN},
+        {0, 0, 0, -kInf, 0, 0, kNaN},
+        {5, 5, kInf, 0, kInf, 0, kNaN},
+        {kInf, 0, kInf, 0, 0, 0, kNaN},
+    };
+    for (const Row& r : rows) {
+        const double got = segment_distance_scaled(r.x, r.y, r.ax, r.ay, r.bx, r.by);
+        // Beside an edge 2 away the minimum is 2; a point that is not finite is nowhere.
+        const bool finite_point = std::isfinite(r.x) && std::isfinite(r.y);
+        NearestEdge nearest;
+        nearest.add(r.x, r.y, r.ax, r.ay, r.bx, r.by);
+        if (finite_point) nearest.add(r.x, r.y, r.x + 2, r.y, r.x + 2, r.y + 1);
+        SCOPED_TRACE(::testing::Message() << "(" << r.x << ", " << r.y << ") to (" << r.ax << ", " << r.ay
+                                          << ")-(" << r.bx << ", " << r.by << ")");
+        if (std::isnan(r.want)) {
+            EXPECT_TRUE(std::isnan(got)) << got;
+        } else {
+            EXPECT_EQ(got, r.want);
+        }
+        EXPECT_EQ(segment_distance2(r.x, r.y, r.ax, r.ay, r.bx, r.by), kUnheldSquare);
+        EXPECT_EQ(nearest.distance(), finite_point ? 2.0 : kInf);
+        EXPECT_FALSE(segment_within(r.x, r.y, r.ax, r.ay, r.bx, r.by, 1e300));
+    }
+}
+
+TEST(PointToPolygonDistance, NaNRules) {
+    Layout g;
+    const auto p = g.add({{{0, 0}, {10, 0}, {10, 10}, {kNaN, 5}, {0, 10}}});
+    const PolygonLayout l = g.part_layout();
+    EXPECT_EQ(point_to_polygon_distance(l, p, kNaN, 1), kInf);
+    EXPECT_EQ(point_to_polygon_distance(l, p, 1, kNaN), kInf);
+    EXPECT_EQ(point_to_polygon_distance(l, p, kInf, 1), kInf);
+    EXPECT_EQ(point_to_polygon_distance(l, p, 5, -kInf), kInf);
+    // Edges touching the NaN vertex are passed over; the others still measure.
+    EXPECT_EQ(point_to_polygon_distance(l, p, 5, -3), 3.0);
+    EXPECT_EQ(point_to_polygon_distance(l, p, 12, 2), 2.0);
+    // Inside by the crossing rule (the NaN edges never flip): 0 despite the NaN edges.
+    EXPECT_EQ(point_to_polygon_distance(l, p, 5, 1), 0.0);
 }
 
 TEST(PipRaw, BrokenOffsetsContainAndMeetNothing) {

@@ -3,18 +3,23 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <limits>
+#include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "core/memory.hpp"
 #include "core/shared_array.hpp"
+#include "query/batch/grouped_agg.hpp"
 
 using namespace vardelin;
 
 // Requests no machine holds are refused with MemoryError from Python (huge k, aggregate states,
-// promised WKB coordinates); here what "available" means, and the large-buffer cache.
+// promised WKB coordinates); here what "available" means, the large-buffer cache, and the
+// aggregate state's byte count, which Python sees only as refusals of sizes far past any machine.
 namespace {
 
 void write_file(const std::filesystem::path& path, const std::string& text) {
@@ -78,4 +83,29 @@ TEST(LargeBuffers, ManyFreedBlocksOfManySizesStayUsable) {
         for (auto& v : live) std::fill(v.begin(), v.end(), static_cast<double>(v.size()));
         for (const auto& v : live) EXPECT_EQ(v.back(), static_cast<double>(v.size()));
     }
+}
+
+// The guard is only as good as the bytes it is told: a count of half the state would let a
+// request twice the available memory through, to be killed when it is filled.
+TEST(GroupedAgg, RefusesImpossibleSizes) {
+    // The estimate is what a zeroed state holds: a count per group, a sum and a count per cell.
+    for (const auto& [groups, columns] : {std::pair<u64, u64>{1000, 0}, {1000, 3}, {7, 12}}) {
+        const GroupedAgg state(groups, columns);
+        const u64 held = (state.counts.size() + state.valid_counts.size()) * sizeof(u64) +
+                         state.sums.size() * sizeof(double);
+        EXPECT_EQ(GroupedAgg::state_bytes(groups, columns), held) << groups << " x " << columns;
+    }
+    EXPECT_EQ(GroupedAgg::state_bytes(1'000'000, 4), 72'000'000u);
+    // At its peak the join also holds the compact copy of every group a part can reach.
+    EXPECT_EQ(GroupedAgg::peak_bytes(1'000'000, 10, 4), 72'000'000u + 10 * (4 + 8 + 4 * 16));
+    EXPECT_EQ(GroupedAgg::peak_bytes(10, 1'000'000, 4), 720u + 10 * (4 + 8 + 4 * 16));
+    // Products past 64 bits are refused exactly where they start, for groups and for columns.
+    const u64 max = std::numeric_limits<u64>::max();
+    EXPECT_EQ(GroupedAgg::state_bytes((u64{1} << 61) - 1, 0), max - 7);
+    EXPECT_THROW(GroupedAgg::state_bytes(u64{1} << 61, 0), std::bad_alloc);
+    EXPECT_EQ(GroupedAgg::state_bytes(1, (u64{1} << 60) - 1), max - 7);
+    EXPECT_THROW(GroupedAgg::state_bytes(1, u64{1} << 60), std::bad_alloc);
+    EXPECT_THROW(GroupedAgg(u64{1} << 61, 1), std::bad_alloc);
+    // Fits in 64 bits, in no machine: refused before a byte is filled.
+    EXPECT_THROW(GroupedAgg(u64{1} << 40, 4), std::bad_alloc);
 }
