@@ -34,6 +34,45 @@ def random_geometries(rng, n, multi_share=0.3, empty_share=0.0, box=(-500, -100,
     return np.array(out, dtype=object)
 
 
+def triangle_holed_geometries(rng, n, multi_share=0.3, box=(-500, -100, 500, 300)):
+    """Polygons of five to nine vertices with one to three triangular holes, and multipolygons of
+    up to three such parts: each part has far fewer edges than the banded test takes, so that
+    containment is decided ring by ring."""
+    def polygon(cx, cy):
+        # With at most 2 pi / 5 + 0.3 between jittered angles the shell holds the disc of radius
+        # 0.7 r, and the holes reach 0.55 r from the centre, apart from each other.
+        r = rng.uniform(1.0, 3.0)
+        k = int(rng.integers(5, 10))
+        angles = np.linspace(0, 2 * np.pi, k, endpoint=False) + rng.uniform(0, 0.3, k)
+        shell = np.column_stack([cx + r * np.cos(angles), cy + r * np.sin(angles)])
+        holes = []
+        for j in range(int(rng.integers(1, 4))):
+            hx, hy = cx + 0.4 * r * np.cos(2 * np.pi * j / 3), cy + 0.4 * r * np.sin(2 * np.pi * j / 3)
+            turn = rng.uniform(0, 2 * np.pi) + np.array([0.0, 2.0, 4.0]) * np.pi / 3 * rng.choice([-1, 1])
+            holes.append(np.column_stack([hx + 0.15 * r * np.cos(turn), hy + 0.15 * r * np.sin(turn)]))
+        return shapely.Polygon(shell, holes)
+
+    out = []
+    for _ in range(n):
+        cx, cy = rng.uniform(box[0], box[2]), rng.uniform(box[1], box[3])
+        if rng.random() < multi_share:
+            out.append(shapely.MultiPolygon([polygon(cx + 10 * j, cy) for j in range(int(rng.integers(1, 4)))]))
+        else:
+            out.append(polygon(cx, cy))
+    return np.array(out, dtype=object)
+
+
+def hole_points(rng, geoms, per_hole):
+    """Points scattered around the centroid of every hole, most of them inside it."""
+    parts = shapely.get_parts(geoms)
+    holes = shapely.polygons([shapely.get_interior_ring(p, i) for p in parts
+                              for i in range(shapely.get_num_interior_rings(p))])
+    centres = shapely.get_coordinates(shapely.centroid(holes))
+    pick = np.repeat(np.arange(len(holes)), per_hole)
+    noise = rng.normal(0, 1, (len(pick), 2)) * (0.3 * np.sqrt(shapely.area(holes)))[pick, None]
+    return centres[pick, 0] + noise[:, 0], centres[pick, 1] + noise[:, 1]
+
+
 def ring_arrays(geoms):
     """shapely's ragged arrays as (xs, ys, ring_offsets, poly_offsets, part_poly)."""
     kind, coords, offsets = shapely.to_ragged_array(geoms)
@@ -46,6 +85,14 @@ def ring_arrays(geoms):
         ring, poly, multi = offsets
         part_poly = np.repeat(np.arange(len(multi) - 1, dtype=np.int64), np.diff(multi))
     return xs, ys, ring.astype(np.int64), poly.astype(np.int64), part_poly
+
+
+def open_ring_arrays(geoms):
+    """ring_arrays with every ring's closing coordinate dropped: rings may be stored open."""
+    xs, ys, ring, poly, part_poly = ring_arrays(geoms)
+    keep = np.ones(len(xs), bool)
+    keep[ring[1:] - 1] = False
+    return xs[keep], ys[keep], ring - np.arange(len(ring)), poly, part_poly
 
 
 def same_dataset(a, b):

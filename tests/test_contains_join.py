@@ -5,8 +5,9 @@ import pytest
 import shapely
 
 from conftest import assert_runs_without_gil, on_one_thread
-from polygon_data import error_of, random_geometries, ring_arrays
-from query_oracles import MODES, U32_MAX, builds, operations, points_engine, polygon_engine
+from polygon_data import (error_of, hole_points, open_ring_arrays, random_geometries, ring_arrays,
+                          triangle_holed_geometries)
+from query_oracles import MODES, U32_MAX, builds, operations, points_engine, polygon_engine, shells
 from vardelin._core import Engine
 
 BOUNDARY_GAP = 1e-7
@@ -43,13 +44,18 @@ def off_boundary_points(geoms, n, seed):
     b = shapely.bounds(geoms)[rng.integers(0, len(geoms), n - n // 2)]
     xs = np.concatenate([rng.uniform(-510, 530, n // 2), rng.uniform(b[:, 0], b[:, 2])])
     ys = np.concatenate([rng.uniform(-110, 310, n // 2), rng.uniform(b[:, 1], b[:, 3])])
-    near = shapely.STRtree(shapely.boundary(geoms)).query(shapely.points(xs, ys), predicate="dwithin",
-                                                            distance=BOUNDARY_GAP)[0]
-    keep = np.setdiff1d(np.arange(n), near)
-    xs, ys = xs[keep].copy(), ys[keep].copy()
+    xs, ys = off_boundary(geoms, xs, ys)
     xs[::97] = np.nan
     ys[5::97] = np.nan
     return xs, ys
+
+
+def off_boundary(geoms, xs, ys):
+    """The points farther than BOUNDARY_GAP from every ring, as new arrays."""
+    near = shapely.STRtree(shapely.boundary(geoms)).query(shapely.points(xs, ys), predicate="dwithin",
+                                                            distance=BOUNDARY_GAP)[0]
+    keep = np.setdiff1d(np.arange(len(xs)), near)
+    return xs[keep].copy(), ys[keep].copy()
 
 
 def shapely_pairs(geoms, xs, ys):
@@ -154,6 +160,37 @@ def test_each_row_lists_what_its_own_query_finds(world, mode):
     got = e.batch_contains(xs, ys)
     rows = np.split(got[1::2], np.searchsorted(got[0::2], np.arange(1, len(xs))))
     assert [r.tolist() for r in rows] == [e.contains_query(x, y) for x, y in zip(xs, ys)]
+
+
+@pytest.fixture(scope="module")
+def holed_world():
+    rng = np.random.default_rng(29)
+    geoms = triangle_holed_geometries(rng, 200)
+    hx, hy = off_boundary(geoms, *hole_points(rng, geoms, 30))
+    ux, uy = off_boundary_points(geoms, 20000, 4)
+    xs, ys = np.r_[hx, ux], np.r_[hy, uy]
+    return geoms, xs, ys, shapely_pairs(geoms, xs, ys)
+
+
+@pytest.mark.parametrize("mode", MODES)
+def test_open_rings_with_triangular_holes_in_every_mode(holed_world, mode):
+    # Stored open, a triangular hole has three coordinates, the fewest a ring needs to enclose
+    # anything; every part is small enough to be tested ring by ring, not through bands.
+    geoms, xs, ys, expected = holed_world
+    rx, ry, ring, poly, part_poly = open_ring_arrays(geoms)
+    assert np.diff(ring).min() == 3 and np.diff(ring[poly]).max() < 32
+    e = Engine.from_polygon_rings(rx, ry, ring, poly, part_poly)
+    e.set_index_mode(mode)
+    np.testing.assert_array_equal(sorted_pairs(e.batch_contains(xs, ys)), expected)
+    ids, counts, _, _ = e.batch_contains_aggregate(xs, ys, [], [])
+    np.testing.assert_array_equal(ids, np.unique(expected[:, 1]))
+    np.testing.assert_array_equal(counts, np.bincount(expected[:, 1])[ids])
+    for i in range(0, len(xs), 97):
+        assert sorted(e.contains_query(xs[i], ys[i])) == expected[expected[:, 0] == i, 1].tolist()
+    # Many points lie inside a hole and so inside the exterior alone.
+    exteriors, owner = shells(geoms)
+    in_shell = shapely.STRtree(exteriors).query(shapely.points(xs, ys), predicate="within")
+    assert len(set(zip(in_shell[0], owner[in_shell[1]]))) - len(expected) > 3000
 
 
 def test_brute_force_lists_polygons_by_first_containing_part():

@@ -71,6 +71,20 @@ class TestMerge:
         assert e.delta_len() == 0
         same_dataset(e, Engine.from_points(np.concatenate([xs, xs]), np.concatenate([ys, ys])))
 
+    # The merge copies in blocks of 65536 points: main arrays of one point, and ending one short
+    # of, at and one past a block's end, each followed by as many appended points.
+    @pytest.mark.parametrize("main", [1, 65535, 65536, 65537])
+    @pytest.mark.parametrize("appended", [1, 65535, 65536, 65537])
+    def test_merge_copies_across_the_end_of_the_main_arrays(self, main, appended):
+        rng = np.random.default_rng(main + appended)
+        xs, ys = rng.uniform(1, 2, main), rng.uniform(1, 2, main)
+        ax, ay = -rng.uniform(1, 2, appended), -rng.uniform(1, 2, appended)
+        e = Engine.from_points(xs, ys)
+        e.append_delta(ax, ay)
+        e.flush()
+        np.testing.assert_array_equal(e.xs(), np.concatenate([xs, ax]))
+        np.testing.assert_array_equal(e.ys(), np.concatenate([ys, ay]))
+
     def test_row_limit_counts_main_buffer_and_batch(self, huge_array):
         e = engine_of(100)
         e.append_delta(np.arange(7.0), np.arange(7.0))

@@ -6,8 +6,9 @@ import pytest
 import shapely
 
 from conftest import assert_runs_without_gil, on_one_thread
-from polygon_data import error_of, random_geometries, ring_arrays
-from query_oracles import MODES, box_distances, operations, pair_set, points_engine, polygon_engine
+from polygon_data import (error_of, hole_points, open_ring_arrays, random_geometries, ring_arrays,
+                          triangle_holed_geometries)
+from query_oracles import MODES, box_distances, operations, pair_set, points_engine, polygon_engine, shells
 from vardelin._core import Engine
 
 
@@ -86,6 +87,52 @@ def value_columns(rng, n):
     a, b = rng.normal(0, 100, n), rng.uniform(-1, 1, n)
     a[7::50] = np.nan  # a valid NaN makes its polygons' sums NaN
     return [a, b], [(rng.random(n) < 0.8).astype(np.uint8), np.where(rng.random(n) < 0.5, 2, 0).astype(np.uint8)]
+
+
+@pytest.fixture(scope="module")
+def holed_scene():
+    rng = np.random.default_rng(31)
+    geoms = triangle_holed_geometries(rng, 150)
+    hx, hy = hole_points(rng, geoms, 10)
+    xs, ys = near_polygons(rng, geoms, 3000)
+    return geoms, np.r_[hx, xs], np.r_[hy, ys]
+
+
+@pytest.mark.parametrize("mode", MODES)
+def test_open_rings_with_triangular_holes_match_shapely_in_every_mode(holed_scene, mode):
+    # Stored open, a triangular hole has three coordinates, and every part is small enough to
+    # be tested ring by ring: a point inside a hole lies at the hole's distance.
+    geoms, xs, ys = holed_scene
+    arrays = open_ring_arrays(geoms)
+    assert np.diff(arrays[2]).min() == 3
+    e = Engine.from_polygon_rings(*arrays)
+    e.set_index_mode(mode)
+    points = points_engine(xs, ys, mode)
+    multi = next(g for g in geoms if len(shapely.get_parts(g)) > 1)
+    rx, ry, ring, poly, _ = open_ring_arrays(np.array([multi]))
+    rows = np.flatnonzero(~(np.isnan(xs) | np.isnan(ys)))
+    for d in (0.0, 0.05):
+        assert pair_set(e.batch_within_distance_to_polygons(xs, ys, d)) == expected_pairs(geoms, xs, ys, d)
+        near = rows[shapely.dwithin(shapely.points(xs[rows], ys[rows]), multi, d)]
+        assert sorted(points.points_within_distance_of_polygon(rx, ry, ring, poly, d).tolist()) == near.tolist()
+    # Many points lie inside a hole, so at zero distance of the exterior alone.
+    exteriors, owner = shells(geoms)
+    in_shell = {(q, owner[p]) for q, p in expected_pairs(exteriors, xs, ys, 0.0)}
+    assert len(in_shell - expected_pairs(geoms, xs, ys, 0.0)) > 1000
+
+
+def test_open_rings_with_triangular_holes_from_the_polygon_side(holed_scene):
+    geoms, _, _ = holed_scene
+    few = geoms[:6]
+    rng = np.random.default_rng(3)
+    hx, hy = hole_points(rng, few, 2000)
+    xs, ys = near_polygons(rng, few, 100_000)
+    xs, ys = np.r_[hx, xs], np.r_[hy, ys]
+    e = Engine.from_polygon_rings(*open_ring_arrays(few))
+    e.set_index_mode("auto")
+    for d in (0.0, 0.05):
+        assert pair_set(e.batch_within_distance_to_polygons(xs, ys, d)) == expected_pairs(few, xs, ys, d)
+    assert {o["index"] for o in e.take_metrics()["operations"]} == {"grid"}
 
 
 def test_polygon_side_run_gives_the_query_side_pairs_and_aggregate(scene):

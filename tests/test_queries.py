@@ -128,6 +128,25 @@ class TestEdges:
                     d2 = squared_distances(xs, ys, x, y)
                     assert got == np.lexsort((np.arange(len(d2)), d2))[:k].tolist()
 
+    @pytest.mark.parametrize("mode", MODES)
+    def test_knn_ranks_exactly_where_coordinate_gaps_overflow(self, mode):
+        # Finite points whose gaps to a query near the other end of the doubles exceed the
+        # largest double: halved, every gap is exact, and so is the ranking.
+        xs = np.array([1.5e308, 1.4e308, -1.4e308, -1.2e308, 1.0e308, 1.7e308])
+        ys = np.array([0.0, -3e307, 1e307, 0.0, 2e307, 1e308])
+        ax, ay = np.array([1.6e308]), np.array([-5e307])
+        e = points_engine(xs, ys, mode)
+        for step in ["main", "waiting"]:
+            if step == "waiting":
+                e.append_delta(ax, ay)
+                xs, ys = np.r_[xs, ax], np.r_[ys, ay]
+            assert e.knn(-1.5e308, 0.0, 1) == [2] and e.knn(1.5e308, 0.0, 1) == [0]
+            for x, y in [(-1.5e308, 0.0), (1.5e308, 0.0), (-1.7e308, 0.0), (0.0, 1.7e308)]:
+                d = np.hypot(xs / 2 - x / 2, ys / 2 - y / 2)
+                assert len(np.unique(d)) == len(d)
+                for k in range(1, len(xs) + 1):
+                    check_knn_ranking(e.knn(x, y, k), d, k)
+
     def test_knn_counts_and_empty_dataset(self, rng):
         e = points_engine(*layout("uniform", 50, rng))
         assert e.knn(1.0, 2.0, 0) == []
@@ -262,9 +281,20 @@ class TestDeltaWork:
 
     @pytest.mark.parametrize("mode, main, queries, waiting", [("explicit:r_tree", [0.0], 200, 1),
                                                               ("explicit:kd_tree", [0.0], 200, 1),
-                                                              ("explicit:grid", [], 1, 0)])
+                                                              ("explicit:r_tree", [], 200, 1),
+                                                              ("explicit:kd_tree", [], 200, 1),
+                                                              ("explicit:r_tree", [0.0, 3.0], 1, 1),
+                                                              ("explicit:r_tree", [0.0, 3.0], 2, 0),
+                                                              ("explicit:kd_tree", [0.0, 3.0], 1, 1),
+                                                              ("explicit:kd_tree", [0.0, 3.0], 2, 0),
+                                                              ("explicit:grid", [], 1, 0),
+                                                              ("explicit:grid", [0.0], 1, 0),
+                                                              ("explicit:grid", [0.0, 3.0], 1, 1),
+                                                              ("explicit:grid", [0.0, 3.0], 2, 0),
+                                                              ("none", [0.0, 3.0], 200, 1)])
     def test_tiny_main_arrays(self, mode, main, queries, waiting):
-        # One main point never merges under the trees; an empty main merges at once under the grid.
+        # Zero or one main point never merges under the trees, two merge after 2 * ceil(log2 2)
+        # of work; an empty main merges at once under the grid; the scan never merges.
         e = points_engine(main, main, mode)
         e.append_delta(np.array([1.0]), np.array([2.0]))
         for i in range(queries):

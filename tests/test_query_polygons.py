@@ -126,8 +126,11 @@ class TestPolygonRules:
         # A diamond met at a box corner only, or crossed with no vertex or corner inside; exteriors
         # of one and two coordinates; an empty exterior and a part without rings; the same crossing
         # at a scale where the cross product calls the edges parallel, so the tiny one is missed;
-        # an infinite bound, which makes the box's zero components NaN, so that no edge crosses it.
+        # an infinite bound, which makes the box's zero components NaN, so that no edge crosses it;
+        # a box strictly inside a triangle stored open (three coordinates) and closed, and one
+        # past its long edge.
         diamond, segment, bar = [(0, -1), (1, 0), (0, 1), (-1, 0)], [(0, 0), (10, 10)], [(-2, 0), (2, 0)]
+        triangle = [(0, 0), (10, 0), (0, 10)]
         for rings, parts, box, want in [
                 ([diamond], [0, 1], (0.5, 0.5, 2, 2), [0]), ([diamond], [0, 1], (0.51, 0.51, 2, 2), []),
                 ([diamond], [0, 1], (0.4, -0.7, 0.6, 0.7), [0]), ([[(3, 3)]], [0, 1], (3, 3, 3, 3), [0]),
@@ -135,7 +138,9 @@ class TestPolygonRules:
                 ([segment], [0, 1], (4, 6, 6, 6.5), [0]), ([segment], [0, 1], (4, 5.5, 4.4, 6), []),
                 ([[]], [0, 1, 1], (-1, -1, 1, 1), []), ([bar], [0, 1], (-1, -1, 1, 1), [0]),
                 ([[(-2e-9, 0), (2e-9, 0)]], [0, 1], (-1e-9, -1e-9, 1e-9, 1e-9), []),
-                ([bar], [0, 1], (-1, -np.inf, 1, 5), []), ([bar], [0, 1], (-1, -5, 1, 5), [0])]:
+                ([bar], [0, 1], (-1, -np.inf, 1, 5), []), ([bar], [0, 1], (-1, -5, 1, 5), [0]),
+                ([triangle], [0, 1], (1, 1, 2, 2), [0]), ([triangle + [(0, 0)]], [0, 1], (1, 1, 2, 2), [0]),
+                ([triangle], [0, 1], (6, 6, 7, 7), [])]:
             xs, ys = (np.array([p[k] for r in rings for p in r], float) for k in (0, 1))
             e = Engine.from_polygon_rings(xs, ys, np.cumsum([0] + [len(r) for r in rings]), np.array(parts))
             e.set_index_mode(mode)

@@ -1,6 +1,6 @@
 // Core helpers where Python reaches only part of the range: number formats at their borders,
-// quoting of bytes no Python string holds, the id sort at every width, and a core caller's
-// unequal arrays.
+// quoting of bytes no Python string holds, the id sort at every width, a core caller's
+// unequal arrays, and the parallel concatenation at its block borders.
 #include <algorithm>
 #include <limits>
 #include <random>
@@ -11,6 +11,7 @@
 
 #include "core/error.hpp"
 #include "core/float_format.hpp"
+#include "core/parallel.hpp"
 #include "core/quote.hpp"
 #include "core/radix_sort.hpp"
 #include "query/distances.hpp"
@@ -67,4 +68,22 @@ TEST(Distances, UnequalSpansAreRefusedNotRead) {
     EXPECT_THROW(euclidean_distance_to(two, three, 0.0, 0.0), InternalError);
     EXPECT_THROW(haversine_distance_to(three, two, 0.0, 0.0), InternalError);
     EXPECT_EQ(haversine_distance_to(three, three, 0.0, 0.0).size(), 3u);
+}
+
+// The delta merge copies in blocks of 2^16 whose borders fall anywhere against the end of the
+// head: an empty or one-item head, heads ending one short of, at and past a block's end.
+TEST(ParallelConcat, SplitsAcrossChunks) {
+    for (const std::size_t head_n : {std::size_t{0}, std::size_t{1}, std::size_t{65535}, std::size_t{65536},
+                                     std::size_t{65537}, std::size_t{200000}}) {
+        for (const std::size_t tail_n : {std::size_t{0}, std::size_t{1}, std::size_t{3}, std::size_t{70000}}) {
+            std::vector<double> head(head_n), tail(tail_n);
+            for (std::size_t i = 0; i < head_n; ++i) head[i] = static_cast<double>(i) + 1.0;
+            for (std::size_t i = 0; i < tail_n; ++i) tail[i] = -static_cast<double>(i) - 1.0;
+            const auto out = parallel_concat<double>(head, tail);
+            ASSERT_EQ(out.size(), head_n + tail_n);
+            for (std::size_t i = 0; i < out.size(); ++i) {
+                ASSERT_EQ(out[i], i < head_n ? head[i] : tail[i - head_n]) << head_n << " " << tail_n << " " << i;
+            }
+        }
+    }
 }
