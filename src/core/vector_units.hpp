@@ -10,7 +10,8 @@ namespace vardelin {
 enum class VectorUnit { Baseline, Avx2, Avx512f };
 
 inline VectorUnit widest_vector_unit() noexcept {
-    // Before the library's own constructors have run, the CPU model may not be read yet.
+    // The pointers are set by static initialisers, which may run before the constructor that
+    // reads the CPU model.
     __builtin_cpu_init();
     if (__builtin_cpu_supports("avx512f")) return VectorUnit::Avx512f;
     if (__builtin_cpu_supports("avx2")) return VectorUnit::Avx2;
