@@ -6,7 +6,11 @@ BUILD   ?= build
 JOBS    ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build build-asan build-fuzz demo test test-cpp test-asan test-py test-fuzz bench clean
+# The clang build's module sits in a package directory of its own, beside a copy of the
+# package's Python files, so that its tests import it and not the gcc one in python/.
+CLANG_PACKAGE := $(abspath $(BUILD))/clang/package
+
+.PHONY: all deps build build-asan build-fuzz build-clang demo test test-cpp test-asan test-py test-fuzz test-clang bench clean
 
 all: build
 
@@ -32,6 +36,14 @@ build-fuzz: deps
 	    -DVARDELIN_PYTHON=OFF -DVARDELIN_TESTS=OFF -DVARDELIN_FUZZ=ON > $(BUILD)/configure-fuzz.log 2>&1 || (cat $(BUILD)/configure-fuzz.log; exit 1)
 	$(CMAKE) --build $(BUILD)/fuzz -j $(JOBS)
 
+build-clang: deps
+	mkdir -p $(CLANG_PACKAGE)/vardelin && cp python/vardelin/*.py python/vardelin/py.typed $(CLANG_PACKAGE)/vardelin/
+	$(CMAKE) -S . -B $(BUILD)/clang -G Ninja -DVARDELIN_WERROR=ON -DCMAKE_BUILD_TYPE=Release \
+	    -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV))/bin/ninja \
+	    -DPython_EXECUTABLE=$(abspath $(PY)) -DVARDELIN_TESTS=OFF \
+	    -DVARDELIN_PACKAGE_DIR=$(CLANG_PACKAGE)/vardelin > $(BUILD)/configure-clang.log 2>&1 || (cat $(BUILD)/configure-clang.log; exit 1)
+	$(CMAKE) --build $(BUILD)/clang -j $(JOBS)
+
 demo: build
 	$(PY) examples/quickstart.py
 
@@ -52,7 +64,14 @@ test-fuzz: build-fuzz
 test-py: build
 	$(PY) -m pytest -q tests
 
-test: test-cpp test-asan test-fuzz test-py
+# The whole Python suite against the module clang built; the check first makes sure the tests
+# import that one and not the gcc build's.
+test-clang: build-clang
+	PYTHONPATH=$(CLANG_PACKAGE) $(PY) -c 'import sys, vardelin; sys.exit(not vardelin.__file__.startswith("$(CLANG_PACKAGE)/"))' \
+	    || (echo "test-clang: vardelin does not come from $(CLANG_PACKAGE)"; exit 1)
+	PYTHONPATH=$(CLANG_PACKAGE) $(PY) -m pytest -q tests
+
+test: test-cpp test-asan test-fuzz test-py test-clang
 
 bench: build
 	@for f in $$(ls bench/*.py | grep -v common.py); do echo "== $$f"; $(PY) $$f || exit 1; done

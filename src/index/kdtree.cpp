@@ -8,6 +8,7 @@
 
 
 #include "core/parallel.hpp"
+#include "core/vector_units.hpp"
 #include "stats/collector.hpp"
 
 namespace vardelin {
@@ -150,10 +151,10 @@ PackedKdTree PackedKdTree::over_points(SharedArray<double> xs, SharedArray<doubl
     return t;
 }
 
-// Every clone rounds as the scalar code does (no contraction), so each finds the same distances.
-[[gnu::target_clones("avx2", "default")]]
-void PackedKdTree::leaf_scan(const double* __restrict c, std::size_t count, double x, double y, double bound2,
-                             double* __restrict d2, u64* hits) noexcept {
+namespace {
+
+[[gnu::always_inline]] inline void leaf_scan_body(const double* __restrict c, std::size_t count, double x, double y,
+                                                  double bound2, double* __restrict d2, u64* hits) noexcept {
     for (std::size_t i = 0; i < count; ++i) {
         const double dx = c[2 * i] - x, dy = c[2 * i + 1] - y;
         d2[i] = dx * dx + dy * dy;
@@ -165,6 +166,21 @@ void PackedKdTree::leaf_scan(const double* __restrict c, std::size_t count, doub
     hits[0] = low;
     hits[1] = high;
 }
+
+void leaf_scan_baseline(const double* __restrict c, std::size_t count, double x, double y, double bound2,
+                        double* __restrict d2, u64* hits) noexcept {
+    leaf_scan_body(c, count, x, y, bound2, d2, hits);
+}
+
+[[gnu::target("avx2")]] void leaf_scan_avx2(const double* __restrict c, std::size_t count, double x, double y,
+                                            double bound2, double* __restrict d2, u64* hits) noexcept {
+    leaf_scan_body(c, count, x, y, bound2, d2, hits);
+}
+
+}  // namespace
+
+const PackedKdTree::LeafScan PackedKdTree::leaf_scan =
+    widest_vector_unit() >= VectorUnit::Avx2 ? leaf_scan_avx2 : leaf_scan_baseline;
 
 template <class Hit, class Make, class Keep>
 void PackedKdTree::collect_in_box(const Box& q, std::vector<Hit>& out, const Make& make, const Keep& keep) const {

@@ -144,9 +144,10 @@ private:
     }
     // For the `count` <= kNodeSize + 1 points from c: d2[i] = (c[2i] - x)^2 + (c[2i + 1] - y)^2,
     // the same rounding as every other distance, and bit i of hits (64 to a word) set when
-    // d2[i] <= bound2.
-    static void leaf_scan(const double* c, std::size_t count, double x, double y, double bound2, double* d2,
-                          u64* hits) noexcept;
+    // d2[i] <= bound2. Compiled for each vector unit; this is the one the CPU runs.
+    using LeafScan = void (*)(const double* c, std::size_t count, double x, double y, double bound2, double* d2,
+                              u64* hits) noexcept;
+    static const LeafScan leaf_scan;
 
     static constexpr std::size_t kHeapLimit = 1024;
     // The last radius a nearest search reaches: past 1e15 the remaining points are unreachable

@@ -7,6 +7,7 @@
 #include <tbb/enumerable_thread_specific.h>
 
 #include "core/parallel.hpp"
+#include "core/vector_units.hpp"
 
 namespace vardelin {
 
@@ -14,17 +15,45 @@ namespace {
 
 constexpr std::size_t kSerialCount = std::size_t{1} << 18;
 
-// The division per coordinate dominates the count; wider vector units divide more lanes at
-// once, and every lane rounds as the scalar division does, so each clone finds the same cells.
-[[gnu::target_clones("avx512f", "avx2", "default")]]
-void fine_cells(const double* xs, const double* ys, std::size_t m, double min_x, double min_y, double fw,
-                double fh, u32* slots) {
+// The division per coordinate dominates the count, and wider vector units divide more lanes at
+// once: the cells are found by the widest unit the CPU has.
+[[gnu::always_inline]] inline void fine_cells_body(const double* xs, const double* ys, std::size_t m, double min_x,
+                                                   double min_y, double fw, double fh, u32* slots) {
     for (std::size_t i = 0; i < m; ++i) {
         const int col = cell_of(xs[i], min_x, fw, kFineSide);
         const int row = cell_of(ys[i], min_y, fh, kFineSide);
         slots[i] = static_cast<u32>(row * kFineSide + col);
     }
 }
+
+void fine_cells_baseline(const double* xs, const double* ys, std::size_t m, double min_x, double min_y, double fw,
+                         double fh, u32* slots) {
+    fine_cells_body(xs, ys, m, min_x, min_y, fw, fh, slots);
+}
+
+[[gnu::target("avx2")]] void fine_cells_avx2(const double* xs, const double* ys, std::size_t m, double min_x,
+                                             double min_y, double fw, double fh, u32* slots) {
+    fine_cells_body(xs, ys, m, min_x, min_y, fw, fh, slots);
+}
+
+[[gnu::target("avx512f")]] void fine_cells_avx512f(const double* xs, const double* ys, std::size_t m, double min_x,
+                                                   double min_y, double fw, double fh, u32* slots) {
+    fine_cells_body(xs, ys, m, min_x, min_y, fw, fh, slots);
+}
+
+using FineCells = void (*)(const double* xs, const double* ys, std::size_t m, double min_x, double min_y, double fw,
+                           double fh, u32* slots);
+
+FineCells pick_fine_cells() noexcept {
+    switch (widest_vector_unit()) {
+        case VectorUnit::Avx512f: return fine_cells_avx512f;
+        case VectorUnit::Avx2: return fine_cells_avx2;
+        case VectorUnit::Baseline: break;
+    }
+    return fine_cells_baseline;
+}
+
+const FineCells fine_cells = pick_fine_cells();
 
 // NaN is skipped on its own axis only: a NaN x still contributes its y. The accumulators are
 // never NaN, so these comparisons are fmin/fmax, written so that the loop vectorises.
