@@ -113,6 +113,23 @@ class TestPolygonAreas:
     def test_known_answers(self, parts, part_poly, areas, rel):
         assert engine_of(parts, part_poly).polygon_areas().tolist() == pytest.approx(areas, rel=rel, abs=0, nan_ok=True)
 
+    @pytest.mark.parametrize("order", ["grouped", "scattered"])
+    def test_part_maps_sum_from_zero_in_part_order(self, order):
+        # Polygons without parts first and between the others, one polygon of 2500 parts and
+        # many of a few: the sums must be exactly those of adding the parts' own areas in part
+        # order, whether each polygon's parts lie together or are scattered over the dataset.
+        rng = np.random.default_rng(8)
+        parts = shapely.get_parts(random_geometries(rng, 5000))
+        xs, ys, ring, poly, _ = ring_arrays(parts)
+        per_part = Engine.from_polygon_rings(xs, ys, ring, poly).polygon_areas()
+        polygon = rng.integers(3, len(parts) // 4, len(parts))
+        polygon[:2500] = len(parts) // 8
+        polygon = np.sort(polygon) if order == "grouped" else rng.permutation(polygon)
+        want = [0.0] * (polygon.max() + 1)
+        for p, g in enumerate(polygon):
+            want[g] += per_part[p]
+        assert Engine.from_polygon_rings(xs, ys, ring, poly, polygon).polygon_areas().tolist() == want
+
     def test_no_parts_and_point_datasets(self):
         empty = Engine.from_wkb_polygons(np.empty(0, np.uint8), np.array([0]))
         out = empty.polygon_areas()
