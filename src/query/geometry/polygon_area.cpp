@@ -75,17 +75,23 @@ Buffer<double> grouped_areas(const PolygonLayout& layout, std::span<const u32> m
     Buffer<double> sums;
     sums.resize(logical_count);
     const std::size_t parts = map.size();
+    const u32* m = map.data();
+    double* out = sums.data();
     parallel_blocks(parts, 1 << 10, [&](std::size_t b, std::size_t e) {
-        for (std::size_t p = b; p < e; ++p) {
-            const u32 g = map[p];
-            if (p > 0 && map[p - 1] == g) continue;
-            for (u64 empty = p == 0 ? 0 : u64{map[p - 1]} + 1; empty < g; ++empty) sums[empty] = 0.0;
+        std::size_t p = b;
+        while (p > 0 && p < e && m[p - 1] == m[p]) ++p;  // the rest of a polygon begun before b
+        while (p < e) {
+            const u32 g = m[p];
+            for (u64 empty = p == 0 ? 0 : u64{m[p - 1]} + 1; empty < g; ++empty) out[empty] = 0.0;
             double area = 0.0;
-            for (std::size_t q = p; q < parts && map[q] == g; ++q) area += part_area(layout, q);
-            sums[g] = area;
+            do {
+                area += part_area(layout, p);
+                ++p;
+            } while (p < parts && m[p] == g);
+            out[g] = area;
         }
     });
-    for (u64 empty = parts == 0 ? 0 : u64{map[parts - 1]} + 1; empty < logical_count; ++empty) sums[empty] = 0.0;
+    for (u64 empty = parts == 0 ? 0 : u64{m[parts - 1]} + 1; empty < logical_count; ++empty) out[empty] = 0.0;
     return sums;
 }
 
