@@ -167,6 +167,29 @@ class TestConvexHullAreaOf:
         if area > 0:
             assert area == pytest.approx(ConvexHull(np.array(points, float)).volume, rel=1e-12)
 
+    @pytest.mark.parametrize("shape", ["band", "triangle", "ring", "cross"])
+    def test_many_points_on_small_integers_against_shapely(self, shape):
+        # Sets large enough to be filtered by their extremes, of shapes whose inner parts reach
+        # the hull in odd places; on small integers shapely's hull area is the exact one.
+        rng = np.random.default_rng(len(shape))
+        for _ in range(300):
+            n = int(rng.integers(64, 300))
+            a, b = rng.integers(-40, 41, n), rng.integers(-40, 41, n)
+            w = int(rng.integers(0, 6))
+            if shape == "band":
+                xs, ys = a, a + rng.integers(-w, w + 1, n) * rng.choice([-1, 1])
+            elif shape == "triangle":
+                keep = a + b <= rng.integers(-20, 41)
+                xs, ys = np.where(keep, a, -b), np.where(keep, b, -a)
+            elif shape == "ring":
+                r = np.hypot(a, b)
+                xs, ys = a[(r > 30) | (r < 3)], b[(r > 30) | (r < 3)]
+            else:
+                xs, ys = np.where(rng.random(n) < 0.5, (a, b % (w + 1)), (b % (w + 1), a))
+            xs, ys = np.asarray(xs, float), np.asarray(ys, float)
+            expected = shapely.MultiPoint(np.column_stack([xs, ys])).convex_hull.area
+            assert Engine.convex_hull_area_of(xs, ys) == expected
+
     @pytest.mark.parametrize("xs, ys, area", [
         ([], [], 0.0), ([1.0], [2.0], 0.0), ([1.0, 3.0], [2.0, 5.0], 0.0),
         ([0, 1, 2, 7], [0, 2, 4, 14], 0.0),                       # collinear

@@ -93,8 +93,35 @@ template <class Orient>
         for (std::size_t k = 0; k < n; ++k) out.push_back({xs[k], ys[k]});
         return;
     }
+    const auto strictly_inside = [&](const Point& p) {
+        for (std::size_t e = 0; e < m; ++e) {
+            const Point& a = q[e];
+            const Point& b = q[e + 1 == m ? 0 : e + 1];
+            if (!(orient(a.x, a.y, b.x, b.y, p.x, p.y) > 0)) return false;
+        }
+        return true;
+    };
+    // Most points lie deep inside, in the box spanned by the diagonal extremes, drawn in by a
+    // little so that no corner is an extreme itself. Where each of its corners is strictly
+    // inside the polygon, so is the whole closed box (the strict interior of a convex polygon is
+    // convex), and a point in it is interior by four comparisons instead of the edge tests,
+    // which would find it interior too: the copy is the same. The corners are computed, so they
+    // are tested only where they are in the orientation window, as the points are.
+    double x0 = std::max(xs[ext[1]], xs[ext[7]]), x1 = std::min(xs[ext[3]], xs[ext[5]]);
+    double y0 = std::max(ys[ext[1]], ys[ext[3]]), y1 = std::min(ys[ext[5]], ys[ext[7]]);
+    const double dx = (x1 - x0) * 0x1p-8, dy = (y1 - y0) * 0x1p-8;
+    x0 += dx;
+    x1 -= dx;
+    y0 += dy;
+    y1 -= dy;
+    OrientationWindowFold corners;
+    corners.look_at(x0, y0);
+    corners.look_at(x1, y1);
+    const bool box_inside = x0 <= x1 && y0 <= y1 && corners.in_window() && strictly_inside({x0, y0}) &&
+                            strictly_inside({x1, y0}) && strictly_inside({x1, y1}) && strictly_inside({x0, y1});
     for (std::size_t k = 0; k < n; ++k) {
         const Point p{xs[k], ys[k]};
+        if (box_inside && p.x >= x0 && p.x <= x1 && p.y >= y0 && p.y <= y1) continue;
         bool interior = true;
         for (std::size_t e = 0; e < m && interior; ++e) {
             const Point& a = q[e];
