@@ -101,7 +101,9 @@ Buffer<double> polygon_areas(const PolygonLayout& layout, std::optional<std::spa
                              u64 logical_count) {
     const std::size_t parts = layout.part_count();
     if (part_poly && part_poly->size() != parts) throw InternalError("part_poly length differs from the part count");
-    if (part_poly && grouped_in_order(*part_poly, logical_count)) return grouped_areas(layout, *part_poly, logical_count);
+    if (part_poly && grouped_in_order(*part_poly, logical_count)) {
+        return grouped_areas(layout, *part_poly, logical_count);
+    }
     Buffer<double> areas = parallel_map<double>(parts, [&](std::size_t p) { return part_area(layout, p); });
     if (!part_poly) return areas;
     Buffer<double> sums;
