@@ -110,6 +110,23 @@ class TestPolygonAreas:
     def test_known_answers(self, parts, part_poly, areas, rel):
         assert engine_of(parts, part_poly).polygon_areas().tolist() == pytest.approx(areas, rel=rel, abs=0, nan_ok=True)
 
+    @pytest.mark.parametrize("order", ["grouped", "scattered"])
+    def test_part_maps_sum_from_zero_in_part_order(self, order):
+        # Polygons without parts first and between the others, one polygon of 2500 parts and
+        # many of a few: the sums must be exactly those of adding the parts' own areas in part
+        # order, whether each polygon's parts lie together or are scattered over the dataset.
+        rng = np.random.default_rng(8)
+        parts = shapely.get_parts(random_geometries(rng, 5000))
+        xs, ys, ring, poly, _ = ring_arrays(parts)
+        per_part = Engine.from_polygon_rings(xs, ys, ring, poly).polygon_areas()
+        polygon = rng.integers(3, len(parts) // 4, len(parts))
+        polygon[:2500] = len(parts) // 8
+        polygon = np.sort(polygon) if order == "grouped" else rng.permutation(polygon)
+        want = [0.0] * (polygon.max() + 1)
+        for p, g in enumerate(polygon):
+            want[g] += per_part[p]
+        assert Engine.from_polygon_rings(xs, ys, ring, poly, polygon).polygon_areas().tolist() == want
+
     def test_no_parts_and_point_datasets(self):
         empty = Engine.from_wkb_polygons(np.empty(0, np.uint8), np.array([0]))
         out = empty.polygon_areas()
@@ -146,6 +163,29 @@ class TestConvexHullAreaOf:
         assert area == shapely.MultiPoint(points).convex_hull.area
         if area > 0:
             assert area == pytest.approx(ConvexHull(np.array(points, float)).volume, rel=1e-12)
+
+    @pytest.mark.parametrize("shape", ["band", "triangle", "ring", "cross"])
+    def test_many_points_on_small_integers_against_shapely(self, shape):
+        # Sets large enough to be filtered by their extremes, of shapes whose inner parts reach
+        # the hull in odd places; on small integers shapely's hull area is the exact one.
+        rng = np.random.default_rng(len(shape))
+        for _ in range(300):
+            n = int(rng.integers(64, 300))
+            a, b = rng.integers(-40, 41, n), rng.integers(-40, 41, n)
+            w = int(rng.integers(0, 6))
+            if shape == "band":
+                xs, ys = a, a + rng.integers(-w, w + 1, n) * rng.choice([-1, 1])
+            elif shape == "triangle":
+                keep = a + b <= rng.integers(-20, 41)
+                xs, ys = np.where(keep, a, -b), np.where(keep, b, -a)
+            elif shape == "ring":
+                r = np.hypot(a, b)
+                xs, ys = a[(r > 30) | (r < 3)], b[(r > 30) | (r < 3)]
+            else:
+                xs, ys = np.where(rng.random(n) < 0.5, (a, b % (w + 1)), (b % (w + 1), a))
+            xs, ys = np.asarray(xs, float), np.asarray(ys, float)
+            expected = shapely.MultiPoint(np.column_stack([xs, ys])).convex_hull.area
+            assert Engine.convex_hull_area_of(xs, ys) == expected
 
     @pytest.mark.parametrize("xs, ys, area", [
         ([], [], 0.0), ([1.0], [2.0], 0.0), ([1.0, 3.0], [2.0, 5.0], 0.0),

@@ -73,7 +73,13 @@ struct PolygonLayout {
     // anyone could compute: it contains, meets and lies within nothing, and has no area.
     bool part_is_finite(std::size_t p) const noexcept {
         const IndexRange rings = part_rings(p);
-        for (u64 r = rings.begin; r < rings.end; ++r) {
+        return rings_are_finite(rings.begin, rings.end);
+    }
+
+    // The same for rings first .. end - 1, for a reader that has already scanned a part's
+    // exterior in a pass of its own and needs only the holes.
+    bool rings_are_finite(u64 first, u64 end) const noexcept {
+        for (u64 r = first; r < end; ++r) {
             const IndexRange c = ring(r);
             for (u64 k = c.begin; k < c.end; ++k) {
                 if (!std::isfinite(xs[k]) || !std::isfinite(ys[k])) return false;

@@ -5,6 +5,7 @@
 // edge distance's answers for NaN and infinity, which Python sees only as +inf or no match.
 #include <cmath>
 #include <limits>
+#include <random>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include "core/error.hpp"
 #include "polygon_fixture.hpp"
 #include "query/geometry/convex_hull.hpp"
+#include "query/geometry/orientation.hpp"
 #include "query/geometry/part_contains_point.hpp"
 #include "query/geometry/part_meets_box.hpp"
 #include "query/geometry/point_polygon_distance.hpp"
@@ -172,5 +174,50 @@ TEST(GroupConvexHullAreas, BrokenOffsetsAreAnInternalError) {
     for (const std::vector<i64>& bad :
          {std::vector<i64>{0, 12}, std::vector<i64>{0, 5, 3, 11}, std::vector<i64>{-1, 11}}) {
         EXPECT_THROW(group_convex_hull_areas(xs, ys, bad), InternalError);
+    }
+}
+
+// The folded window test decides for a whole set which orientations run unchecked: it must pass
+// a set exactly when every coordinate passes the single test, at each edge of the window.
+TEST(OrientationWindowFold, PassesASetExactlyWhenEveryCoordinatePasses) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double denormal = std::numeric_limits<double>::denorm_min();
+    const std::vector<double> edges{0.0,
+                                    -0.0,
+                                    1.0,
+                                    0x1p480,
+                                    std::nextafter(0x1p480, kInf),
+                                    -0x1p480,
+                                    0x1p-400,
+                                    std::nextafter(0x1p-400, 0.0),
+                                    -0x1p-400,
+                                    denormal,
+                                    std::numeric_limits<double>::max(),
+                                    kInf,
+                                    -kInf,
+                                    nan,
+                                    -nan};
+    for (const double a : edges) {
+        for (const double b : edges) {
+            OrientationWindowFold fold;
+            fold.look_at(1.0, -3.5);
+            fold.look_at(a, 2.0);
+            fold.look_at(0.0, b);
+            const bool expected = in_orientation_window(a) && in_orientation_window(b);
+            EXPECT_EQ(fold.in_window(), expected) << a << " " << b;
+        }
+    }
+    EXPECT_TRUE(OrientationWindowFold{}.in_window());
+    std::mt19937_64 rng(7);
+    std::uniform_int_distribution<int> exponent(-1074, 1023);
+    for (int round = 0; round < 2000; ++round) {
+        OrientationWindowFold fold;
+        bool expected = true;
+        for (int k = 0; k < 4; ++k) {
+            const double x = std::ldexp(1.5, exponent(rng)), y = k % 2 == 0 ? 0.0 : -std::ldexp(1.25, exponent(rng));
+            fold.look_at(x, y);
+            expected = expected && in_orientation_window(x) && in_orientation_window(y);
+        }
+        EXPECT_EQ(fold.in_window(), expected);
     }
 }

@@ -19,11 +19,12 @@ namespace vardelin {
 double part_area(const PolygonLayout& layout, std::size_t part) noexcept;
 
 // Area of every logical polygon: without `part_poly` one entry per part, else `logical_count`
-// entries, entry g the sum of the areas of the parts p with part_poly[p] == g, added in part
-// order on the calling thread so the sums do not depend on the thread count; a polygon with no
-// parts gets 0. The part areas are computed on the worker pool. A map whose length differs
-// from the part count, or with an entry not below `logical_count`, is a broken invariant
-// (InternalError).
+// entries, entry g the sum from 0 of the areas of the parts p with part_poly[p] == g, added in
+// part order so the sums do not depend on the thread count; a polygon with no parts gets 0.
+// Everything runs on the worker pool where each polygon's parts lie together in ascending
+// polygon order, else the part areas do and the sums follow on the calling thread. A map whose
+// length differs from the part count, or with an entry not below `logical_count`, is a broken
+// invariant (InternalError).
 Buffer<double> polygon_areas(const PolygonLayout& layout, std::optional<std::span<const u32>> part_poly,
                              u64 logical_count);
 
