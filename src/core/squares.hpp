@@ -2,6 +2,7 @@
 #include <climits>
 #include <cmath>
 
+#include "core/box.hpp"
 #include "core/numeric.hpp"
 
 namespace vardelin {
@@ -78,6 +79,40 @@ struct Disc {
 
     // The squared form is out of range (or met NaN or infinity): decided exactly.
     bool holds_scaled(double px, double py) const noexcept;
+
+    // Whether `holds` is the plain comparison d2 <= r2 for every point of box q, so that a
+    // search tests the range once per box instead of once per point: no point of q lies far
+    // enough from the centre for its square to pass the fast path's upper end, and r^2 lies so
+    // far above the lower end that a point whose squares underflow is held by both forms.
+    bool plain_over(const Box& q) const noexcept {
+        if (has_nan(q)) return false;
+        // The farthest a point of q can be on each axis, its difference rounded as the point's
+        // own would be: rounding is monotone, so no point of q computes a larger square.
+        const double ax = std::fabs(q.min_x - cx), bx = std::fabs(q.max_x - cx);
+        const double ay = std::fabs(q.min_y - cy), by = std::fabs(q.max_y - cy);
+        const double gx = ax > bx ? ax : bx, gy = ay > by ? ay : by;
+        return r2 >= kPlainLow && gx * gx + gy * gy <= kSquaredHigh;
+    }
+
+    // body(test), with test(px, py) the same answer as `holds` for every point of box q (points
+    // outside q are the caller's to drop): the plain comparison where plain_over(q) allows it.
+    template <class Body>
+    void over(const Box& q, Body&& body) const {
+        if (plain_over(q)) {
+            body([this](double px, double py) {
+                const double dx = px - cx, dy = py - cy;
+                return dx * dx + dy * dy <= r2;
+            });
+        } else {
+            body([this](double px, double py) { return holds(px, py); });
+        }
+    }
+
+private:
+    // A squared radius at least four times the fast path's lower end: a point whose squared
+    // distance falls below that end lies nearer than r by a factor of two in the squares, far
+    // beyond any rounding, so the scaled form holds it as the plain comparison does.
+    static constexpr double kPlainLow = 4.0 * kSquaredLow;
 };
 
 // A sum of two squares as a nearest-neighbour search ranks it: the value the squared form

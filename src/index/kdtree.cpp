@@ -201,8 +201,9 @@ void PackedKdTree::point_range(const Box& q, std::vector<PointHit>& out) const {
 }
 
 void PackedKdTree::disc_range(const Box& q, const Disc& disc, std::vector<u64>& out) const {
-    collect_in_box(q, out, [](u32 id, double, double) { return u64{id}; },
-                   [&](double x, double y) { return disc.holds(x, y); });
+    disc.over(q, [&](const auto& holds) {
+        collect_in_box(q, out, [](u32 id, double, double) { return u64{id}; }, holds);
+    });
 }
 
 // The answer is the k' nearest points by `nearer` (distance, then id) among those within the

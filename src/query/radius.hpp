@@ -33,9 +33,11 @@ struct RadiusTest {
         return {cx, cy, limit, -1.0, std::cos(cy * kDegToRad), true};
     }
 
+    // Planar: the disc the test keeps.
+    Disc disc() const noexcept { return {cx, cy, limit, limit2}; }
     // Whether any point can pass: a centre that reaches nothing needs no search.
-    bool keeps_some() const noexcept { return geographic ? limit >= 0.0 : Disc{cx, cy, limit, limit2}.holds_some(); }
-    bool keeps_planar(double px, double py) const noexcept { return Disc{cx, cy, limit, limit2}.holds(px, py); }
+    bool keeps_some() const noexcept { return geographic ? limit >= 0.0 : disc().holds_some(); }
+    bool keeps_planar(double px, double py) const noexcept { return disc().holds(px, py); }
     bool keeps_haversine(double px, double py) const noexcept {
         return on_the_sphere(px, py) && haversine_m_cos1(cx, cy, cos_cy, px, py) <= limit;
     }
@@ -57,7 +59,12 @@ struct PlanarReach {
         return {x - h, y - h, x + h, y + h};
     }
     RadiusTest test(double x, double y) const noexcept { return RadiusTest::planar(x, y, distance); }
-    static bool keeps(const RadiusTest& t, double px, double py) noexcept { return t.keeps_planar(px, py); }
+    // body(keep), keep(px, py) the test's answer for every point of the search box `box`: the
+    // disc's plain comparison where one check of the box allows it.
+    template <class Body>
+    static void keep_over(const RadiusTest& t, const Box& box, Body&& body) {
+        t.disc().over(box, body);
+    }
 };
 
 // Haversine metres (x longitude, y latitude in degrees): the degree box that holds the whole
@@ -68,13 +75,16 @@ struct HaversineReach {
     bool centre_reaches(double x, double y) const noexcept { return on_the_sphere(x, y); }
     Box search_box(double x, double y) const noexcept { return geographic_search_box(x, y, distance); }
     RadiusTest test(double x, double y) const noexcept { return RadiusTest::haversine(x, y, distance); }
-    static bool keeps(const RadiusTest& t, double px, double py) noexcept { return t.keeps_haversine(px, py); }
+    template <class Body>
+    static void keep_over(const RadiusTest& t, const Box&, Body&& body) {
+        body([&t](double px, double py) { return t.keeps_haversine(px, py); });
+    }
 };
 
-// Ids of the candidates that the test keeps, in candidate order. Large candidate sets are
-// filtered on the worker pool, small ones where the call runs, since waking the pool costs
-// more than testing a few thousand points.
-std::vector<u64> par_radius(const std::vector<PointHit>& candidates, const RadiusTest& test);
+// Ids of the candidates (points of the search box `search`) that the test keeps, in candidate
+// order. Large candidate sets are filtered on the worker pool, small ones where the call runs,
+// since waking the pool costs more than testing a few thousand points.
+std::vector<u64> par_radius(const std::vector<PointHit>& candidates, const RadiusTest& test, const Box& search);
 
 // Indexes with a search of their own for the points of a box that a planar disc holds.
 template <class Index>
@@ -92,13 +102,13 @@ std::vector<u64> radius_hits(const Index& index, const Box& search, const Radius
     if constexpr (DiscSearch<Index>) {
         if (!test.geographic) {
             std::vector<u64> hits;
-            index.disc_range(search, Disc{test.cx, test.cy, test.limit, test.limit2}, hits);
+            index.disc_range(search, test.disc(), hits);
             return hits;
         }
     }
     std::vector<PointHit> candidates;
     point_range_into(index, search, candidates);
-    return par_radius(candidates, test);
+    return par_radius(candidates, test, search);
 }
 
 }  // namespace vardelin
