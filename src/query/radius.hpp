@@ -52,18 +52,22 @@ struct RadiusTest {
 // Planar: a square box around the centre that holds the whole disc, then the disc's test.
 struct PlanarReach {
     double distance;
+    double reach;  // the search box's half side
+    bool plain;    // every search box's points are decided by the plain comparison
+
+    explicit PlanarReach(double d) noexcept
+        : distance(d), reach(disc_reach(d)), plain(Disc::plain_in_reach(d)) {}
 
     bool centre_reaches(double x, double y) const noexcept { return finite_point(x, y); }
-    Box search_box(double x, double y) const noexcept {
-        const double h = disc_reach(distance);
-        return {x - h, y - h, x + h, y + h};
-    }
+    Box search_box(double x, double y) const noexcept { return {x - reach, y - reach, x + reach, y + reach}; }
     RadiusTest test(double x, double y) const noexcept { return RadiusTest::planar(x, y, distance); }
-    // body(keep), keep(px, py) the test's answer for every point of the search box `box`: the
-    // disc's plain comparison where one check of the box allows it.
+    // body(keep), keep(px, py) the test's answer for every point of the search box `box` of the
+    // test's centre: the disc's plain comparison where the radius, or else the box, allows it.
     template <class Body>
-    static void keep_over(const RadiusTest& t, const Box& box, Body&& body) {
-        t.disc().over(box, body);
+    void keep_over(const RadiusTest& t, const Box& box, Body&& body) const {
+        const Disc disc = t.disc();
+        if (plain) body([&disc](double px, double py) { return disc.holds_plainly(px, py); });
+        else disc.over(box, body);
     }
 };
 
@@ -76,7 +80,7 @@ struct HaversineReach {
     Box search_box(double x, double y) const noexcept { return geographic_search_box(x, y, distance); }
     RadiusTest test(double x, double y) const noexcept { return RadiusTest::haversine(x, y, distance); }
     template <class Body>
-    static void keep_over(const RadiusTest& t, const Box&, Body&& body) {
+    void keep_over(const RadiusTest& t, const Box&, Body&& body) const {
         body([&t](double px, double py) { return t.keeps_haversine(px, py); });
     }
 };

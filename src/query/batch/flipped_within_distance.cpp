@@ -21,7 +21,7 @@ Buffer<u32> walk_dataset(const PackedKdTree& tree, const PointSpans& dataset, co
         const double x = dataset.x(row), y = dataset.y(row);
         if (!reach.centre_reaches(x, y)) return;
         const Box box = reach.search_box(x, y);
-        Reach::keep_over(reach.test(x, y), box, [&](const auto& keep) {
+        reach.keep_over(reach.test(x, y), box, [&](const auto& keep) {
             tree.for_each_point_in_range(box, [&](u32 q, double qx, double qy) {
                 if (keep(qx, qy)) ids.push_back(q);
             });

@@ -100,7 +100,7 @@ Buffer<u32> within_distance(const Index& index, const PointSpans& queries, const
         const std::size_t base = ids.size();
         ids.resize(base + hits.size());
         std::size_t k = base;
-        Reach::keep_over(reach.test(x, y), box, [&](const auto& keep) {
+        reach.keep_over(reach.test(x, y), box, [&](const auto& keep) {
             for (const PointHit& h : hits) {
                 ids[k] = h.id;
                 k += std::size_t{keep(h.x, h.y)};
