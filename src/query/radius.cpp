@@ -37,11 +37,10 @@ std::vector<u64> filter(const std::vector<PointHit>& candidates, std::size_t ser
 }  // namespace
 
 std::vector<u64> par_radius(const std::vector<PointHit>& candidates, const RadiusTest& test, const Box& search) {
-    if (test.geographic) {
-        return filter(candidates, kSerialHaversine, [&](double x, double y) { return test.keeps_haversine(x, y); });
-    }
     std::vector<u64> kept;
-    test.disc().over(search, [&](const auto& holds) { kept = filter(candidates, kSerialPlanar, holds); });
+    test.keep_over(search, [&](const auto& keep) {
+        kept = filter(candidates, test.geographic ? kSerialHaversine : kSerialPlanar, keep);
+    });
     return kept;
 }
 

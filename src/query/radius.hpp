@@ -44,6 +44,22 @@ struct RadiusTest {
     bool keeps(double px, double py) const noexcept {
         return geographic ? keeps_haversine(px, py) : keeps_planar(px, py);
     }
+
+    // body(keep), keep(px, py) the answer of `keeps` for every point of the centre's search box
+    // (PlanarReach's or HaversineReach's; points outside it are the caller's to drop), with the
+    // range checks that hold for the whole box made once here. Planar: the disc's plain
+    // comparison where the box allows it. Geographic: no check of the sphere's ranges, which
+    // the box never leaves, and no scaled form when the limit keeps every point that needs it.
+    template <class Body>
+    void keep_over(const Box& search, Body&& body) const {
+        if (!geographic) {
+            disc().over(search, body);
+        } else if (limit >= kHaversinePlainLimit) {
+            body([this](double px, double py) { return HaversineTerms(cx, cy, cos_cy, px, py).metres_plain() <= limit; });
+        } else {
+            body([this](double px, double py) { return HaversineTerms(cx, cy, cos_cy, px, py).metres() <= limit; });
+        }
+    }
 };
 
 // The rule of a centre, shared by radius_query and both forms of the within-distance join, so
@@ -67,7 +83,7 @@ struct PlanarReach {
     void keep_over(const RadiusTest& t, const Box& box, Body&& body) const {
         const Disc disc = t.disc();
         if (plain) body([&disc](double px, double py) { return disc.holds_plainly(px, py); });
-        else disc.over(box, body);
+        else t.keep_over(box, body);
     }
 };
 
@@ -80,8 +96,8 @@ struct HaversineReach {
     Box search_box(double x, double y) const noexcept { return geographic_search_box(x, y, distance); }
     RadiusTest test(double x, double y) const noexcept { return RadiusTest::haversine(x, y, distance); }
     template <class Body>
-    void keep_over(const RadiusTest& t, const Box&, Body&& body) const {
-        body([&t](double px, double py) { return t.keeps_haversine(px, py); });
+    void keep_over(const RadiusTest& t, const Box& box, Body&& body) const {
+        t.keep_over(box, body);
     }
 };
 
