@@ -107,6 +107,24 @@ class TestAgainstNumpy:
             assert_same_bits(ours, libm_haversine(cx, cy, lons, lats))
             np.testing.assert_array_max_ulp(ours, numpy_haversine(cx, cy, lons, lats), maxulp=2)
 
+    def test_haversine_of_points_closer_than_its_squares_reach(self, rng):
+        # Scattered among ordinary pairs: points 1e-165 degrees or less apart on the equator or
+        # a meridian, whose squared sines underflow to nothing; at such angles sin and asin are
+        # the identity, so the distance is the angle times the radius.
+        lon1, lat1, lon2, lat2 = (rng.uniform(-60, 60, N) for _ in range(4))
+        tiny = rng.choice(N, 50, replace=False)
+        gap = rng.uniform(1e-200, 1e-165, 50)
+        on_meridian = np.arange(50) % 2 == 1
+        lon1[tiny], lat1[tiny] = 0.0, 0.0
+        lon2[tiny], lat2[tiny] = np.where(on_meridian, 0.0, gap), np.where(on_meridian, gap, 0.0)
+        expected = np.array([DIAMETER * ((g * K) * 0.5) for g in gap])
+        ours = Engine.haversine_distance(lon1, lat1, lon2, lat2)
+        np.testing.assert_allclose(ours[tiny], expected, rtol=1e-12, atol=0)
+        rest = np.setdiff1d(np.arange(N), tiny)
+        assert_same_bits(ours[rest], libm_haversine(lon1[rest], lat1[rest], lon2[rest], lat2[rest]))
+        to = Engine.haversine_distance_to(lon2, lat2, 0.0, 0.0)
+        np.testing.assert_allclose(to[tiny], expected, rtol=1e-12, atol=0)
+
 
 def test_documented_values_and_argument_forms():
     a = np.array

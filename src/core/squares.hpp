@@ -1,7 +1,9 @@
 #pragma once
+#include <bit>
 #include <climits>
 #include <cmath>
 
+#include "core/box.hpp"
 #include "core/numeric.hpp"
 
 namespace vardelin {
@@ -20,7 +22,13 @@ namespace vardelin {
 inline constexpr double kSquaredLow = 0x1p-960;
 inline constexpr double kSquaredHigh = 0x1p960;
 
-inline bool squared_form_holds(double d2) noexcept { return d2 >= kSquaredLow && d2 <= kSquaredHigh; }
+// d2 in [kSquaredLow, kSquaredHigh], as one unsigned comparison of bit patterns: those of
+// non-negative doubles order as their values do, and a negative value or a NaN has a pattern
+// outside the range's. Loops over every distance pay one comparison for it instead of two.
+inline bool squared_form_holds(double d2) noexcept {
+    constexpr u64 low = std::bit_cast<u64>(kSquaredLow), span = std::bit_cast<u64>(kSquaredHigh) - low;
+    return std::bit_cast<u64>(d2) - low <= span;
+}
 
 // The power of two that brings the larger of |a|, |b| into [1, 2): the exponent e with
 // ldexp(a, -e), ldexp(b, -e) safe to square. Both finite and not both zero.
@@ -78,6 +86,50 @@ struct Disc {
 
     // The squared form is out of range (or met NaN or infinity): decided exactly.
     bool holds_scaled(double px, double py) const noexcept;
+
+    // Whether `holds` is the plain comparison d2 <= r2 for every point of box q, so that a
+    // search tests the range once per box instead of once per point: no point of q lies far
+    // enough from the centre for its square to pass the fast path's upper end, and r^2 lies so
+    // far above the lower end that a point whose squares underflow is held by both forms.
+    bool plain_over(const Box& q) const noexcept {
+        if (has_nan(q)) return false;
+        // The farthest a point of q can be on each axis, its difference rounded as the point's
+        // own would be: rounding is monotone, so no point of q computes a larger square.
+        const double ax = std::fabs(q.min_x - cx), bx = std::fabs(q.max_x - cx);
+        const double ay = std::fabs(q.min_y - cy), by = std::fabs(q.max_y - cy);
+        const double gx = ax > bx ? ax : bx, gy = ay > by ? ay : by;
+        return r2 >= kPlainLow && gx * gx + gy * gy <= kSquaredHigh;
+    }
+
+    // Whether plain_over holds for every box of half side disc_reach(r) around any centre, the
+    // search box of every disc of radius r: each bound of such a box is the float nearest to
+    // the centre plus or minus the reach, and the centre is a float the reach away, so a point
+    // inside differs from the centre by at most twice the reach on each axis and its square
+    // stays below 8 reach^2. A join of many discs of one radius checks it once per call.
+    static bool plain_in_reach(double r) noexcept {
+        const double r2 = r * r;
+        return r2 >= kPlainLow && r2 <= kSquaredHigh / 16.0;
+    }
+
+    // The plain comparison alone: `holds` for the points of a box plain_over allows.
+    bool holds_plainly(double px, double py) const noexcept {
+        const double dx = px - cx, dy = py - cy;
+        return dx * dx + dy * dy <= r2;
+    }
+
+    // body(test), with test(px, py) the same answer as `holds` for every point of box q (points
+    // outside q are the caller's to drop): the plain comparison where plain_over(q) allows it.
+    template <class Body>
+    void over(const Box& q, Body&& body) const {
+        if (plain_over(q)) body([this](double px, double py) { return holds_plainly(px, py); });
+        else body([this](double px, double py) { return holds(px, py); });
+    }
+
+private:
+    // A squared radius at least four times the fast path's lower end: a point whose squared
+    // distance falls below that end lies nearer than r by a factor of two in the squares, far
+    // beyond any rounding, so the scaled form holds it as the plain comparison does.
+    static constexpr double kPlainLow = 4.0 * kSquaredLow;
 };
 
 // A sum of two squares as a nearest-neighbour search ranks it: the value the squared form

@@ -293,23 +293,25 @@ void UniformGrid::disc_range(const Box& q, const Disc& disc, std::vector<u64>& o
     // The count is a local (dst could alias a captured one) and the tests are combined without
     // a branch: a branch on a coordinate still on its way would stall the loads behind it and
     // lose the overlap of the misses.
-    append_kept(candidates, out, [&](u64* dst) {
-        std::size_t k = 0;
-        const auto test = [&](u32 begin, u32 end) {
-            for (u32 i = begin; i < end; ++i) {
-                const u32 id = items[i];
-                const double x = xs[id], y = ys[id];
-                dst[k] = id;
-                k += std::size_t{x >= q.min_x} & std::size_t{q.max_x >= x} & std::size_t{y >= q.min_y} &
-                     std::size_t{q.max_y >= y} & std::size_t{disc.holds(x, y)};
+    disc.over(q, [&](const auto& holds) {
+        append_kept(candidates, out, [&](u64* dst) {
+            std::size_t k = 0;
+            const auto test = [&](u32 begin, u32 end) {
+                for (u32 i = begin; i < end; ++i) {
+                    const u32 id = items[i];
+                    const double x = xs[id], y = ys[id];
+                    dst[k] = id;
+                    k += std::size_t{x >= q.min_x} & std::size_t{q.max_x >= x} & std::size_t{y >= q.min_y} &
+                         std::size_t{q.max_y >= y} & std::size_t{holds(x, y)};
+                }
+            };
+            for (std::size_t r = 0; r < row_count; ++r) {
+                test(rows[r].begin, rows[r].inside_begin);
+                for (u32 i = rows[r].inside_begin; i < rows[r].inside_end; ++i) dst[k++] = items[i];
+                test(rows[r].inside_end, rows[r].end);
             }
-        };
-        for (std::size_t r = 0; r < row_count; ++r) {
-            test(rows[r].begin, rows[r].inside_begin);
-            for (u32 i = rows[r].inside_begin; i < rows[r].inside_end; ++i) dst[k++] = items[i];
-            test(rows[r].inside_end, rows[r].end);
-        }
-        return k;
+            return k;
+        });
     });
 }
 

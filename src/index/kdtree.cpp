@@ -216,9 +216,21 @@ void PackedKdTree::point_range(const Box& q, std::vector<PointHit>& out) const {
     collect_in_box(q, out, [](u32 id, double x, double y) { return PointHit{id, x, y}; }, kAnyPoint);
 }
 
+// The walk tests each point with the plain comparison, which plain_over allows for a box of
+// ordinary size and radius. Any other box (beyond the squares' range) takes the points of
+// point_range's walk, in its order, through the exact test: a second copy of the walk for it
+// would cost this unit the inlining of the nearest searches' helpers.
 void PackedKdTree::disc_range(const Box& q, const Disc& disc, std::vector<u64>& out) const {
+    if (!disc.plain_over(q)) {
+        std::vector<PointHit> hits;
+        point_range(q, hits);
+        for (const PointHit& h : hits) {
+            if (disc.holds(h.x, h.y)) out.push_back(h.id);
+        }
+        return;
+    }
     collect_in_box(q, out, [](u32 id, double, double) { return u64{id}; },
-                   [&](double x, double y) { return disc.holds(x, y); });
+                   [&](double x, double y) { return disc.holds_plainly(x, y); });
 }
 
 // The answer is the k' nearest points by `nearer` (distance, then id) among those within the

@@ -51,16 +51,33 @@ Box conservative_degree_box(double lat, double distance) noexcept;
 // the same sum on the sines scaled by a power of two.
 double haversine_m_scaled(double s_lon, double s_lat, double c) noexcept;
 
+// The haversine's half-angle sines from point 1 to point 2 (degrees), the cosine product and
+// their sum a, in the one operation order every caller shares so that all get the same bits.
+struct HaversineTerms {
+    double s_lon, s_lat, c, a;
+
+    HaversineTerms(double lon1, double lat1, double cos_lat1, double lon2, double lat2) noexcept
+        : s_lon(std::sin(((lon2 - lon1) * kDegToRad) * 0.5)), s_lat(std::sin(((lat2 - lat1) * kDegToRad) * 0.5)),
+          c(std::cos(lat2 * kDegToRad) * cos_lat1), a((s_lon * s_lon) * c + s_lat * s_lat) {}
+
+    // Metres from a, exact where its squares did not underflow (a >= kSquaredLow or a zero).
+    double metres_plain() const noexcept { return std::asin(std::fmin(std::sqrt(a), 1.0)) * kEarthDiameterM; }
+    double metres() const noexcept {
+        if (a < kSquaredLow && (s_lon != 0.0 || s_lat != 0.0)) [[unlikely]] return haversine_m_scaled(s_lon, s_lat, c);
+        return metres_plain();
+    }
+};
+
+// Points whose sum a underflows below kSquaredLow lie less than asin(2^-480) diameters (about
+// 4e-138 m) apart by the exact form and by the plain one alike, so a test against a limit of
+// at least this many metres keeps each of them either way and needs no scaled form.
+inline constexpr double kHaversinePlainLimit = 1e-130;
+
 // Haversine metres from point 1 to point 2 (degrees), with cos of point 1's latitude given:
-// loops with one fixed point compute it once. The operation order is fixed so that every
-// caller gets the same bits; a NaN coordinate gives asin(1) * diameter, not NaN.
+// loops with one fixed point compute it once. A NaN coordinate gives asin(1) * diameter, not
+// NaN.
 inline double haversine_m_cos1(double lon1, double lat1, double cos_lat1, double lon2, double lat2) noexcept {
-    const double s_lat = std::sin(((lat2 - lat1) * kDegToRad) * 0.5);
-    const double s_lon = std::sin(((lon2 - lon1) * kDegToRad) * 0.5);
-    const double c = std::cos(lat2 * kDegToRad) * cos_lat1;
-    const double a = (s_lon * s_lon) * c + s_lat * s_lat;
-    if (a < kSquaredLow && (s_lon != 0.0 || s_lat != 0.0)) [[unlikely]] return haversine_m_scaled(s_lon, s_lat, c);
-    return std::asin(std::fmin(std::sqrt(a), 1.0)) * kEarthDiameterM;
+    return HaversineTerms(lon1, lat1, cos_lat1, lon2, lat2).metres();
 }
 
 inline double haversine_m(double lon1, double lat1, double lon2, double lat2) noexcept {

@@ -36,11 +36,12 @@ std::vector<u64> filter(const std::vector<PointHit>& candidates, std::size_t ser
 
 }  // namespace
 
-std::vector<u64> par_radius(const std::vector<PointHit>& candidates, const RadiusTest& test) {
-    if (test.geographic) {
-        return filter(candidates, kSerialHaversine, [&](double x, double y) { return test.keeps_haversine(x, y); });
-    }
-    return filter(candidates, kSerialPlanar, [&](double x, double y) { return test.keeps_planar(x, y); });
+std::vector<u64> par_radius(const std::vector<PointHit>& candidates, const RadiusTest& test, const Box& search) {
+    std::vector<u64> kept;
+    test.keep_over(search, [&](const auto& keep) {
+        kept = filter(candidates, test.geographic ? kSerialHaversine : kSerialPlanar, keep);
+    });
+    return kept;
 }
 
 }  // namespace vardelin

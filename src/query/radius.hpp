@@ -33,14 +33,32 @@ struct RadiusTest {
         return {cx, cy, limit, -1.0, std::cos(cy * kDegToRad), true};
     }
 
+    // Planar: the disc the test keeps.
+    Disc disc() const noexcept { return {cx, cy, limit, limit2}; }
     // Whether any point can pass: a centre that reaches nothing needs no search.
-    bool keeps_some() const noexcept { return geographic ? limit >= 0.0 : Disc{cx, cy, limit, limit2}.holds_some(); }
-    bool keeps_planar(double px, double py) const noexcept { return Disc{cx, cy, limit, limit2}.holds(px, py); }
+    bool keeps_some() const noexcept { return geographic ? limit >= 0.0 : disc().holds_some(); }
+    bool keeps_planar(double px, double py) const noexcept { return disc().holds(px, py); }
     bool keeps_haversine(double px, double py) const noexcept {
         return on_the_sphere(px, py) && haversine_m_cos1(cx, cy, cos_cy, px, py) <= limit;
     }
     bool keeps(double px, double py) const noexcept {
         return geographic ? keeps_haversine(px, py) : keeps_planar(px, py);
+    }
+
+    // body(keep), keep(px, py) the answer of `keeps` for every point of the centre's search box
+    // (PlanarReach's or HaversineReach's; points outside it are the caller's to drop), with the
+    // range checks that hold for the whole box made once here. Planar: the disc's plain
+    // comparison where the box allows it. Geographic: no check of the sphere's ranges, which
+    // the box never leaves, and no scaled form when the limit keeps every point that needs it.
+    template <class Body>
+    void keep_over(const Box& search, Body&& body) const {
+        if (!geographic) {
+            disc().over(search, body);
+        } else if (limit >= kHaversinePlainLimit) {
+            body([this](double px, double py) { return HaversineTerms(cx, cy, cos_cy, px, py).metres_plain() <= limit; });
+        } else {
+            body([this](double px, double py) { return HaversineTerms(cx, cy, cos_cy, px, py).metres() <= limit; });
+        }
     }
 };
 
@@ -50,14 +68,23 @@ struct RadiusTest {
 // Planar: a square box around the centre that holds the whole disc, then the disc's test.
 struct PlanarReach {
     double distance;
+    double reach;  // the search box's half side
+    bool plain;    // every search box's points are decided by the plain comparison
+
+    explicit PlanarReach(double d) noexcept
+        : distance(d), reach(disc_reach(d)), plain(Disc::plain_in_reach(d)) {}
 
     bool centre_reaches(double x, double y) const noexcept { return finite_point(x, y); }
-    Box search_box(double x, double y) const noexcept {
-        const double h = disc_reach(distance);
-        return {x - h, y - h, x + h, y + h};
-    }
+    Box search_box(double x, double y) const noexcept { return {x - reach, y - reach, x + reach, y + reach}; }
     RadiusTest test(double x, double y) const noexcept { return RadiusTest::planar(x, y, distance); }
-    static bool keeps(const RadiusTest& t, double px, double py) noexcept { return t.keeps_planar(px, py); }
+    // body(keep), keep(px, py) the test's answer for every point of the search box `box` of the
+    // test's centre: the disc's plain comparison where the radius, or else the box, allows it.
+    template <class Body>
+    void keep_over(const RadiusTest& t, const Box& box, Body&& body) const {
+        const Disc disc = t.disc();
+        if (plain) body([&disc](double px, double py) { return disc.holds_plainly(px, py); });
+        else t.keep_over(box, body);
+    }
 };
 
 // Haversine metres (x longitude, y latitude in degrees): the degree box that holds the whole
@@ -68,13 +95,16 @@ struct HaversineReach {
     bool centre_reaches(double x, double y) const noexcept { return on_the_sphere(x, y); }
     Box search_box(double x, double y) const noexcept { return geographic_search_box(x, y, distance); }
     RadiusTest test(double x, double y) const noexcept { return RadiusTest::haversine(x, y, distance); }
-    static bool keeps(const RadiusTest& t, double px, double py) noexcept { return t.keeps_haversine(px, py); }
+    template <class Body>
+    void keep_over(const RadiusTest& t, const Box& box, Body&& body) const {
+        t.keep_over(box, body);
+    }
 };
 
-// Ids of the candidates that the test keeps, in candidate order. Large candidate sets are
-// filtered on the worker pool, small ones where the call runs, since waking the pool costs
-// more than testing a few thousand points.
-std::vector<u64> par_radius(const std::vector<PointHit>& candidates, const RadiusTest& test);
+// Ids of the candidates (points of the search box `search`) that the test keeps, in candidate
+// order. Large candidate sets are filtered on the worker pool, small ones where the call runs,
+// since waking the pool costs more than testing a few thousand points.
+std::vector<u64> par_radius(const std::vector<PointHit>& candidates, const RadiusTest& test, const Box& search);
 
 // Indexes with a search of their own for the points of a box that a planar disc holds.
 template <class Index>
@@ -92,13 +122,13 @@ std::vector<u64> radius_hits(const Index& index, const Box& search, const Radius
     if constexpr (DiscSearch<Index>) {
         if (!test.geographic) {
             std::vector<u64> hits;
-            index.disc_range(search, Disc{test.cx, test.cy, test.limit, test.limit2}, hits);
+            index.disc_range(search, test.disc(), hits);
             return hits;
         }
     }
     std::vector<PointHit> candidates;
     point_range_into(index, search, candidates);
-    return par_radius(candidates, test);
+    return par_radius(candidates, test, search);
 }
 
 }  // namespace vardelin

@@ -1,7 +1,10 @@
 // Core helpers where Python reaches only part of the range: number formats at their borders,
-// quoting of bytes no Python string holds, the id sort at every width, a core caller's
-// unequal arrays, and the parallel concatenation at its block borders.
+// quoting of bytes no Python string holds, the id sort at every width, the squared form's
+// range test on every class of double, a core caller's unequal arrays, and the parallel
+// concatenation at its block borders.
 #include <algorithm>
+#include <bit>
+#include <cmath>
 #include <limits>
 #include <random>
 #include <string>
@@ -14,6 +17,7 @@
 #include "core/parallel.hpp"
 #include "core/quote.hpp"
 #include "core/radix_sort.hpp"
+#include "core/squares.hpp"
 #include "query/distances.hpp"
 
 using namespace vardelin;
@@ -56,6 +60,21 @@ TEST(SortIds, MatchesComparisonSortAtEveryWidth) {
             EXPECT_EQ(ids, expected) << bits << " bits, " << n << " ids";
         }
     }
+}
+
+// The range test of the squared form compares bit patterns; Python reaches its ends only
+// through sums that land near them. Every class of double against the two comparisons it
+// stands for: negative values and -0, NaN of either sign, infinities, subnormals and both ends
+// with their neighbours.
+TEST(SquaredForm, RangeTestIsTheTwoComparisons) {
+    const double inf = std::numeric_limits<double>::infinity(), nan = std::numeric_limits<double>::quiet_NaN();
+    std::vector<double> values{0.0, -0.0, 5e-324, 1e-310, 1.0, 1e300, inf, -inf, nan, -nan, -1.0, -kSquaredLow};
+    for (const double edge : {kSquaredLow, kSquaredHigh}) {
+        values.insert(values.end(), {edge, std::nextafter(edge, 0.0), std::nextafter(edge, inf)});
+    }
+    std::mt19937_64 gen(7);
+    for (int i = 0; i < 10000; ++i) values.push_back(std::bit_cast<double>(gen()));
+    for (const double v : values) EXPECT_EQ(squared_form_holds(v), v >= kSquaredLow && v <= kSquaredHigh) << v;
 }
 
 // The binding layer checks lengths with its own messages; a core caller that forgets must

@@ -20,9 +20,11 @@ Buffer<u32> walk_dataset(const PackedKdTree& tree, const PointSpans& dataset, co
     const auto search = [&](u32 row, std::vector<u32>& ids, std::vector<PointHit>&) {
         const double x = dataset.x(row), y = dataset.y(row);
         if (!reach.centre_reaches(x, y)) return;
-        const RadiusTest test = reach.test(x, y);
-        tree.for_each_point_in_range(reach.search_box(x, y), [&](u32 q, double qx, double qy) {
-            if (Reach::keeps(test, qx, qy)) ids.push_back(q);
+        const Box box = reach.search_box(x, y);
+        reach.keep_over(reach.test(x, y), box, [&](const auto& keep) {
+            tree.for_each_point_in_range(box, [&](u32 q, double qx, double qy) {
+                if (keep(qx, qy)) ids.push_back(q);
+            });
         });
     };
     const std::vector<u32> walk = morton_order(dataset.xs(), dataset.ys());

@@ -37,8 +37,8 @@ Buffer<u32> pairs_by_row(const RowRuns& runs, bool row_first) {
     return out;
 }
 
-Buffer<u32> single_query_pairs(const std::vector<PointHit>& hits, const RadiusTest& test) {
-    const std::vector<u64> kept = par_radius(hits, test);
+Buffer<u32> single_query_pairs(const std::vector<PointHit>& hits, const RadiusTest& test, const Box& search) {
+    const std::vector<u64> kept = par_radius(hits, test, search);
     Buffer<u32> out;
     out.resize(2 * kept.size());
     for (std::size_t i = 0; i < kept.size(); ++i) {

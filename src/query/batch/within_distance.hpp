@@ -66,9 +66,9 @@ RowRuns search_rows(std::span<const u32> walk, std::size_t chunk, const Search& 
 // on the pool.
 Buffer<u32> pairs_by_row(const RowRuns& runs, bool row_first);
 
-// The pairs (0, id) of the hits of a lone query point that the test keeps, in hit order; the
-// tests run on the worker pool when there are many.
-Buffer<u32> single_query_pairs(const std::vector<PointHit>& hits, const RadiusTest& test);
+// The pairs (0, id) of the hits of a lone query point (points of its search box) that the test
+// keeps, in hit order; the tests run on the worker pool when there are many.
+Buffer<u32> single_query_pairs(const std::vector<PointHit>& hits, const RadiusTest& test, const Box& search);
 
 // Query rows per unit of parallel work: a few hundred searches amortise a task.
 inline constexpr std::size_t kQueryChunk = 512;
@@ -84,25 +84,28 @@ Buffer<u32> within_distance(const Index& index, const PointSpans& queries, const
     if (queries.size() == 1) {
         const double x = queries.x(0), y = queries.y(0);
         if (!reach.centre_reaches(x, y)) return {};
+        const Box search = reach.search_box(x, y);
         std::vector<PointHit> hits;
-        point_range_into(index, reach.search_box(x, y), hits);
-        return single_query_pairs(hits, reach.test(x, y));
+        point_range_into(index, search, hits);
+        return single_query_pairs(hits, reach.test(x, y), search);
     }
     const auto search = [&](u32 q, std::vector<u32>& ids, std::vector<PointHit>& hits) {
         const double x = queries.x(q), y = queries.y(q);
         if (!reach.centre_reaches(x, y)) return;
         hits.clear();
-        point_range_into(index, reach.search_box(x, y), hits);
-        const RadiusTest test = reach.test(x, y);
+        const Box box = reach.search_box(x, y);
+        point_range_into(index, box, hits);
         // Every hit is written and the count advances by its test: the outcome is not
         // predictable, and a branch on it would cost more than the test.
         const std::size_t base = ids.size();
         ids.resize(base + hits.size());
         std::size_t k = base;
-        for (const PointHit& h : hits) {
-            ids[k] = h.id;
-            k += std::size_t{Reach::keeps(test, h.x, h.y)};
-        }
+        reach.keep_over(reach.test(x, y), box, [&](const auto& keep) {
+            for (const PointHit& h : hits) {
+                ids[k] = h.id;
+                k += std::size_t{keep(h.x, h.y)};
+            }
+        });
         ids.resize(k);
     };
     const std::vector<u32> walk = morton_order(queries.xs(), queries.ys());
