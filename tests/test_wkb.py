@@ -125,6 +125,12 @@ class TestMalformed:
         # Of two, the first in column order is reported, whichever part of the column decodes first.
         blobs[10], blobs[4000] = SQUARE[:20], LINE
         assert error_of(from_column, blobs) == error_of(from_views, blobs) == "truncated WKB"
+        # Also when the earlier fault lies late in its chunk and the later one early in the last
+        # chunk, so that a worker meets the later one first.
+        blobs = [SQUARE] * 50_000
+        blobs[6200], blobs[43_800] = SQUARE[:20], LINE
+        for _ in range(20):
+            assert error_of(from_column, blobs) == error_of(from_views, blobs) == "truncated WKB"
 
     @pytest.mark.parametrize("offsets, message", [
         ([5, 5], "truncated WKB"),

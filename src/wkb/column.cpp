@@ -4,6 +4,8 @@
 #include <bit>
 #include <cstddef>
 #include <cstring>
+#include <limits>
+#include <mutex>
 #include <new>
 
 #include "core/error.hpp"
@@ -28,6 +30,32 @@ u32 load_le32(const std::uint8_t* p) noexcept {
 }
 
 [[noreturn]] void raise(const WkbFault& f) { throw Error(f.message()); }
+
+// The fault of the column's first faulty geometry, whatever order the workers take the chunks
+// in: a failing chunk records its fault when it lies before every chunk recorded so far, and
+// only chunks after the recorded one are skipped, so the earliest failing chunk always runs to
+// its first faulty geometry. The same column then always gets the same message.
+class FirstFault {
+public:
+    bool after_recorded(std::size_t chunk) const noexcept {
+        return chunk > first_chunk_.load(std::memory_order_relaxed);
+    }
+    void record(std::size_t chunk, const WkbFault& f) {
+        const std::lock_guard lock(mutex_);
+        if (chunk < first_chunk_.load(std::memory_order_relaxed)) {
+            fault_ = f;
+            first_chunk_.store(chunk, std::memory_order_relaxed);
+        }
+    }
+    void raise_recorded() const {
+        if (fault_) raise(fault_);
+    }
+
+private:
+    std::atomic<std::size_t> first_chunk_{std::numeric_limits<std::size_t>::max()};
+    std::mutex mutex_;
+    WkbFault fault_;
+};
 
 WkbCounts add_counts(const WkbCounts& a, const WkbCounts& b) {
     return {checked_add(a.coords, b.coords), checked_add(a.rings, b.rings), checked_add(a.parts, b.parts)};
@@ -54,18 +82,25 @@ ParsedPolygons decode_column(const Blobs& blobs) {
     const std::size_t threads = worker_threads();
     const std::size_t chunk = std::max((n + threads - 1) / threads, kMinChunk);
 
-    const std::vector<WkbCounts> counts = map_chunks(n, chunk, [&](std::size_t, std::size_t b, std::size_t e) {
+    FirstFault counting;
+    const std::vector<WkbCounts> counts = map_chunks(n, chunk, [&](std::size_t c, std::size_t b, std::size_t e) {
         WkbCounts total;
+        if (counting.after_recorded(c)) return total;
         std::span<const std::uint8_t> blob;
         for (std::size_t i = b; i < e; ++i) {
-            if (WkbFault f = blobs.blob(i, blob)) raise(f);
+            WkbFault f = blobs.blob(i, blob);
             WkbReader reader(blob);
             WkbCounts one;
-            if (WkbFault f = count_geometry(reader, one)) raise(f);
+            if (!f) f = count_geometry(reader, one);
+            if (f) {
+                counting.record(c, f);
+                break;
+            }
             total = add_counts(total, one);
         }
         return total;
     });
+    counting.raise_recorded();
 
     std::vector<u64> bases(counts.size());
     WkbCounts total;
