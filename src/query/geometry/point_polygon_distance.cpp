@@ -33,6 +33,10 @@ double segment_distance_scaled(double x, double y, double ax, double ay, double 
     return std::ldexp(planar_length(spx - sux * t, spy - suy * t), ep + unit);
 }
 
+bool segment_within_measured(double x, double y, double ax, double ay, double bx, double by, double d) noexcept {
+    return segment_within(x, y, ax, ay, bx, by, d);
+}
+
 double point_to_polygon_distance(const PolygonLayout& layout, std::size_t part, double x, double y) noexcept {
     if (part_contains_point(layout, part, x, y)) return 0.0;
     const IndexRange rings = layout.part_rings(part);
