@@ -109,4 +109,8 @@ inline bool segment_within_plain(double x, double y, double ax, double ay, doubl
 // in the squared form.
 double point_to_polygon_distance(const PolygonLayout& layout, std::size_t part, double x, double y) noexcept;
 
+// The same distance for a plain part (part_is_plain) and a plain_point, without the per-edge
+// range tests.
+double plain_point_to_polygon_distance(const PolygonLayout& layout, std::size_t part, double x, double y) noexcept;
+
 }  // namespace vardelin
