@@ -23,7 +23,7 @@ Box self_join_search_box(const PolygonLayout& layout, std::size_t part) noexcept
         const IndexRange ring = layout.ring(r);
         for (u64 k = ring.begin; k < ring.end; ++k) {
             const double x = xs[k], y = ys[k];
-            finite &= std::isfinite(x) & std::isfinite(y);
+            finite &= std::isfinite(x) && std::isfinite(y);
             if (r != rings.begin) continue;
             b.min_x = x < b.min_x ? x : b.min_x;
             b.max_x = x > b.max_x ? x : b.max_x;

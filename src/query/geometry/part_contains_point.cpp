@@ -70,7 +70,9 @@ bool part_is_plain(const PolygonLayout& layout, u64 part) noexcept {
     std::uint64_t outside = 0;
     for (u64 r = rings.begin; r < rings.end; ++r) {
         const IndexRange ring = layout.ring(r);
-        for (u64 k = ring.begin; k < ring.end; ++k) outside |= outside_plain_window(xs[k]) | outside_plain_window(ys[k]);
+        for (u64 k = ring.begin; k < ring.end; ++k) {
+            outside |= outside_plain_window(xs[k]) | outside_plain_window(ys[k]);
+        }
     }
     return outside == 0;
 }

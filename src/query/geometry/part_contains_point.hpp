@@ -1,8 +1,8 @@
 #pragma once
 #include <atomic>
 #include <cmath>
-#include <cstdint>
 #include <cstddef>
+#include <cstdint>
 #include <limits>
 #include <memory>
 
@@ -84,8 +84,8 @@ bool plain_part_contains_point(const PolygonLayout& layout, u64 part, double x, 
 // per-edge range tests: zero or a magnitude in [2^-200, 2^200]. Such coordinates are multiples
 // of 2^-252, so their nonzero differences lie in [2^-252, 2^201]: every crossing product and
 // quotient lies in [2^-705, 2^654] or is exactly zero, and every squared edge length is zero or
-// in [2^-504, 2^403], as is every squared point-to-edge distance from its top, all far inside
-// the squared form's range. Data in metres or degrees always lies there; what is left to test
+// in [2^-504, 2^403], and no squared point-to-edge distance exceeds 2^405: all far inside the
+// squared form's range. Data in metres or degrees always lies there; what is left to test
 // per edge is a point-to-edge distance that could fall below the range (the projection is no
 // multiple of 2^-252), and per call a distance below 2^-470.
 inline bool in_plain_window(double v) noexcept {
