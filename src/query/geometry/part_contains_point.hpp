@@ -103,10 +103,13 @@ bool part_is_plain(const PolygonLayout& layout, u64 part) noexcept;
 // relaxed stores suffice.
 class PlainParts {
 public:
-    explicit PlainParts(std::size_t part_count) : state_(std::make_unique<std::atomic<std::uint8_t>[]>(part_count)) {}
+    explicit PlainParts(std::size_t part_count)
+        : count_(part_count), state_(std::make_unique<std::atomic<std::uint8_t>[]>(part_count)) {}
 
-    // `part` must be one of the part_count parts of `layout`, the same layout on every call.
+    // For the part_count parts of `layout`, the same layout on every call; any other number is
+    // not plain, so that its tests take the checked path.
     bool operator()(const PolygonLayout& layout, u64 part) const noexcept {
+        if (part >= count_) return false;
         std::atomic<std::uint8_t>& cell = state_[part];
         std::uint8_t v = cell.load(std::memory_order_relaxed);
         if (v == 0) [[unlikely]] {
@@ -117,6 +120,7 @@ public:
     }
 
 private:
+    std::size_t count_;
     std::unique_ptr<std::atomic<std::uint8_t>[]> state_;
 };
 
