@@ -208,6 +208,23 @@ def test_brute_force_lists_polygons_by_first_containing_part():
     assert sorted_pairs(e.batch_contains(np.array([5.0]), np.array([5.0]))).tolist() == [[0, 0], [0, 1]]
 
 
+@pytest.mark.parametrize("mode", MODES)
+def test_ordinary_points_in_parts_whose_crossings_overflow(mode):
+    # Points of ordinary magnitude in parts 2^1000 across, a triangle tested ring by ring and a
+    # 40-gon tested by bands: the crossing products overflow, so each edge is decided exactly.
+    # The oracle is shapely on everything scaled by 2^-1000, which keeps every answer.
+    a = np.linspace(0, 2 * np.pi, 40, endpoint=False)
+    unit = [shapely.Polygon([(-1, -1), (1, -1), (0, 1)]), shapely.Polygon(np.column_stack([np.cos(a), np.sin(a)]))]
+    geoms = np.array([shapely.transform(g, lambda c: np.ldexp(c, 1000)) for g in unit])
+    xs = np.array([1.0, 0.0, -2.0, np.ldexp(0.3, 1000), np.ldexp(1, 1000)])
+    ys = np.array([1.0, 0.0, 5.0, np.ldexp(0.9, 1000), np.ldexp(1, 1000)])
+    scaled = shapely.points(np.ldexp(xs, -1000), np.ldexp(ys, -1000))
+    inside = shapely.contains(np.array(unit)[None, :], scaled[:, None])
+    assert inside.sum(axis=0).tolist() == [3, 4]
+    pairs = polygon_engine(geoms, mode).batch_contains(xs, ys)
+    assert set(map(tuple, pairs.reshape(-1, 2).tolist())) == set(map(tuple, np.argwhere(inside).tolist()))
+
+
 def test_parts_without_rings_contain_nothing():
     # Part 0 has no rings: its box is (0, 0, 0, 0), so the origin finds it as a candidate, and
     # its first ring would be part 1's exterior, which holds the origin.

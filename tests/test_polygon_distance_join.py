@@ -194,6 +194,20 @@ def test_distances_whose_squares_leave_the_doubles(mode):
         assert sorted(points.points_within_distance_of_polygon(rx, ry, ring, poly, d).tolist()) == want.tolist()
 
 
+@pytest.mark.parametrize("mode", ["none", "eager", "auto"])
+def test_ordinary_points_near_a_part_whose_squares_overflow(mode):
+    # Ordinary points and distances, a small triangle 1e155 away: its squared distances overflow,
+    # so the edges are measured exactly, from either side of the join.
+    tri = shapely.Polygon([(1e155, 0), (1e155 + 1e150, 0), (1e155, 1e150)])
+    xs, ys = np.array([0.0, 1.0, 1e155 + 2e149]), np.array([0.0, -2.0, 3e149])
+    rx, ry, ring, poly, _ = ring_arrays(np.array([tri]))
+    polygons, points = polygon_engine([tri], mode), points_engine(xs, ys, mode)
+    for d, want in ((1e160, [0, 1, 2]), (1e154, [2])):
+        assert pair_set(polygons.batch_within_distance_to_polygons(xs, ys, d)) == {(q, 0) for q in want}
+        assert polygons.batch_within_distance_to_polygons_aggregate(xs, ys, d, [], [])[1].tolist() == [len(want)]
+        assert sorted(points.points_within_distance_of_polygon(rx, ry, ring, poly, d).tolist()) == want
+
+
 def test_call_frame(scene):
     geoms, xs, ys = scene
     e = polygon_engine(geoms, "eager")

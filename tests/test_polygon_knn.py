@@ -119,6 +119,16 @@ class TestAgainstShapely:
             assert tri.batch_knn_to_polygons(qx, qy, 1)[1].tolist() == [0.0] * 3
             assert tri.batch_contains(qx, qy).tolist() == [0, 0, 1, 0, 2, 0]
 
+    @pytest.mark.parametrize("mode", ["eager", "none"])
+    def test_ordinary_points_near_parts_whose_squares_overflow(self, mode):
+        # The points are ordinary numbers, the parts 1e155 and more away: each distance is exact
+        # although its square overflows, and so is their order.
+        geoms = [shapely.Polygon([(3e155, 0), (4e155, 0), (3e155, 1e155)]),
+                 shapely.Polygon([(1e155, 0), (2e155, 0), (1e155, 1e155)])]
+        ids, dist = polygon_engine(geoms, mode).batch_knn_to_polygons(np.array([0.0, 1.0]), np.array([0.0, -2.0]), 2)
+        assert ids.tolist() == [1, 0, 1, 0]
+        assert dist.tolist() == [1e155, 3e155, 1e155, 3e155]
+
     def test_overlapping_polygons_both_at_zero_and_hole_distance(self):
         a = shapely.Polygon([(0, 0), (10, 0), (10, 10), (0, 10)], [[(4, 4), (6, 4), (6, 6), (4, 6)]])
         b = shapely.box(2, 2, 12, 12)

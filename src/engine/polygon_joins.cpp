@@ -89,7 +89,9 @@ template <class Kernel>
 void run_polygon_knn(const Engine& e, IndexKind served, u64 k, Kernel&& kernel) {
     const PolygonLayout layout = e.layout();
     const Buffer<Box> boxes = part_boxes_parallel(layout);
-    PolygonKnnInput in{layout, boxes, e.part_map(), std::min<u64>(k, layout.part_count()), e.logical_count};
+    const PlainParts plain_parts(layout.part_count());
+    PolygonKnnInput in{layout, boxes, e.part_map(), std::min<u64>(k, layout.part_count()), e.logical_count,
+                       &plain_parts};
     e.indexes.visit_parts(served, [&](const auto& index) { kernel(index, in); });
 }
 

@@ -131,8 +131,15 @@ private:
         for (;;) {
             const std::size_t end = std::min(node + kNodeSize, level_end(node));
             if (node < n_) {
-                for (std::size_t pos = node; pos < end; ++pos) {
-                    if (leaf_meets(boxes[pos], q)) on_leaf(pos, boxes[pos]);
+                // The kind of item is decided once per leaf, not per entry.
+                if (points_) {
+                    for (std::size_t pos = node; pos < end; ++pos) {
+                        if (point_meets(boxes[pos], q)) on_leaf(pos, boxes[pos]);
+                    }
+                } else {
+                    for (std::size_t pos = node; pos < end; ++pos) {
+                        if (part_meets(boxes[pos], q)) on_leaf(pos, boxes[pos]);
+                    }
                 }
             } else {
                 for (std::size_t pos = node; pos < end; ++pos) {
@@ -158,8 +165,8 @@ private:
     }
     // Items match only with every comparison true: a point with a NaN coordinate, or a part
     // boxed with NaN (one with a non-finite vertex), meets no box, an infinite one included.
-    bool leaf_meets(const Box& b, const Box& q) const noexcept {
-        if (points_) return point_in_box(b.min_x, b.min_y, q);
+    static bool point_meets(const Box& b, const Box& q) noexcept { return point_in_box(b.min_x, b.min_y, q); }
+    static bool part_meets(const Box& b, const Box& q) noexcept {
         return b.min_x <= q.max_x && b.min_y <= q.max_y && q.min_x <= b.max_x && q.min_y <= b.max_y;
     }
     // The item at leaf position pos. An empty part's box is the origin (so range searches offer it

@@ -148,7 +148,7 @@ Buffer<u32> pairs_of(const RowMatches& m) {
 
 ContainmentSide::ContainmentSide(const PolygonLayout& layout, const PreparedPolygons* prepared,
                                  std::span<const u32> part_poly)
-    : layout_(layout), prepared_(prepared), parts_(part_poly) {
+    : layout_(layout), prepared_(prepared), parts_(part_poly), plain_parts_(prepared ? 0 : layout.part_count()) {
     if (!parts_.covers(layout.part_count())) {
         throw InternalError("containment join: the part map does not cover the parts");
     }

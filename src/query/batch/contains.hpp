@@ -28,9 +28,12 @@ public:
     void require_parts(std::size_t index_items) const;
 
     // The banded test and part_contains_point give the same answers on valid polygons; the banded one
-    // reads only the edges of the point's band.
+    // reads only the edges of the point's band. A plain part and point skip the edges' range tests;
+    // the prepared polygons keep which parts are plain from call to call.
     bool contains(u32 part, double x, double y) const {
-        return prepared_ ? prepared_->contains(part, layout_, x, y) : part_contains_point(layout_, part, x, y);
+        if (prepared_) return prepared_->contains(part, layout_, x, y, plain_point(x, y));
+        const bool plain = plain_point(x, y) && plain_parts_(layout_, part);
+        return plain ? plain_part_contains_point(layout_, part, x, y) : part_contains_point(layout_, part, x, y);
     }
 
     bool grouped() const noexcept { return parts_.grouped(); }
@@ -51,6 +54,7 @@ private:
     PolygonLayout layout_;
     const PreparedPolygons* prepared_;
     PartMap parts_;
+    PlainParts plain_parts_;  // without prepared polygons
 };
 
 // The logical polygons containing each query point of a run of rows, listed by row: row

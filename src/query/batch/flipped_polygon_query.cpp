@@ -48,10 +48,16 @@ void FlippedPolygonQuery::for_each_part(u64 g, Visit&& visit) const {
 void FlippedPolygonQuery::matching_queries(u64 g, std::vector<u32>& out) const {
     out.clear();
     for_each_part(g, [&](u32 p) {
+        // Looked at once for all the points near the part.
+        const bool plain_part = plain_distance(d_) && part_is_plain(layout_, p);
         // A part with a non-finite vertex has the NaN box: grown, it stays NaN and meets no point.
         grid_.for_each_in_range(reach_box(part_boxes_[p], d_), [&](u32 q) {
             const double x = queries_.x(q), y = queries_.y(q);
-            if (finite_point(x, y) && part_within(layout_, p, x, y, d_)) out.push_back(q);
+            // A plain point is finite.
+            const bool near = plain_part && plain_point(x, y)
+                                  ? part_within<true>(layout_, p, x, y, d_)
+                                  : finite_point(x, y) && part_within<false>(layout_, p, x, y, d_);
+            if (near) out.push_back(q);
         });
     });
     // The grid hands out rows in cell order, and a row near two parts comes twice.

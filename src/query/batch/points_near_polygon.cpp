@@ -38,6 +38,7 @@ public:
     NearPart(const PolygonLayout& polygon, std::size_t part, double d) : polygon_(&polygon), part_(part), d_(d) {
         // A part with a non-finite vertex is nowhere: its NaN box keeps no point.
         if (!polygon.part_is_finite(part)) return;
+        plain_ = plain_distance(d) && part_is_plain(polygon, part);
         Box b = kFoldStart;
         const IndexRange rings = polygon.part_rings(part);
         for (u64 r = rings.begin; r < rings.end; ++r) {
@@ -56,22 +57,40 @@ public:
         if (finite && edges_.size() >= kGridMinEdges) build_grid();
     }
 
+    // (x, y) is finite.
     bool keeps(double x, double y) const {
         if (!point_in_box(x, y, box_)) return false;
-        if (side_ == 0) return part_within(*polygon_, part_, x, y, d_);
+        const bool plain = plain_ && plain_point(x, y);
+        if (side_ == 0) return part_within(*polygon_, part_, x, y, d_, plain);
         const std::size_t cell = row_of(y) * side_ + column_of(x);
         if (state_[cell] != kMeasure) return state_[cell] == kInside;
+        // The distance over all edges is at most this one, and 0 inside: either way within d.
+        if (nearest_listed(cell, x, y, plain) <= d_) return true;
+        return plain ? plain_part_contains_point(*polygon_, part_, x, y) : part_contains_point(*polygon_, part_, x, y);
+    }
+
+private:
+    // The distance from (x, y) to the nearest edge listed in the cell, as NearestEdge measures
+    // it. For a plain part and point no square can overflow and no nonzero length underflow:
+    // when the smallest square is in range, so is every one, and its root is the answer.
+    double nearest_listed(std::size_t cell, double x, double y, bool plain) const noexcept {
+        if (plain) {
+            double best2 = kInfinity;
+            for (u32 k = cell_start_[cell]; k < cell_start_[cell + 1]; ++k) {
+                const Edge& e = edges_[cell_edges_[k]];
+                const double d2 = edge_squares(x, y, e.ax, e.ay, e.bx, e.by).d2;
+                best2 = d2 < best2 ? d2 : best2;
+            }
+            if (best2 >= kSquaredLow) [[likely]] return std::sqrt(best2);
+        }
         NearestEdge nearest;
         for (u32 k = cell_start_[cell]; k < cell_start_[cell + 1]; ++k) {
             const Edge& e = edges_[cell_edges_[k]];
             nearest.add(x, y, e.ax, e.ay, e.bx, e.by);
         }
-        // The distance over all edges is at most this one, and 0 inside: either way within d.
-        if (nearest.distance() <= d_) return true;
-        return part_contains_point(*polygon_, part_, x, y);
+        return nearest.distance();
     }
 
-private:
     std::size_t column_of(double x) const noexcept { return cell_index((x - box_.min_x) / cell_w_); }
     std::size_t row_of(double y) const noexcept { return cell_index((y - box_.min_y) / cell_h_); }
     std::size_t cell_index(double f) const noexcept {
@@ -138,6 +157,7 @@ private:
     const PolygonLayout* polygon_;
     std::size_t part_;
     double d_;
+    bool plain_ = false;  // the part is plain and d a plain_distance
     Box box_ = kNowhereBox;
     std::vector<Edge> edges_;
     std::size_t side_ = 0;  // 0: no grid, every point measured whole

@@ -24,9 +24,13 @@ SquareKey part_key(const PolygonKnnInput& in, u64 part, double x, double y) noex
 
 // A part with a non-finite vertex, boxed with NaN, lies at +inf whatever its finite edges would
 // measure.
-void measure(const PolygonKnnInput& in, KnnScratch& s, u64 part, double x, double y) {
+// `plain_query`: the point is a plain_point and the call knows which parts are plain.
+void measure(const PolygonKnnInput& in, KnnScratch& s, u64 part, double x, double y, bool plain_query) {
     const bool nowhere = has_nan(in.part_boxes[part]);
-    const double d = nowhere ? kInfinity : point_to_polygon_distance(in.layout, part, x, y);
+    const bool plain = plain_query && (*in.plain_parts)(in.layout, part);
+    const double d = nowhere  ? kInfinity
+                     : plain ? plain_point_to_polygon_distance(in.layout, part, x, y)
+                             : point_to_polygon_distance(in.layout, part, x, y);
     insert_nearest(s.best, in.parts.polygon_of(part), in.k, d);
 }
 
@@ -67,6 +71,7 @@ void knn_polys_exact(const Index& index, const PolygonKnnInput& in, KnnScratch& 
     const u64 n_parts = in.part_count();
     const u64 k = in.k;
     if (k == 0 || nan_query(x, y)) return;
+    const bool plain_query = in.plain_parts && plain_point(x, y);
     // k <= n_parts < 2^32: neither k + 1 nor the doubling can wrap.
     u64 m = std::min(n_parts, k + 1);
     const RankedItems items = RankedItems::parts(in.layout, in.part_boxes);
@@ -75,7 +80,7 @@ void knn_polys_exact(const Index& index, const PolygonKnnInput& in, KnnScratch& 
         s.candidates.clear();
         nearest_into(index, x, y, m, s.candidates);
         make_ranking_exact(items, x, y, static_cast<std::size_t>(m), s.candidates, 0);
-        for (const Neighbor& c : s.candidates) measure(in, s, c.id, x, y);
+        for (const Neighbor& c : s.candidates) measure(in, s, c.id, x, y, plain_query);
         if (m >= n_parts || s.best.size() >= k) break;
         m = std::min(n_parts, 2 * m);
     }
@@ -101,7 +106,7 @@ void knn_polys_exact(const Index& index, const PolygonKnnInput& in, KnnScratch& 
     std::sort(s.ranked.begin(), s.ranked.end(), [](const RankedPart& a, const RankedPart& b) { return a.key < b.key; });
     for (const RankedPart& r : s.ranked) {
         if (!(r.key < kth_key)) break;
-        measure(in, s, r.id, x, y);
+        measure(in, s, r.id, x, y, plain_query);
         kth = s.best.back().distance;
         kth_key = square_key_of_length(kth);
     }

@@ -8,6 +8,7 @@
 #include "core/polygon_layout.hpp"
 #include "query/batch/knn_scratch.hpp"
 #include "query/batch/knn_triple.hpp"
+#include "query/geometry/part_contains_point.hpp"
 #include "query/multipoly.hpp"
 
 namespace vardelin {
@@ -26,6 +27,8 @@ struct PolygonKnnInput {
     PartMap parts;
     u64 k = 0;
     u64 polygons = 0;
+    // Which parts are plain (part_is_plain), found as the call measures them; none without.
+    const PlainParts* plain_parts = nullptr;
 
     std::size_t part_count() const noexcept { return part_boxes.size(); }
 };

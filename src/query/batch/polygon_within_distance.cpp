@@ -15,11 +15,13 @@ namespace {
 // index's candidate order. `seen` is the caller's scratch, emptied here.
 template <class Index, class Emit>
 void for_each_polygon_within(const Index& index, const PolygonLayout& layout, PartMap parts,
-                             double x, double y, double d, std::vector<u32>& seen, Emit&& emit) {
+                             const PlainParts& plain_parts, double x, double y, double d, std::vector<u32>& seen,
+                             Emit&& emit) {
     if (!distance_matches_some(d) || !finite_point(x, y)) return;
     seen.clear();
+    const bool plain = plain_distance(d) && plain_point(x, y);
     for_each_in_range(index, reach_box(x, y, d), [&](u32 p) {
-        if (!part_within(layout, p, x, y, d)) return;
+        if (!part_within(layout, p, x, y, d, plain && plain_parts(layout, p))) return;
         const u32 g = parts.polygon_of(p);
         if (parts.grouped()) {
             for (const u32 s : seen) {
@@ -52,6 +54,7 @@ RowMatches matches_by_row(const Index& index, const PolygonLayout& layout, PartM
     const std::size_t n = queries.size();
     const std::vector<u32> order = morton_order(queries.xs(), queries.ys());
     std::vector<u32> counts(n);
+    const PlainParts plain_parts(layout.part_count());
     const std::vector<std::vector<u32>> found =
         map_chunks(n, kDistanceRowsPerTask, [&](std::size_t, std::size_t b, std::size_t e) {
             std::vector<u32> polygons;
@@ -59,7 +62,7 @@ RowMatches matches_by_row(const Index& index, const PolygonLayout& layout, PartM
             for (std::size_t i = b; i < e; ++i) {
                 const u32 q = order[i];
                 const std::size_t before = polygons.size();
-                for_each_polygon_within(index, layout, parts, queries.x(q), queries.y(q), d, seen,
+                for_each_polygon_within(index, layout, parts, plain_parts, queries.x(q), queries.y(q), d, seen,
                                         [&](u32 g) { polygons.push_back(g); });
                 counts[q] = static_cast<u32>(polygons.size() - before);
             }

@@ -62,6 +62,10 @@ inline Box reach_box(const Box& b, double d) noexcept {
 // part and otherwise the smallest edge distance, so the first edge within d settles it, and a
 // point beyond d of every edge is kept only when the part contains it; the containment test,
 // which scans every ring, then runs only for points that no edge keeps.
+//
+// Plain when the part is plain (part_is_plain), the point plain_point and d a plain_distance:
+// the edges and the containment test then skip their range tests.
+template <bool Plain = false>
 inline bool part_within(const PolygonLayout& layout, std::size_t p, double x, double y, double d) noexcept {
     // Every part lies within +inf, even one without edges (at +inf itself).
     if (d == kInfinity) return true;
@@ -73,10 +77,17 @@ inline bool part_within(const PolygonLayout& layout, std::size_t p, double x, do
         if (ring.size() < 2) continue;
         u64 prev = ring.end - 1;
         for (u64 k = ring.begin; k < ring.end; prev = k++) {
-            if (segment_within(x, y, xs[prev], ys[prev], xs[k], ys[k], d)) return true;
+            const bool near = Plain ? segment_within_plain(x, y, xs[prev], ys[prev], xs[k], ys[k], d)
+                                    : segment_within(x, y, xs[prev], ys[prev], xs[k], ys[k], d);
+            if (near) return true;
         }
     }
-    return part_contains_point(layout, p, x, y);
+    return Plain ? plain_part_contains_point(layout, p, x, y) : part_contains_point(layout, p, x, y);
+}
+
+inline bool part_within(const PolygonLayout& layout, std::size_t p, double x, double y, double d,
+                        bool plain) noexcept {
+    return plain ? part_within<true>(layout, p, x, y, d) : part_within<false>(layout, p, x, y, d);
 }
 
 // Pairs [q0, g0, q1, g1, ...] of every query row and logical polygon within d, query-major,

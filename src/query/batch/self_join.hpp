@@ -36,6 +36,8 @@ inline constexpr std::size_t kSelfJoinChunk = 64;
 // number of threads.
 template <class Index>
 Buffer<u32> par_polygon_intersects_join(const Index& index, const PolygonLayout& layout) {
+    // A part meets many candidates: whether its coordinates need range checks is found once.
+    const PlainParts plain(layout.part_count());
     auto chunks = map_chunks(layout.part_count(), kSelfJoinChunk, [&](std::size_t, std::size_t begin, std::size_t end) {
         // The chunk's candidate pairs first, in emission order, then their exact tests: the
         // coordinates of a candidate part lie anywhere in memory, and fetching those of many
@@ -53,7 +55,7 @@ Buffer<u32> par_polygon_intersects_join(const Index& index, const PolygonLayout&
         prefetch_parts(layout, candidates);
         std::vector<u32> out;
         for (std::size_t k = 0; k < candidates.size(); k += 2) {
-            if (polygons_intersect(layout, candidates[k], candidates[k + 1])) {
+            if (polygons_intersect(layout, candidates[k], candidates[k + 1], &plain)) {
                 out.push_back(candidates[k]);
                 out.push_back(candidates[k + 1]);
             }

@@ -38,12 +38,25 @@ struct PartView {
     bool usable = false;
 };
 
-PartView view_part(const PolygonLayout& layout, std::size_t part) noexcept {
+// A plain part (part_is_plain) is finite and inside the orientation window: its coordinates are
+// only folded into the boxes.
+PartView view_part(const PolygonLayout& layout, std::size_t part, bool plain) noexcept {
     PartView v;
     v.rings = layout.part_rings(part);
     if (v.rings.empty()) return v;
     v.exterior = layout.ring(v.rings.begin);
     if (v.exterior.empty()) return v;
+    if (plain) {
+        for (u64 r = v.rings.begin; r < v.rings.end; ++r) {
+            const IndexRange ring = layout.ring(r);
+            for (u64 k = ring.begin; k < ring.end; ++k) {
+                v.box.add(layout.xs[k], layout.ys[k]);
+                if (r == v.rings.begin) v.exterior_box.add(layout.xs[k], layout.ys[k]);
+            }
+        }
+        v.usable = true;
+        return v;
+    }
     for (u64 r = v.rings.begin; r < v.rings.end; ++r) {
         const IndexRange ring = layout.ring(r);
         for (u64 k = ring.begin; k < ring.end; ++k) {
@@ -63,8 +76,9 @@ enum class RingPosition { outside, boundary, inside };
 // Nonzero winding number of the ring around (x, y), closed back to its first coordinate; an
 // empty ring puts every point outside, a one-coordinate ring only that coordinate on its
 // boundary.
+template <class Orient>
 RingPosition ring_position(const PolygonLayout& layout, IndexRange ring, double x, double y,
-                           const Orienter& orient) noexcept {
+                           const Orient& orient) noexcept {
     if (ring.empty()) return RingPosition::outside;
     const double* xs = layout.xs.data();
     const double* ys = layout.ys.data();
@@ -95,8 +109,8 @@ RingPosition ring_position(const PolygonLayout& layout, IndexRange ring, double 
 }
 
 // Whether the first exterior coordinate of `a` lies in `b`, its boundary included.
-bool first_vertex_in(const PolygonLayout& layout, const PartView& a, const PartView& b,
-                     const Orienter& orient) noexcept {
+template <class Orient>
+bool first_vertex_in(const PolygonLayout& layout, const PartView& a, const PartView& b, const Orient& orient) noexcept {
     const double x = layout.xs[a.exterior.begin], y = layout.ys[a.exterior.begin];
     const RingPosition outer = ring_position(layout, b.exterior, x, y, orient);
     if (outer == RingPosition::boundary) return true;
@@ -137,13 +151,17 @@ void part_segments(const PolygonLayout& layout, const PartView& part, const Exte
 
 }  // namespace
 
-bool polygons_intersect(const PolygonLayout& layout, std::size_t i, std::size_t j) {
-    const PartView a = view_part(layout, i);
-    const PartView b = view_part(layout, j);
+bool polygons_intersect(const PolygonLayout& layout, std::size_t i, std::size_t j, const PlainParts* plain) {
+    const PartView a = view_part(layout, i, plain && (*plain)(layout, i));
+    const PartView b = view_part(layout, j, plain && (*plain)(layout, j));
     if (!a.usable || !b.usable) return false;
     if (a.exterior_box.apart_from(b.exterior_box)) return false;
     const Orienter orient{a.orient.in_window && b.orient.in_window};
-    if (first_vertex_in(layout, a, b, orient) || first_vertex_in(layout, b, a, orient)) return true;
+    const bool vertex_in = orient.in_window
+                               ? first_vertex_in(layout, a, b, WindowOrientation{}) ||
+                                     first_vertex_in(layout, b, a, WindowOrientation{})
+                               : first_vertex_in(layout, a, b, orient) || first_vertex_in(layout, b, a, orient);
+    if (vertex_in) return true;
     thread_local std::vector<Segment> segments_a, segments_b;
     part_segments(layout, a, b.box, segments_a);
     part_segments(layout, b, a.box, segments_b);

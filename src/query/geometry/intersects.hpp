@@ -2,6 +2,7 @@
 #include <cstddef>
 
 #include "core/polygon_layout.hpp"
+#include "query/geometry/part_contains_point.hpp"
 
 namespace vardelin {
 
@@ -18,7 +19,8 @@ namespace vardelin {
 // with an edge and between its ends is on it). All tests are exact. A part with no rings or
 // with an empty exterior (holes or not) has no region and intersects nothing; nor does a part
 // with a non-finite coordinate in any ring, whose region is undefined, as NaN never matches.
-// Pure; the segment buffers are per thread.
-bool polygons_intersect(const PolygonLayout& layout, std::size_t i, std::size_t j);
+// Pure; the segment buffers are per thread. `plain`, where given, is the call's record of which
+// parts of `layout` are plain: those are read without looking at each coordinate's range.
+bool polygons_intersect(const PolygonLayout& layout, std::size_t i, std::size_t j, const PlainParts* plain = nullptr);
 
 }  // namespace vardelin

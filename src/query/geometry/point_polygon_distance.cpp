@@ -33,8 +33,35 @@ double segment_distance_scaled(double x, double y, double ax, double ay, double 
     return std::ldexp(planar_length(spx - sux * t, spy - suy * t), ep + unit);
 }
 
-double point_to_polygon_distance(const PolygonLayout& layout, std::size_t part, double x, double y) noexcept {
-    if (part_contains_point(layout, part, x, y)) return 0.0;
+bool segment_within_measured(double x, double y, double ax, double ay, double bx, double by, double d) noexcept {
+    return segment_within(x, y, ax, ay, bx, by, d);
+}
+
+namespace {
+
+// The nearest edge of a part by the squared form alone, its minimum taken as the squares come:
+// +inf for a part without edges.
+double nearest_square(const PolygonLayout& layout, std::size_t part, double x, double y) noexcept {
+    const IndexRange rings = layout.part_rings(part);
+    const double* xs = layout.xs.data();
+    const double* ys = layout.ys.data();
+    double best2 = kInfinity;
+    for (u64 r = rings.begin; r < rings.end; ++r) {
+        const IndexRange ring = layout.ring(r);
+        if (ring.size() < 2) continue;
+        double ax = xs[ring.end - 1], ay = ys[ring.end - 1];
+        for (u64 k = ring.begin; k < ring.end; ++k) {
+            const double bx = xs[k], by = ys[k];
+            const double d2 = edge_squares(x, y, ax, ay, bx, by).d2;
+            best2 = d2 < best2 ? d2 : best2;
+            ax = bx;
+            ay = by;
+        }
+    }
+    return best2;
+}
+
+double nearest_edge(const PolygonLayout& layout, std::size_t part, double x, double y) noexcept {
     const IndexRange rings = layout.part_rings(part);
     const double* xs = layout.xs.data();
     const double* ys = layout.ys.data();
@@ -51,6 +78,24 @@ double point_to_polygon_distance(const PolygonLayout& layout, std::size_t part, 
         }
     }
     return nearest.distance();
+}
+
+}  // namespace
+
+double point_to_polygon_distance(const PolygonLayout& layout, std::size_t part, double x, double y) noexcept {
+    if (part_contains_point(layout, part, x, y)) return 0.0;
+    return nearest_edge(layout, part, x, y);
+}
+
+double plain_point_to_polygon_distance(const PolygonLayout& layout, std::size_t part, double x, double y) noexcept {
+    if (plain_part_contains_point(layout, part, x, y)) return 0.0;
+    // In the plain window no squared length or distance overflows and no nonzero length
+    // underflows: when the smallest square is in range, every square is, each edge held as
+    // NearestEdge would hold it, and the answer is its root. Only a distance below the range
+    // sends the part through NearestEdge.
+    const double best2 = nearest_square(layout, part, x, y);
+    if (best2 >= kSquaredLow) [[likely]] return std::sqrt(best2);
+    return nearest_edge(layout, part, x, y);
 }
 
 }  // namespace vardelin

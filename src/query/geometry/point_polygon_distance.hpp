@@ -83,6 +83,24 @@ inline bool segment_within(double x, double y, double ax, double ay, double bx, 
     return segment_distance_scaled(x, y, ax, ay, bx, by) <= d;
 }
 
+// segment_within out of line, for the rare edges a faster test leaves undecided.
+bool segment_within_measured(double x, double y, double ax, double ay, double bx, double by, double d) noexcept;
+
+// Whether a distance lets segment_within_plain skip the range test of edges beyond it: its
+// doubled square, the bound that test compares with first, is then itself inside the range.
+inline bool plain_distance(double d) noexcept { return d >= 0x1p-470; }
+
+// segment_within for an edge and a point in the plain window (in_plain_window) and a
+// plain_distance d. The squared length and the squared distance cannot overflow there, nor can
+// a nonzero length underflow, so only a distance below the range needs the full test.
+inline bool segment_within_plain(double x, double y, double ax, double ay, double bx, double by, double d) noexcept {
+    const EdgeSquares e = edge_squares(x, y, ax, ay, bx, by);
+    // Above d * d * 2, itself above kSquaredLow, d2 is held and lies beyond d.
+    if (e.d2 > d * d * 2.0) return false;
+    if (e.d2 >= kSquaredLow) [[likely]] return std::sqrt(e.d2) <= d;
+    return segment_within_measured(x, y, ax, ay, bx, by, d);
+}
+
 // Planar distance from (x, y) to part `part`: 0.0 when part_contains_point says inside, otherwise the
 // distance to the nearest edge of any of its rings (exterior and holes, closing edge included,
 // rings of fewer than 2 coordinates contributing none). Edges touching a NaN coordinate give a
@@ -90,5 +108,9 @@ inline bool segment_within(double x, double y, double ax, double ay, double bx, 
 // query point are at +inf. Allocates nothing; one square root per call where every edge holds
 // in the squared form.
 double point_to_polygon_distance(const PolygonLayout& layout, std::size_t part, double x, double y) noexcept;
+
+// The same distance for a plain part (part_is_plain) and a plain_point, without the per-edge
+// range tests.
+double plain_point_to_polygon_distance(const PolygonLayout& layout, std::size_t part, double x, double y) noexcept;
 
 }  // namespace vardelin

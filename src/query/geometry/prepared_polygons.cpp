@@ -31,6 +31,22 @@ bool whole_part_contains(const PolygonLayout& layout, u64 part, double x, double
     return inside;
 }
 
+// Parity over the edges of one band; Plain as for ring_contains.
+template <bool Plain>
+bool band_contains(const PartBands& b, std::size_t band, std::span<const double> xs, std::span<const double> ys,
+                   double x, double y) noexcept {
+    bool inside = false;
+    for (u32 k = b.band_offsets[band]; k < b.band_offsets[band + 1]; ++k) {
+        const u32 e = b.band_edges[k];
+        const u32 i = b.edges[2 * static_cast<std::size_t>(e)];
+        const u32 j = b.edges[2 * static_cast<std::size_t>(e) + 1];
+        const bool flips = Plain ? edge_flips_plain(x, y, xs[i], ys[i], xs[j], ys[j])
+                                 : edge_flips(x, y, xs[i], ys[i], xs[j], ys[j]);
+        if (flips) inside = !inside;
+    }
+    return inside;
+}
+
 struct BandPlan {
     std::size_t nbands;
     double inv_h;
@@ -135,7 +151,7 @@ PartBands build_part_bands(const PolygonLayout& layout, u64 part) {
 }
 
 PreparedPolygons::PreparedPolygons(std::vector<std::uint8_t> banded)
-    : banded_(std::move(banded)), cells_(std::make_unique<Cell[]>(banded_.size())) {}
+    : banded_(std::move(banded)), cells_(std::make_unique<Cell[]>(banded_.size())), plain_parts_(banded_.size()) {}
 
 PreparedPolygons::~PreparedPolygons() = default;
 
@@ -155,9 +171,12 @@ const PartBands* PreparedPolygons::built_bands(u64 part) const noexcept {
     return cells_[part].ready.load(std::memory_order_acquire);
 }
 
-bool PreparedPolygons::contains(u64 part, const PolygonLayout& layout, double x, double y) const {
+bool PreparedPolygons::contains(u64 part, const PolygonLayout& layout, double x, double y, bool plain_point) const {
     if (part >= banded_.size()) throw InternalError("prepared polygon part out of range");
-    if (!banded_[part]) return part_contains_point(layout, part, x, y);
+    const bool plain = plain_point && plain_parts_(layout, part);
+    if (!banded_[part]) {
+        return plain ? plain_part_contains_point(layout, part, x, y) : part_contains_point(layout, part, x, y);
+    }
     const PartBands& b = bands(part, layout);
     if (b.whole_part) return whole_part_contains(layout, part, x, y);
     const std::span<const double> xs = layout.xs, ys = layout.ys;
@@ -165,14 +184,7 @@ bool PreparedPolygons::contains(u64 part, const PolygonLayout& layout, double x,
         throw InternalError("prepared polygon coordinates changed");
     }
     const std::size_t band = b.band_of(y);
-    bool inside = false;
-    for (u32 k = b.band_offsets[band]; k < b.band_offsets[band + 1]; ++k) {
-        const u32 e = b.band_edges[k];
-        const u32 i = b.edges[2 * static_cast<std::size_t>(e)];
-        const u32 j = b.edges[2 * static_cast<std::size_t>(e) + 1];
-        if (edge_flips(x, y, xs[i], ys[i], xs[j], ys[j])) inside = !inside;
-    }
-    return inside;
+    return plain ? band_contains<true>(b, band, xs, ys, x, y) : band_contains<false>(b, band, xs, ys, x, y);
 }
 
 }  // namespace vardelin

@@ -7,6 +7,7 @@
 
 #include "core/numeric.hpp"
 #include "core/polygon_layout.hpp"
+#include "query/geometry/part_contains_point.hpp"
 
 namespace vardelin {
 
@@ -55,8 +56,9 @@ public:
 
     // The test the joins call: part_contains_point for unbanded parts, else one even-odd count over the
     // edges of all rings of the part in the point's band. The two agree on parts whose holes
-    // lie inside the exterior without overlapping.
-    bool contains(u64 part, const PolygonLayout& layout, double x, double y) const;
+    // lie inside the exterior without overlapping. `plain_point` says the point is (plain_point):
+    // where the part is plain too, found once per part and kept, the edges skip their range tests.
+    bool contains(u64 part, const PolygonLayout& layout, double x, double y, bool plain_point = false) const;
 
     // The bands of a part, built first if needed. Thread-safe.
     const PartBands& bands(u64 part, const PolygonLayout& layout) const;
@@ -72,6 +74,7 @@ private:
     };
     std::vector<std::uint8_t> banded_;
     std::unique_ptr<Cell[]> cells_;
+    PlainParts plain_parts_;
 };
 
 }  // namespace vardelin

@@ -15,11 +15,13 @@ bool boxes_meet(const Segment& p, const Segment& q) noexcept {
     return p.min_x <= q.max_x && q.min_x <= p.max_x && p.min_y <= q.max_y && q.min_y <= p.max_y;
 }
 
-bool candidate_meets(const Segment& p, const Segment& q, const Orienter& orient) noexcept {
+template <class Orient>
+bool candidate_meets(const Segment& p, const Segment& q, const Orient& orient) noexcept {
     return !(p.hole && q.hole) && boxes_meet(p, q) && segments_meet(p, q, orient);
 }
 
-bool any_meet_directly(const std::vector<Segment>& a, const std::vector<Segment>& b, const Orienter& orient) noexcept {
+template <class Orient>
+bool any_meet_directly(const std::vector<Segment>& a, const std::vector<Segment>& b, const Orient& orient) noexcept {
     for (const Segment& p : a) {
         for (const Segment& q : b) {
             if (candidate_meets(p, q, orient)) return true;
@@ -29,7 +31,8 @@ bool any_meet_directly(const std::vector<Segment>& a, const std::vector<Segment>
 }
 
 // Tests s against the segments still open at x = s.min_x and closes those that end before it.
-bool meets_open(const Segment& s, std::vector<const Segment*>& open, const Orienter& orient) noexcept {
+template <class Orient>
+bool meets_open(const Segment& s, std::vector<const Segment*>& open, const Orient& orient) noexcept {
     std::size_t kept = 0;
     for (const Segment* t : open) {
         if (t->max_x < s.min_x) continue;
@@ -43,7 +46,8 @@ bool meets_open(const Segment& s, std::vector<const Segment*>& open, const Orien
 // Segments enter in order of min_x; each one is tested against the other side's segments whose
 // x interval still reaches it. Every pair with overlapping x intervals is met once, from
 // whichever of the two enters later.
-bool any_meet_sweep(std::vector<Segment>& a, std::vector<Segment>& b, const Orienter& orient) {
+template <class Orient>
+bool any_meet_sweep(std::vector<Segment>& a, std::vector<Segment>& b, const Orient& orient) {
     const auto by_min_x = [](const Segment& p, const Segment& q) { return p.min_x < q.min_x; };
     std::sort(a.begin(), a.end(), by_min_x);
     std::sort(b.begin(), b.end(), by_min_x);
@@ -67,22 +71,20 @@ bool any_meet_sweep(std::vector<Segment>& a, std::vector<Segment>& b, const Orie
 
 }  // namespace
 
-bool segments_meet(const Segment& p, const Segment& q, const Orienter& orient) noexcept {
-    const int o1 = orient(p.ax, p.ay, p.bx, p.by, q.ax, q.ay);
-    const int o2 = orient(p.ax, p.ay, p.bx, p.by, q.bx, q.by);
-    if (o1 != 0 && o1 == o2) return false;
-    const int o3 = orient(q.ax, q.ay, q.bx, q.by, p.ax, p.ay);
-    const int o4 = orient(q.ax, q.ay, q.bx, q.by, p.bx, p.by);
-    if (o3 != 0 && o3 == o4) return false;
-    // Either the segments cross or touch, or all four points are collinear; on one line, closed
-    // segments share a point exactly when their boxes do.
-    return boxes_meet(p, q);
-}
+namespace {
 
-bool any_segments_meet(std::vector<Segment>& a, std::vector<Segment>& b, const Orienter& orient) {
+template <class Orient>
+bool any_meet(std::vector<Segment>& a, std::vector<Segment>& b, const Orient& orient) {
     if (a.empty() || b.empty()) return false;
     if (a.size() * b.size() <= kDirectPairs) return any_meet_directly(a, b, orient);
     return any_meet_sweep(a, b, orient);
+}
+
+}  // namespace
+
+bool any_segments_meet(std::vector<Segment>& a, std::vector<Segment>& b, const Orienter& orient) {
+    if (orient.in_window) return any_meet(a, b, WindowOrientation{});
+    return any_meet(a, b, orient);
 }
 
 }  // namespace vardelin
