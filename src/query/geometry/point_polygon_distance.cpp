@@ -39,44 +39,40 @@ bool segment_within_measured(double x, double y, double ax, double ay, double bx
 
 namespace {
 
-// The nearest edge of a part by the squared form alone, its minimum taken as the squares come:
-// +inf for a part without edges.
-double nearest_square(const PolygonLayout& layout, std::size_t part, double x, double y) noexcept {
+// f(ax, ay, bx, by) for every edge of the part's rings of two or more coordinates, each ring's
+// closing edge first.
+template <class F>
+void for_each_edge(const PolygonLayout& layout, std::size_t part, F&& f) noexcept {
     const IndexRange rings = layout.part_rings(part);
     const double* xs = layout.xs.data();
     const double* ys = layout.ys.data();
-    double best2 = kInfinity;
     for (u64 r = rings.begin; r < rings.end; ++r) {
         const IndexRange ring = layout.ring(r);
         if (ring.size() < 2) continue;
         double ax = xs[ring.end - 1], ay = ys[ring.end - 1];
         for (u64 k = ring.begin; k < ring.end; ++k) {
             const double bx = xs[k], by = ys[k];
-            const double d2 = edge_squares(x, y, ax, ay, bx, by).d2;
-            best2 = d2 < best2 ? d2 : best2;
+            f(ax, ay, bx, by);
             ax = bx;
             ay = by;
         }
     }
+}
+
+// The nearest edge of a part by the squared form alone, its minimum taken as the squares come:
+// +inf for a part without edges.
+double nearest_square(const PolygonLayout& layout, std::size_t part, double x, double y) noexcept {
+    double best2 = kInfinity;
+    for_each_edge(layout, part, [&](double ax, double ay, double bx, double by) {
+        const double d2 = edge_squares(x, y, ax, ay, bx, by).d2;
+        best2 = d2 < best2 ? d2 : best2;
+    });
     return best2;
 }
 
 double nearest_edge(const PolygonLayout& layout, std::size_t part, double x, double y) noexcept {
-    const IndexRange rings = layout.part_rings(part);
-    const double* xs = layout.xs.data();
-    const double* ys = layout.ys.data();
     NearestEdge nearest;
-    for (u64 r = rings.begin; r < rings.end; ++r) {
-        const IndexRange ring = layout.ring(r);
-        if (ring.size() < 2) continue;
-        double ax = xs[ring.end - 1], ay = ys[ring.end - 1];
-        for (u64 k = ring.begin; k < ring.end; ++k) {
-            const double bx = xs[k], by = ys[k];
-            nearest.add(x, y, ax, ay, bx, by);
-            ax = bx;
-            ay = by;
-        }
-    }
+    for_each_edge(layout, part, [&](double ax, double ay, double bx, double by) { nearest.add(x, y, ax, ay, bx, by); });
     return nearest.distance();
 }
 
