@@ -6,16 +6,22 @@ import pytest
 import shapely
 
 
+def jittered_shell(rng, cx, cy, max_vertices):
+    """A radius r from 1 to 3 and a shell of 5 to max_vertices vertices at even angles jittered
+    by up to 0.3 around (cx, cy): the disc of radius 0.7 r about the centre stays inside."""
+    r = rng.uniform(1.0, 3.0)
+    k = int(rng.integers(5, max_vertices + 1))
+    angles = np.linspace(0, 2 * np.pi, k, endpoint=False) + rng.uniform(0, 0.3, k)
+    return r, np.column_stack([cx + r * np.cos(angles), cy + r * np.sin(angles)])
+
+
 def random_geometries(rng, n, multi_share=0.3, empty_share=0.0, box=(-500, -100, 500, 300)):
     """Polygons with holes, multipolygons of up to three such polygons, and empty ones, centred in
     the box (the smaller it is, the more of them overlap)."""
     def polygon(cx, cy):
         # Jittered even angles keep the centre, and so the hole, inside the shell: GEOS bounds
         # only the shell.
-        r = rng.uniform(1.0, 3.0)
-        k = int(rng.integers(5, 12))
-        angles = np.linspace(0, 2 * np.pi, k, endpoint=False) + rng.uniform(0, 0.3, k)
-        shell = np.column_stack([cx + r * np.cos(angles), cy + r * np.sin(angles)])
+        r, shell = jittered_shell(rng, cx, cy, 11)
         holes = []
         if rng.random() < 0.5:
             holes.append(shapely.Point(cx, cy).buffer(r * 0.2, quad_segs=2).exterior.coords)
@@ -41,10 +47,7 @@ def triangle_holed_geometries(rng, n, multi_share=0.3, box=(-500, -100, 500, 300
     def polygon(cx, cy):
         # With at most 2 pi / 5 + 0.3 between jittered angles the shell holds the disc of radius
         # 0.7 r, and the holes reach 0.55 r from the centre, apart from each other.
-        r = rng.uniform(1.0, 3.0)
-        k = int(rng.integers(5, 10))
-        angles = np.linspace(0, 2 * np.pi, k, endpoint=False) + rng.uniform(0, 0.3, k)
-        shell = np.column_stack([cx + r * np.cos(angles), cy + r * np.sin(angles)])
+        r, shell = jittered_shell(rng, cx, cy, 9)
         holes = []
         for j in range(int(rng.integers(1, 4))):
             hx, hy = cx + 0.4 * r * np.cos(2 * np.pi * j / 3), cy + 0.4 * r * np.sin(2 * np.pi * j / 3)
