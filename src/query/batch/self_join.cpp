@@ -1,7 +1,6 @@
 #include "query/batch/self_join.hpp"
 
 #include <algorithm>
-#include <cmath>
 
 #include "core/error.hpp"
 #include "core/memory.hpp"
@@ -11,27 +10,7 @@
 namespace vardelin {
 
 Box self_join_search_box(const PolygonLayout& layout, std::size_t part) noexcept {
-    if (part_is_empty(layout, part)) return kFoldStart;
-    // part_box in one pass, every ring checked for finiteness while the exterior is folded. On
-    // finite values plain comparisons fold as fmin and fmax do (a zero's sign aside, which no
-    // box comparison sees), without their calls.
-    const IndexRange rings = layout.part_rings(part);
-    const double *xs = layout.xs.data(), *ys = layout.ys.data();
-    Box b = kFoldStart;
-    bool finite = true;
-    for (u64 r = rings.begin; r < rings.end; ++r) {
-        const IndexRange ring = layout.ring(r);
-        for (u64 k = ring.begin; k < ring.end; ++k) {
-            const double x = xs[k], y = ys[k];
-            finite &= std::isfinite(x) && std::isfinite(y);
-            if (r != rings.begin) continue;
-            b.min_x = x < b.min_x ? x : b.min_x;
-            b.max_x = x > b.max_x ? x : b.max_x;
-            b.min_y = y < b.min_y ? y : b.min_y;
-            b.max_y = y > b.max_y ? y : b.max_y;
-        }
-    }
-    return finite ? b : kNowhereBox;
+    return part_is_empty(layout, part) ? kFoldStart : part_box(layout, part);
 }
 
 void prefetch_parts(const PolygonLayout& layout, std::span<const u32> pairs) noexcept {
